@@ -1,0 +1,71 @@
+// TStringList: an ordered list of byte strings with the behaviour the program
+// relies on: Text joined with CR LF, Name=Value access, sorting and searches
+// that ignore ASCII case unless CaseSensitive is set.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class TStringList {
+ public:
+  TStringList() = default;
+
+  int Count() const { return static_cast<int>(items_.size()); }
+  bool Empty() const { return items_.empty(); }
+  // Index checked: ERangeError ("Range check error") outside 0..Count-1.
+  const std::string& operator[](int index) const;
+  const std::string& Get(int index) const { return (*this)[index]; }
+  void Put(int index, std::string s);
+
+  // In a sorted list Add inserts at the sorted place (duplicates kept) and
+  // returns that index; otherwise it appends.
+  int Add(std::string s);
+  void Insert(int index, std::string s);
+  void Delete(int index);
+  void Clear() { items_.clear(); }
+  void Move(int from, int to);
+  void Exchange(int a, int b);
+  void Assign(const TStringList& other) { *this = other; }
+  void AddStrings(const TStringList& other);
+
+  // Every line followed by CR LF (Delphi's rule: "a\r\nb\r\n"); an empty list
+  // gives "". Setting splits at CR LF, LF or CR; a final line break adds no
+  // empty line.
+  std::string Text() const;
+  void SetText(std::string_view text);
+  // Comma-joined, items with blanks, commas or quotes in double quotes.
+  std::string CommaText() const;
+  void SetCommaText(std::string_view text);
+
+  // First index of S, or -1; compares by the case rule of this list.
+  int IndexOf(std::string_view s) const;
+  // Name=Value access; names compare by the case rule of this list.
+  int IndexOfName(std::string_view name) const;
+  std::string Names(int index) const;
+  std::string ValueFromIndex(int index) const;
+  std::string Values(std::string_view name) const;  // "" when absent
+  // Sets Name=Value (adding it when absent); an empty value deletes the entry.
+  void SetValue(std::string_view name, std::string_view value);
+
+  void Sort();
+  void CustomSort(const std::function<bool(const std::string&, const std::string&)>& less);
+  bool Sorted() const { return sorted_; }
+  void SetSorted(bool sorted);
+  bool CaseSensitive() const { return caseSensitive_; }
+  void SetCaseSensitive(bool cs) { caseSensitive_ = cs; }
+
+  std::vector<std::string>::const_iterator begin() const { return items_.begin(); }
+  std::vector<std::string>::const_iterator end() const { return items_.end(); }
+  const std::vector<std::string>& Items() const { return items_; }
+
+  bool operator==(const TStringList& other) const { return items_ == other.items_; }
+
+ private:
+  int Compare(std::string_view a, std::string_view b) const;
+  std::vector<std::string> items_;
+  bool sorted_ = false;
+  bool caseSensitive_ = false;
+};

@@ -1,0 +1,71 @@
+// The main thread's message loop: posted tasks (FIFO), Synchronize, timers
+// that fire on the main thread one at a time, an idle handler and Quit.
+// A timer is never re-entered while its own handler runs; late ticks
+// coalesce into one. Handler exceptions are caught and dropped.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class MainLoop {
+ public:
+  static MainLoop& Instance();
+
+  // Makes the calling thread the main thread (main(), or a test fixture).
+  void BindToCurrentThread();
+  bool IsMainThread() const;
+
+  // Any thread; runs on the main thread in posting order.
+  void Post(std::function<void()> fn);
+  // On the main thread: runs Fn at once. Elsewhere: posts it and waits for it;
+  // an exception Fn raised is raised again in the caller.
+  void Synchronize(std::function<void()> fn);
+
+  using TimerId = uint32_t;
+  TimerId AddTimer(uint32_t intervalMs, std::function<void()> fn, bool enabled);
+  // Any thread. Enabling (also re-enabling) restarts the interval.
+  void SetTimerEnabled(TimerId id, bool enabled);
+  bool TimerEnabled(TimerId id) const;
+  void SetTimerInterval(TimerId id, uint32_t intervalMs);
+  // A handler that is running finishes; the timer never fires again.
+  void RemoveTimer(TimerId id);
+
+  enum class PumpMode { All, PostedOnly };
+  // Non-blocking: runs the posted tasks, then (mode All) the due timers.
+  void ProcessPending(PumpMode mode = PumpMode::All);
+  // Runs until Quit(); calls OnIdle whenever a round found nothing to do.
+  void Run();
+  // Any thread; Run returns after the current round.
+  void Quit();
+  bool Quitting() const;
+
+  void SetOnIdle(std::function<void()> fn);
+
+  // Drops every task and timer and clears Quit (tests start from a clean loop).
+  void Reset();
+
+ private:
+  struct Timer {
+    TimerId id;
+    uint32_t interval;
+    uint64_t nextDue;
+    bool enabled;
+    bool running;
+    bool removed;
+    std::function<void()> fn;
+  };
+  bool RunDueTimers();
+  mutable std::mutex mutex_;
+  std::condition_variable cv_;
+  std::deque<std::function<void()>> tasks_;
+  std::vector<Timer> timers_;
+  TimerId nextId_ = 1;
+  bool quit_ = false;
+  std::thread::id mainThread_{};
+  std::function<void()> onIdle_;
+};
