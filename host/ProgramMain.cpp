@@ -18,14 +18,14 @@ const char* const kProgramName = "VantrellHSProgram";
 const char* const kServiceName = "VantrellHSService";
 const char* const kFailedCaption = "Vantrell Switch Failed to start";
 
-bool AnyInstallSwitch() {
-  return HasCommandLineSwitch("/install") || HasCommandLineSwitch("/uninstall") || HasCommandLineSwitch("-install") ||
-         HasCommandLineSwitch("-uninstall");
-}
-
 std::string WithEdition(const std::string& name) { return OWAEdition ? name + " - OWA Edition" : name; }
 
 }  // namespace
+
+bool HasInstallSwitch() {
+  return HasCommandLineSwitch("/install") || HasCommandLineSwitch("/uninstall") || HasCommandLineSwitch("-install") ||
+         HasCommandLineSwitch("-uninstall");
+}
 
 int ProgramMain(const std::vector<std::string>& args, const TProgramHosts& hosts) {
   SetCommandLine(args);
@@ -54,7 +54,7 @@ int ProgramMain(const std::vector<std::string>& args, const TProgramHosts& hosts
     service = hosts.createService();
     service->Run();
   }
-  if (RunningAsService || AnyInstallSwitch()) return 0;
+  if (RunningAsService || HasInstallSwitch()) return 0;
   // A start by hand: the service object goes, with its engine and the service
   // name, before the desktop program takes over.
   service.reset();

@@ -27,6 +27,9 @@ class TDesktopApplication {
   virtual void Run() = 0;
 };
 
+// Some of "/install", "/uninstall", "-install", "-uninstall" was given.
+bool HasInstallSwitch();
+
 // The hosts of this build; each is defined by the unit that implements it.
 std::unique_ptr<TServiceApplication> CreateServiceApplication();
 std::unique_ptr<TDesktopApplication> CreateDesktopApplication();

@@ -3,7 +3,6 @@
 // did not start the process.
 #include <cstdio>
 
-#include "Common/Misc.h"
 #include "host/ProgramMain.h"
 #include "host/uGlobalName.h"
 
@@ -15,9 +14,7 @@ class TServiceStandIn : public TServiceApplication {
   ~TServiceStandIn() override { UnregisterGlobalName(GlobalNameHandle.exchange(NoGlobalNameHandle)); }
 
   void Run() override {
-    if (HasCommandLineSwitch("/install") || HasCommandLineSwitch("-install") || HasCommandLineSwitch("/uninstall") ||
-        HasCommandLineSwitch("-uninstall"))
-      std::fputs("Service registration is not available in this build.\n", stderr);
+    if (HasInstallSwitch()) std::fputs("Service registration is not available in this build.\n", stderr);
   }
 };
 

@@ -130,6 +130,10 @@ std::string FormatList(std::string_view fmt, std::initializer_list<FormatArg> ar
       spec.precision = number(i);
       if (spec.precision < 0) spec.precision = 0;
     }
+    // C length modifiers change nothing: the argument itself tells its size.
+    while (i < fmt.size() && (fmt[i] == 'l' || fmt[i] == 'h' || fmt[i] == 'z' || fmt[i] == 'j' || fmt[i] == 't' ||
+                              fmt[i] == 'L'))
+      ++i;
     if (i >= fmt.size()) FormatError(fmt);
     spec.type = static_cast<char>(fmt[i] | 0x20);  // directive letters ignore case
     ++i;

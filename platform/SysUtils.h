@@ -58,7 +58,9 @@ void Assert(bool condition, const char* text);
 // -------------------------------------------------------------------- Format
 // printf-style formatting with the rules the program relies on:
 // %s, %d / %u (32- or 64-bit, decided by the argument), %x / %X, %.Nd (zero
-// padded), %W.Pf, %%, width and "-" flag; a bare %f prints two decimals.
+// padded), %W.Pf, %e, %g, %p, %%, "*" for width or precision, the "-" and "0"
+// flags; a bare %f prints two decimals. C length modifiers (l, ll, z ...) are
+// accepted and ignored.
 // The decimal point is always ".". A directive that does not fit its argument,
 // or a missing argument, raises EConvertError.
 class FormatArg {
