@@ -636,6 +636,11 @@ void TBxHugeFileStream::Flush() {
   dirty_ = false;
 }
 
+void TBxHugeFileStream::Close() {
+  dirty_ = false;
+  if (hugeFile_) hugeFile_->Close();
+}
+
 std::string TBxHugeFileStream::FileName() const { return hugeFile_ ? hugeFile_->FileName() : std::string(); }
 
 uint32_t TBxHugeFileStream::LastError() const {

@@ -166,6 +166,8 @@ class TBxHugeFileStream {
   // an existing one; Append opens or creates it and moves to its end. A
   // failed open raises EBxHugeFileStream naming "Reset", "Rewrite" or "Append".
   TBxHugeFileStream(const std::string& fileName, TBxAccess access, uint32_t flags);
+  // Writes out the buffer and closes, swallowing errors; call Close first to
+  // learn of a failed last write.
   ~TBxHugeFileStream();
   TBxHugeFileStream(const TBxHugeFileStream&) = delete;
   TBxHugeFileStream& operator=(const TBxHugeFileStream&) = delete;
@@ -184,6 +186,9 @@ class TBxHugeFileStream {
   // Hands buffered data to the system and has it written to disk; nothing
   // when nothing was written since the last Flush.
   void Flush();
+  // Writes out the buffer and closes the file (without asking the system to
+  // put it on disk); a failed write raises. Later operations raise "File not open!".
+  void Close();
   std::string FileName() const;
   uint32_t LastError() const;
 

@@ -241,6 +241,10 @@ TEST_F(HugeFile, FailedDiskWritesGiveShortCountsAndFlushErrors) {
     ExpectError([&] { s.Flush(); }, "EBxHugeFile", 1001,
                 "TBxHugeFile.Flush(" + name + ") failed. System Error.  Code: 27.\r\nFile too large");
     EXPECT_EQ(s.Position(), 100000) << "the lost bytes do not count";
+    s.Write("last", 4);
+    ExpectError([&] { s.Close(); }, "EBxHugeFile", 1001,
+                "TBxHugeFile.FreeBuffer(" + name + ") failed. System Error.  Code: 27.\r\nFile too large");
+    ExpectError([&] { s.Write("x", 1); }, "EBxHugeFile", 1004, "TBxHugeFile(" + name + "):File not open!");
   }
   setrlimit(RLIMIT_FSIZE, &old);
   signal(SIGXFSZ, oldHandler);
