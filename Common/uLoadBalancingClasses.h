@@ -155,6 +155,7 @@ class TServerList {
 
  private:
   friend class TServerCluster;
+  friend class TServer;
   std::vector<std::shared_ptr<TServer>> items_;
 };
 
