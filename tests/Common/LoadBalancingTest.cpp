@@ -97,7 +97,7 @@ TEST(LoadBalancingKeys, IPToIntAndBack) {
   EXPECT_EQ(IntToIP(IPToInt("10.0.0.1")), "10.0.0.1");
   EXPECT_EQ(IntToIP(IPToInt("1.2.3.200")), "1.2.3.200");
 
-  for (const std::string bad : {"1.2.3.4.5", "1.2.3.4.", "256.1.1.1", "1. 2.3.4", std::string(256, '1')}) {
+  for (const std::string& bad : std::vector<std::string>{"1.2.3.4.5", "1.2.3.4.", "256.1.1.1", "1. 2.3.4", std::string(256, '1')}) {
     EXPECT_THROW(IPToInt(bad), ERangeError) << bad;
   }
 }
@@ -361,7 +361,9 @@ TEST(LoadBalancingTick, ScheduleStepsAroundEachThreshold) {
     f.cluster->Tick();  // the first tick does everything the cluster's state allows
     EXPECT_EQ(starter.calls, c.enabled ? 1 : 0) << c.name;
     EXPECT_DOUBLE_EQ(f.cluster->LastExpiry, 45000.0) << c.name;
-    if (c.enabled) EXPECT_EQ(starter.last, f.cluster.get());
+    if (c.enabled) {
+      EXPECT_EQ(starter.last, f.cluster.get());
+    }
 
     s.LoadWindow[0] = 7;
     uint8_t status = 0;
