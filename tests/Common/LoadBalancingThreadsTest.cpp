@@ -50,6 +50,7 @@ TEST(LoadBalancingThreads, ChoosingWhileReloadsRetireServers) {
   const int32_t entriesBefore = LBConnectionCount;
   std::atomic<bool> stop{false};
   std::atomic<int64_t> choices{0};
+  std::atomic<int> clientsDone{0};
   std::vector<std::thread> clients;
   for (int t = 0; t < 8; ++t) {
     clients.emplace_back([&, t] {
@@ -74,6 +75,7 @@ TEST(LoadBalancingThreads, ChoosingWhileReloadsRetireServers) {
         open->Stats->AddResponseTime(1);
       }
       if (open) open->OnBackendDisconnected();
+      ++clientsDone;
     });
   }
   std::thread ticker([&] {
@@ -88,7 +90,8 @@ TEST(LoadBalancingThreads, ChoosingWhileReloadsRetireServers) {
       std::this_thread::yield();
     }
   });
-  for (int round = 0; round < 60; ++round) {
+  // Reloads go on for as long as any client chooses.
+  for (int round = 0; round < 60 || clientsDone < 8; ++round) {
     std::unique_ptr<TServerClusterList> next;
     {
       ReadLockGuard guard(live.lock);
