@@ -14,8 +14,8 @@ TLoadBalancedConnection::~TLoadBalancedConnection() {
   if (server_) server_->ActiveSessions.fetch_sub(1, std::memory_order_relaxed);
 }
 
-float TLoadBalancedConnection::GetConnectionAge() const {
-  return static_cast<float>((Now() - LastUse) * 86400.0);
+float TLoadBalancedConnection::GetConnectionAge(TDateTime now) const {
+  return static_cast<float>((now - LastUse) * 86400.0);
 }
 
 void TLoadBalancedConnection::SetServer(TServer* server) {
@@ -49,9 +49,10 @@ void TLoadBalancedConnectionHandlerBucketList::Clear() {
 }
 
 void TLoadBalancedConnectionHandlerBucketList::RemoveExpired(float maxAge) {
+  const TDateTime now = Now();
   std::vector<int32_t> expired;
   for (const auto& [key, entry] : table_)
-    if (entry->GetConnectionAge() > maxAge) expired.push_back(key);
+    if (entry->GetConnectionAge(now) > maxAge) expired.push_back(key);
   for (int32_t key : expired) Remove(key);
 }
 

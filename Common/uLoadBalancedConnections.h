@@ -30,7 +30,8 @@ class TLoadBalancedConnection {
   TServer* Server() const { return server_; }
 
   // Seconds since LastUse.
-  float GetConnectionAge() const;
+  float GetConnectionAge() const { return GetConnectionAge(Now()); }
+  float GetConnectionAge(TDateTime now) const;
   // Moves the entry to Server (none allowed), counting one more session on it.
   void SetServer(TServer* server);
   std::string GetClientIP() const;

@@ -123,10 +123,10 @@ void TServer::LoadFromStream(StreamReader& r) {
 
 void TServer::SetCapacity(float value) { Capacity = value < 0 ? 0.0f : value; }
 
-void TServer::RegisterHit() {
+void TServer::RegisterHit(TDateTime now) {
   LoadWindow[0].fetch_add(1, std::memory_order_relaxed);
   TotalRequests.fetch_add(1, std::memory_order_relaxed);
-  LastNewRequest = Now();
+  LastNewRequest = now;
 }
 
 void TServer::ShiftLoadWindow() {
@@ -321,26 +321,29 @@ void TServerCluster::GetServer(int32_t clientKey, std::shared_ptr<TServer>& serv
 
 TServer* TServerCluster::GetServerForClient(int32_t clientKey, uint8_t& status) {
   std::lock_guard<std::recursive_mutex> guard(Lock);
+  // One reading of the clock serves the whole request.
+  const TDateTime now = Now();
   TLoadBalancedConnection* entry = Connections.Find(clientKey);
 
   // Also when an error ends the steps: the entry, if there is one by then,
   // counts as used and its server gets the hit.
   struct Finish {
     TLoadBalancedConnection*& entry;
+    TDateTime now;
     ~Finish() {
       if (!entry) return;
-      entry->LastUse = Now();
-      if (entry->Server()) entry->Server()->RegisterHit();
+      entry->LastUse = now;
+      if (entry->Server()) entry->Server()->RegisterHit(now);
     }
-  } finish{entry};
+  } finish{entry, now};
 
   if (!entry) {
     auto created = std::make_unique<TLoadBalancedConnection>();
     status = LBStatus::NewConnection;
     created->ClientKey = clientKey;
-    created->LastUse = Now();
+    created->LastUse = now;
     created->SetServer(SelectServer(status));
-    if (created->Server()) created->Server()->LastNewSession = Now();
+    if (created->Server()) created->Server()->LastNewSession = now;
     TLoadBalancedConnection* added = created.get();
     Connections.Add(std::move(created));
     entry = added;
@@ -353,7 +356,6 @@ TServer* TServerCluster::GetServerForClient(int32_t clientKey, uint8_t& status) 
     status = LBStatus::OldUpdatedConnection;
     if (current && current->Online.load() && !current->Enabled.load()) {
       // A server being drained keeps the clients it has.
-      const TDateTime now = Now();
       entry->LastUse = now;
       current->LastNewSession = now;
       current->LastNewRequest = now;
@@ -361,7 +363,7 @@ TServer* TServerCluster::GetServerForClient(int32_t clientKey, uint8_t& status) 
       entry->SetServer(SelectServer(status));
     }
   }
-  if (entry->GetConnectionAge() > static_cast<float>(ConnectionTimeout.load())) {
+  if (entry->GetConnectionAge(now) > static_cast<float>(ConnectionTimeout.load())) {
     status = LBStatus::OldUpdatedConnection;
     entry->SetServer(SelectServer(status));
   }
@@ -369,10 +371,9 @@ TServer* TServerCluster::GetServerForClient(int32_t clientKey, uint8_t& status) 
   if (current && current->Enabled.load() && current->Online.load() && current->Capacity.load() == 0) {
     // A spare holds a client only until the next request.
     status = LBStatus::OldUpdatedConnection;
-    entry->LastUse = Now();
+    entry->LastUse = now;
     entry->SetServer(SelectServer(status));
     if (TServer* next = entry->Server()) {
-      const TDateTime now = Now();
       next->LastNewSession = now;
       next->LastNewRequest = now;
     }
