@@ -55,3 +55,14 @@ TEST(StatHolder, ResponseTimesAndSaturation) {
   s.AddBytes(100);
   EXPECT_EQ(s.Bytes, INT64_MAX);
 }
+
+#include "Common/uGuardedCounter.h"
+
+TEST(GuardedCounter, WrapsToOneAndStopsAtZeroBelow) {
+  std::atomic<int32_t> c{2147483646};
+  EXPECT_EQ(IncrementGuarded(c, "C"), 2147483647);
+  EXPECT_EQ(IncrementGuarded(c, "C"), 1);
+  c = -2147483647 - 1;
+  EXPECT_EQ(DecrementGuarded(c), 0);
+  EXPECT_EQ(DecrementGuarded(c), -1);
+}
