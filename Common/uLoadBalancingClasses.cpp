@@ -117,7 +117,7 @@ void TServer::LoadFromStream(StreamReader& r) {
   if (version >= 1)
     UniqueServerKey = r.ReadWord();
   else
-    UniqueServerKey = Cluster->NextUniqueServerKey(true);
+    UniqueServerKey = Cluster ? Cluster->NextUniqueServerKey(true) : 0;
   if (version >= 3) AutoActivate = r.ReadBoolean();
 }
 
