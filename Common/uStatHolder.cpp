@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "Common/uDomainHandler.h"
 #include "platform/DateTime.h"
 
 void AddSaturating(std::atomic<int64_t>& counter, int64_t amount) {
@@ -59,6 +60,10 @@ void TServerStatHolder::ResetResponseTimes() {
   ResponseTimeTotal = 0;
   ResponseCount = 0;
 }
+
+TStatHolder::TStatHolder() : DomainHandler(std::make_unique<TDomainHandler>()) {}
+
+TStatHolder::~TStatHolder() = default;
 
 float TStatHolder::GetCompressionRate() const {
   const int64_t saved = BytesSaved.load(std::memory_order_relaxed);

@@ -43,5 +43,3 @@ void BM_ChooseKnownClient(benchmark::State& state) {
 BENCHMARK(BM_ChooseKnownClient)->Threads(1)->Threads(8)->UseRealTime();
 
 }  // namespace
-
-BENCHMARK_MAIN();

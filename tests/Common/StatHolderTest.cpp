@@ -66,3 +66,31 @@ TEST(GuardedCounter, WrapsToOneAndStopsAtZeroBelow) {
   EXPECT_EQ(DecrementGuarded(c), 0);
   EXPECT_EQ(DecrementGuarded(c), -1);
 }
+
+#include "Common/uDomainHandler.h"
+
+TEST(StatHolder, EngineRecordAtCreationAndCompressionRate) {
+  ScopedManualClock clock(45000.0, 5000);
+  TStatHolder s;
+  EXPECT_EQ(s.ServerState, 0);
+  EXPECT_TRUE(s.CompressionEnabled);
+  ASSERT_NE(s.DomainHandler, nullptr);
+  EXPECT_EQ(s.DomainHandler->Domains.Count(), 0);
+  EXPECT_EQ(s.GetCompressionRate(), 0);
+  s.BytesSaved = 300;
+  s.BytesTransferred = 700;
+  EXPECT_FLOAT_EQ(s.GetCompressionRate(), 30);
+  s.BytesSaved = -1;
+  EXPECT_EQ(s.GetCompressionRate(), 0);
+  EXPECT_EQ(s.TakeRequestId(), 0);
+  EXPECT_EQ(s.TakeRequestId(), 1);
+
+  // The engine record samples bytes relayed and requests read.
+  s.UpdateRates();
+  s.BytesTransferred += 1000000;
+  s.TotalRequests += 10;
+  clock.clock().Advance(250);
+  s.UpdateRates();
+  EXPECT_FLOAT_EQ(s.KBPerSecond, 800);
+  EXPECT_FLOAT_EQ(s.RequestsPerSecond, 4);
+}
