@@ -277,6 +277,30 @@ TEST(LoadBalancingChoice, CountersOfEntriesAndSessions) {
   EXPECT_EQ(LBConnectionCount, before) << "freeing the configuration frees its entries";
 }
 
+TEST(LoadBalancingChoice, CookieKeysAreClientsOfTheirOwn) {
+  ScopedManualClock clock;
+  ClusterFixture f;
+  f.cluster->SessionMethod = 1;
+  f.AddServer({1});
+  f.AddServer({1});
+  // Session values span the whole 32-bit range; keys that share a low byte
+  // or differ only in sign are still different clients.
+  const int32_t keys[] = {2147483646, -2147483647 - 1, 256, 512, 1, -1};
+  uint8_t status = 0;
+  std::vector<TServer*> first;
+  for (int32_t key : keys) {
+    first.push_back(f.cluster->GetServerForClient(key, status));
+    EXPECT_EQ(status, LBStatus::NewConnection) << key;
+  }
+  for (size_t i = 0; i < std::size(keys); ++i) {
+    EXPECT_EQ(f.cluster->GetServerForClient(keys[i], status), first[i]) << keys[i];
+    EXPECT_EQ(status, LBStatus::OldConnection) << keys[i];
+  }
+  EXPECT_EQ(f.cluster->Connections.GetCount(), 6);
+  EXPECT_EQ(f.Server(0).ActiveSessions, 3);
+  EXPECT_EQ(f.Server(1).ActiveSessions, 3);
+}
+
 TEST(LoadBalancingChoice, ConsoleQueries) {
   ClusterFixture f;
   f.AddServer({2, false, true, 3});
