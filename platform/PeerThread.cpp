@@ -68,6 +68,8 @@ void PeerThread::RunOnce() {
     Run();
   } catch (const EIdClosedSocket&) {
     connection_->Disconnect();
+  } catch (const EIdConnClosedGracefully&) {
+    connection_->Disconnect();
   } catch (const EIdSocketError& e) {
     // A connection that died under the handler ends the run, not the thread.
     if (!IsConnectionReset(e) && e.LastError() != ECONNABORTED) throw;
@@ -86,13 +88,18 @@ void PeerThread::Serve() {
         connection_->Handshake(kHandshakeTimeoutMs, [this] { return Stopped() || Terminated(); });
     if (handshake == WaitResult::TimedOut) throw EIdReadTimeout();
     if (handshake == WaitResult::Stopped) quiet = true;
+  } catch (const EIdConnClosedGracefully&) {
+    quiet = true;  // the client left before the handshake ended
+  } catch (const EIdSocketError& e) {
+    quiet = IsConnectionReset(e);
+    if (!quiet) failure = std::current_exception();
   } catch (...) {
-    // A handshake that a stop or deactivation broke off is no failure.
-    if (Stopped() || Terminated() || !connection_->KnownConnected()) {
-      quiet = true;
-    } else {
-      failure = std::current_exception();
-    }
+    failure = std::current_exception();
+  }
+  // A handshake that a stop or deactivation broke off is no failure either.
+  if (failure && (Stopped() || Terminated() || !connection_->KnownConnected())) {
+    failure = nullptr;
+    quiet = true;
   }
   if (!quiet && !failure) {
     try {

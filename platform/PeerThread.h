@@ -8,7 +8,10 @@
 // Cleanup -> the connection is closed and the thread goes back to its pool.
 // An exception escaping any of these reaches DoException (base: the
 // server's OnException) after OnDisconnect and Cleanup have run, and the
-// thread is terminated instead of pooled. Nothing escapes the OS thread.
+// thread is terminated instead of pooled. A handler that meets the end of
+// its connection (closed by either side, reset) only ends the run, and a
+// client that leaves during the handshake is no failure either. Nothing
+// escapes the OS thread.
 #pragma once
 
 #include <atomic>
