@@ -68,9 +68,10 @@ class TcpConnection {
   // EIdReadTimeout the bytes that did arrive stay buffered.
   void ReadBuffer(void* buf, size_t len);
   std::string ReadString(size_t len);
-  // One attempt to receive into the input buffer within the time-out;
-  // returns the bytes added. A time-out or the peer's close is no error
-  // (0 is returned; the close shows in Connected).
+  // One attempt to receive new bytes into the input buffer within the
+  // time-out (it waits even when bytes are already buffered); returns the
+  // bytes added. A time-out or the peer's close is no error (0 is returned;
+  // the close shows in Connected); a reset raises EIdSocketError.
   int ReadFromStack(int timeoutMs = kUseReadTimeout);
   // Bytes that can be read without waiting (TLS data already decrypted
   // included).
