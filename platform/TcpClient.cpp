@@ -7,12 +7,22 @@
 
 #include "platform/TcpErrors.h"
 
+std::string TcpClient::Host() const {
+  std::lock_guard<std::mutex> lock(hostMutex_);
+  return host_;
+}
+
+void TcpClient::SetHost(std::string host) {
+  std::lock_guard<std::mutex> lock(hostMutex_);
+  host_ = std::move(host);
+}
+
 void TcpClient::Connect(int timeoutMs) {
   if (KnownConnected()) throw EIdAlreadyConnected();
   // A connection the peer closed, or one another thread shut down, is
   // closed here before the new one opens.
   Disconnect();
-  in_addr target = ResolveIPv4(host_);
+  in_addr target = ResolveIPv4(Host());
   SocketHandle socket = NewTcpSocket();
   if (!boundIP_.empty() || boundPort_ != 0) {
     in_addr local{};

@@ -2,6 +2,7 @@
 // to, and a connect with a time-out.
 #pragma once
 
+#include <mutex>
 #include <string>
 
 #include "platform/TcpConnection.h"
@@ -10,9 +11,10 @@ class TcpClient : public TcpConnection {
  public:
   TcpClient() = default;
 
-  // Kept after a disconnect (status texts show the last host).
-  const std::string& Host() const noexcept { return host_; }
-  void SetHost(std::string host) { host_ = std::move(host); }
+  // Kept after a disconnect (status texts show the last host). Safe to read
+  // from another thread while the owner changes it.
+  std::string Host() const;
+  void SetHost(std::string host);
   int Port() const noexcept { return port_; }
   void SetPort(int port) noexcept { port_ = port; }
   // Local address (and port, 0 = any) bound before connecting; "" = any.
@@ -29,6 +31,7 @@ class TcpClient : public TcpConnection {
   void Connect(int timeoutMs = 0);
 
  private:
+  mutable std::mutex hostMutex_;
   std::string host_;
   int port_ = 0;
   std::string boundIP_;
