@@ -211,6 +211,37 @@ TEST_F(ClusterChecks, GetCheckTakesTheClusterSettings) {
   for (const std::string& line : log_.Take()) EXPECT_EQ(std::string::npos, line.find("Cluster web"));
 }
 
+TEST_F(ClusterChecks, GetCheckTransitionsWithTheirLines) {
+  CheckBackend ok(Mode::Reply, "HTTP/1.1 200 OK\r\n\r\n");
+  CheckBackend busy(Mode::Reply, "HTTP/1.0 503 Service Unavailable\r\n\r\n");
+  CheckBackend silent(Mode::Hang);
+  cluster_->VerifyMethod = 1;
+  cluster_->FailoverCheckInterval = 2;  // one-second time-outs
+  auto a = AddServer(*cluster_, "a", busy.Port());
+  const std::string head = "Wrn-State of server a (127.0.0.1:%d) (cluster=web) changed:";
+  struct Step {
+    int port;
+    std::vector<std::string> lines;
+  };
+  const Step steps[] = {
+      {busy.Port(),
+       {Format(head, busy.Port()), "Wrn-  Can Connect     = No", "Wrn-  Connect Message = HTTP/1.0 503 Service Unavailable",
+        "Wrn-  Cluster web went OFFLINE"}},
+      {ok.Port(),
+       {Format(head, ok.Port()), "Wrn-  Can Connect     = Yes",
+        "Wrn-  Connect Message = OK (HTTP/1.1 200 OK). (0.00 s)", "Wrn-  Cluster web came ONLINE"}},
+      {ok.Port(), {}},
+      {silent.Port(),
+       {Format(head, silent.Port()), "Wrn-  Can Connect     = No", "Wrn-  Connect Message = Reading timed out",
+        "Wrn-  Cluster web went OFFLINE"}},
+  };
+  for (const Step& step : steps) {
+    a->ServerPort = step.port;
+    CheckNow(cluster_);
+    EXPECT_EQ(step.lines, log_.Take());
+  }
+}
+
 TEST_F(ClusterChecks, WithoutAutoActivateAnOfflineServerOnlyResponds) {
   CheckBackend up(Mode::Accept);
   auto a = AddServer(*cluster_, "a", CheckBackend::ClosedPort());
