@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // ---------------------------------------------------------------- exceptions
 // One tree rooted in Exception. ClassName() is virtual because class names
@@ -165,3 +166,9 @@ std::string ExtractFileName(const std::string& path);
 std::string ExtractFileExt(const std::string& path);  // with the "."
 std::string IncludeTrailingPathDelimiter(const std::string& path);
 std::string GetCurrentDir();
+// The whole content of a regular file; EInOutError when it cannot be read.
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+// Writes Bytes to a temporary file beside Path, syncs it and renames it over
+// Path, creating missing folders: Path then holds its old or its new content,
+// never a part. EInOutError on failure.
+void WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes);
