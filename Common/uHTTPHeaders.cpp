@@ -32,8 +32,19 @@ void THTTPHeaders::SetFirstLine(std::string_view text) {
 std::string THTTPHeaders::GetHeaderName(int index) const { return std::string(NameOf(Get(index))); }
 
 int THTTPHeaders::IndexOfHeader(std::string_view name, int from) const {
+  // A name without ":" is the text before a line's first ":" exactly when
+  // the line has ":" right after it; no need to search each line for it.
+  const bool plainName = name.find(':') == std::string_view::npos;
   for (int i = from < 1 ? 1 : from; i < Count(); ++i) {
-    if (SameText(NameOf(Items()[i]), name)) return i;
+    const std::string& line = Items()[i];
+    if (plainName) {
+      if (line.size() > name.size() && line[name.size()] == ':' &&
+          SameText(std::string_view(line).substr(0, name.size()), name)) {
+        return i;
+      }
+    } else if (SameText(NameOf(line), name)) {
+      return i;
+    }
   }
   return -1;
 }

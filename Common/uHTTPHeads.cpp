@@ -1,9 +1,15 @@
 #include "Common/uHTTPHeads.h"
 
+#include <algorithm>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
-#include "Common/uHeadHelpersTmp.h"
+#include "Common/GeneralHashfunctions.h"
+#include "Common/Misc.h"
+#include "Common/StrFunctions.h"
+#include "Common/uConfigTables.h"
+#include "Common/uDomainHandler.h"
 #include "Common/uRequestMatching.h"
 #include "platform/DateTime.h"
 
@@ -40,13 +46,15 @@ bool HasControlChars(std::string_view s) {
 // A CR or NUL left inside a line would end the line or the text early for
 // some peer downstream; a blank takes its place.
 void BlankLineBreaks(THTTPHeaders& lines) {
+  auto isBreak = [](char c) { return c == '\r' || c == '\0'; };
   for (int i = 0; i < lines.Count(); ++i) {
     const std::string& line = lines[i];
-    if (line.find_first_of(std::string_view("\r\0", 2)) == std::string::npos) continue;
-    std::string fixed = line;
-    for (char& c : fixed) {
-      if (c == '\r' || c == '\0') c = ' ';
+    if (std::memchr(line.data(), '\r', line.size()) == nullptr &&
+        std::memchr(line.data(), '\0', line.size()) == nullptr) {
+      continue;
     }
+    std::string fixed = line;
+    std::replace_if(fixed.begin(), fixed.end(), isBreak, ' ');
     lines.Put(i, std::move(fixed));
   }
 }
@@ -85,18 +93,17 @@ std::string ValueOf(std::string_view line) {
   return colon == std::string_view::npos ? std::string() : Trim(line.substr(colon + 1));
 }
 
-// Differing values of a header that must have one value refuse the head;
-// equal copies collapse into the first line.
-bool CollapseDuplicates(THTTPHeaders& head, std::string_view name, const std::vector<std::string>& values,
-                        bool sameIgnoringCase) {
-  for (const std::string& v : values) {
-    if (sameIgnoringCase ? !SameText(v, values[0]) : v != values[0]) return false;
-  }
+// Equal copies of a header that has one value collapse into the first line.
+void KeepFirst(THTTPHeaders& head, std::string_view name) {
   int first = head.IndexOfHeader(name);
-  if (first >= 0) {
-    for (int i = head.IndexOfHeader(name, first + 1); i >= 0; i = head.IndexOfHeader(name, i)) head.Delete(i);
-  }
-  return true;
+  if (first < 0) return;
+  for (int i = head.IndexOfHeader(name, first + 1); i >= 0; i = head.IndexOfHeader(name, i)) head.Delete(i);
+}
+
+// Header names are compared for every line of every head; most differ in
+// length.
+inline bool NameIs(std::string_view name, std::string_view what) {
+  return name.size() == what.size() && SameText(name, what);
 }
 
 bool IsRedirectStatus(int32_t code) { return code == 301 || code == 302 || code == 303 || code == 307; }
@@ -277,8 +284,9 @@ void TRequestHeader::Parse() {
 }
 
 void TRequestHeader::ParseHeaderLines() {
-  std::vector<std::string> hosts;
-  std::vector<std::string> lengths;
+  int hostLines = 0;
+  int lengthLines = 0;
+  bool conflict = false;
   bool transferEncoding = false;
   bool hopCountSeen = false;
   for (int i = 1; i < Updated.Count(); ++i) {
@@ -296,47 +304,51 @@ void TRequestHeader::ParseHeaderLines() {
       Refuse("400 Bad Request");
       continue;
     }
-    std::string value = Trim(std::string_view(line).substr(colon + 1));
-    if (SameText(name, "Accept")) {
+    std::string_view value = TrimView(std::string_view(line).substr(colon + 1));
+    if (NameIs(name, "Accept")) {
       Accept = value;
-    } else if (SameText(name, "Accept-Language")) {
+    } else if (NameIs(name, "Accept-Language")) {
       AcceptLanguage = value;
-    } else if (SameText(name, "Accept-Encoding")) {
+    } else if (NameIs(name, "Accept-Encoding")) {
       AcceptEncoding = value;
       AcceptedEncodings = ParseAcceptEncoding(value);
-    } else if (SameText(name, "User-Agent")) {
+    } else if (NameIs(name, "User-Agent")) {
       UserAgent = value;
-    } else if (SameText(name, "Host")) {
+    } else if (NameIs(name, "Host")) {
+      // Copies of Host must agree; the request is matched by one of them.
+      if (hostLines++ > 0 && !SameText(value, HostWithPort)) conflict = true;
       HostWithPort = value;
-      Host = HostWithoutPort(value);
-      hosts.push_back(value);
-    } else if (SameText(name, "Connection")) {
+      Host = HostWithoutPort(HostWithPort);
+    } else if (NameIs(name, "Connection")) {
       Connection = value;
       Owner->FCloseConnection = SameText(value, "KEEP-ALIVE") ? 0 : 1;
-    } else if (SameText(name, "Content-Length")) {
-      ContentLength = ParseLength(value);
-      lengths.push_back(IntToStr(ContentLength));
-    } else if (SameText(name, "Via")) {
+    } else if (NameIs(name, "Content-Length")) {
+      int64_t length = ParseLength(value);
+      if (lengthLines++ > 0 && length != ContentLength) conflict = true;
+      ContentLength = length;
+    } else if (NameIs(name, "Via")) {
       // Several Via lines are one list: every hop stays on it.
-      Via = Via.empty() ? value : value.empty() ? Via : Via + ", " + value;
-    } else if (SameText(name, "VTHopCount")) {
+      if (!Via.empty() && !value.empty()) Via += ", ";
+      Via += value;
+    } else if (NameIs(name, "VTHopCount")) {
       // The highest count of any copy, so that a second line cannot reset
       // the loop guard.
       int32_t hops = ParseHopCount(value);
       HopCount = hopCountSeen && HopCount > hops ? HopCount : hops;
       hopCountSeen = true;
-    } else if (SameText(name, "Referer")) {
+    } else if (NameIs(name, "Referer")) {
       Referer = value;
-    } else if (SameText(name, "X-Forwarded-For")) {
+    } else if (NameIs(name, "X-Forwarded-For")) {
       if (UseXForwardedForGlobal) Owner->FSessionKey = APHash(value);
-    } else if (SameText(name, "Transfer-Encoding")) {
+    } else if (NameIs(name, "Transfer-Encoding")) {
       transferEncoding = true;
     }
   }
-  if (!CollapseDuplicates(Updated, "Host", hosts, true)) Refuse("400 Bad Request");
-  if (!CollapseDuplicates(Updated, "Content-Length", lengths, false)) Refuse("400 Bad Request");
+  if (conflict) Refuse("400 Bad Request");
+  if (hostLines > 1) KeepFirst(Updated, "Host");
+  if (lengthLines > 1) KeepFirst(Updated, "Content-Length");
   // The switch relays request bodies by Content-Length only.
-  if (transferEncoding) Refuse(lengths.empty() ? "501 Not Implemented" : "400 Bad Request");
+  if (transferEncoding) Refuse(lengthLines == 0 ? "501 Not Implemented" : "400 Bad Request");
 }
 
 void TRequestHeader::Update() {
@@ -347,7 +359,7 @@ void TRequestHeader::Update() {
   if (!m.HostHeader.empty()) Updated.SetHeaderUnique("Host", m.HostHeader);
 
   if (!Via.empty()) Via += ", ";
-  Via += Version.substr(Version.find('/') + 1);
+  Via += RightOf("/", Version, false);
   Via += " " + m.GateName + ":" + IntToStr(t.FLocalPort);
   Updated.SetHeaderUnique("Via", Via);
 
@@ -364,7 +376,8 @@ void TRequestHeader::Update() {
 
   if (!t.RemoveVTHeaders) {
     Updated.SetValue("VTCallerIP", t.FClientIP, false);
-    Updated.SetValue("VTOrigURL", Format("%s %d %s", HostWithoutPort(HostWithPort), t.FLocalPort, Document), false);
+    Updated.SetValue("VTOrigURL", HostWithoutPort(HostWithPort) + " " + IntToStr(t.FLocalPort) + " " + Document,
+                     false);
     if (!m.MatchedPathReplace.empty() && m.MatchedPathReplace != m.MatchedPath) {
       Updated.SetValue("VTPathRewrite", Format("%s %s", m.MatchedPath, m.MatchedPathReplace), false);
     }
@@ -397,7 +410,7 @@ void TRequestHeader::Update() {
     }
   }
 
-  Updated.SetHeaderUnique("User-Agent", Format("%s VT/%s (IP=%s)", UserAgent, VTVersion, t.FClientIP));
+  Updated.SetHeaderUnique("User-Agent", UserAgent + " VT/" + VTVersion + " (IP=" + t.FClientIP + ")");
 
   if (AbsoluteForm || Document != m.TargetPath) {
     std::string target = m.TargetPath;
@@ -411,7 +424,9 @@ void TRequestHeader::Update() {
     t.LogInfo(Format("*** REQUEST HEADER *** before update (inport=%d)", t.FLocalPort) + "\r\n" + Raw.GetTextStr());
     t.LogInfo("*** REQUEST HEADER *** after update\r\n" + Updated.GetTextStr());
   }
-  t.LogDetail(GetLogText());
+  // The thread writes detail lines only with this log switch; the text is
+  // not built for nothing.
+  if (m.LogFlags & 4) t.LogDetail(GetLogText());
 }
 
 std::string TRequestHeader::GetCookieValue() const {
@@ -488,7 +503,8 @@ void TResponseHeader::Parse() {
   ContentEncoding.clear();
   Location.clear();
 
-  std::vector<std::string> lengths;
+  int lengthLines = 0;
+  bool conflict = false;
   std::string transferEncoding;
   bool hopCountSeen = false;
   for (int i = 1; i < Updated.Count(); ++i) {
@@ -498,8 +514,9 @@ void TResponseHeader::Parse() {
     std::string value = ValueOf(line);
     if (SameText(name, "Content-Length")) {
       std::string upper = ValueOf(UpperCase(line));
-      ContentLength = ParseLength(Trim(std::string_view(upper).substr(0, upper.find(';'))));
-      lengths.push_back(IntToStr(ContentLength));
+      int64_t length = ParseLength(Trim(std::string_view(upper).substr(0, upper.find(';'))));
+      if (lengthLines++ > 0 && length != ContentLength) conflict = true;
+      ContentLength = length;
     } else if (SameText(name, "Connection")) {
       t.FCloseConnection = UpperCase(line).find("KEEP-ALIVE") != std::string::npos ? 0 : 1;
     } else if (SameText(name, "Date")) {
@@ -525,9 +542,8 @@ void TResponseHeader::Parse() {
       hopCountSeen = true;
     }
   }
-  if (!CollapseDuplicates(Updated, "Content-Length", lengths, false)) {
-    throw EInvalidHead("Response has conflicting Content-Length headers");
-  }
+  if (conflict) throw EInvalidHead("Response has conflicting Content-Length headers");
+  if (lengthLines > 1) KeepFirst(Updated, "Content-Length");
   if (!transferEncoding.empty()) {
     // Chunked framing is decided by the last coding; any other transfer
     // coding ends with the connection. Either way Content-Length no longer

@@ -12,10 +12,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Classes.h"
 
-class TClientThread;
 class TDomain;
 class TServer;
 class TServerCluster;
@@ -102,4 +102,8 @@ class TRequestMatchData {
   std::string GateName;
   bool AllowKeepAlive = true;
   std::string CustomCallerIPHeaders;
+
+  // Scratch of one MatchRequest: whether each domain's host rule took the
+  // request's host (-1 not yet known), so that the passes test it once.
+  std::vector<int8_t> HostMatches;
 };

@@ -4,8 +4,9 @@
 #include <ctime>
 #include <functional>
 
+#include "Common/GeneralHashfunctions.h"
+#include "Common/uDomainHandler.h"
 #include "Common/uHTTPHeads.h"
-#include "Common/uHeadHelpersTmp.h"
 #include "Common/uRequestMatching.h"
 #include "platform/DateTime.h"
 
@@ -40,6 +41,7 @@ class Heads : public ::testing::Test {
     match.GateName = "Vantrell Switch";
     match.AllowKeepAlive = true;
     match.CustomCallerIPHeaders = "X-Forwarded-for;rlnclientipaddr";
+    match.LogFlags = 7;
   }
 
   // The thread's lines as read (no closing empty line), then Parse.
@@ -95,6 +97,11 @@ TEST_F(Heads, ForwardsATypicalRequestWithTheSwitchsHeaders) {
             "\r\n");
   EXPECT_EQ(owner.FCloseConnection, 0);
   EXPECT_EQ(owner.detail.back(), "  Request: GET, /a, [], www.x.com, keep-alive");
+  // Without the detail switch the line is not built.
+  owner.detail.clear();
+  match.LogFlags = 3;
+  Forward("GET /a HTTP/1.1\r\nHost: www.x.com\r\n");
+  EXPECT_TRUE(owner.detail.empty());
 }
 
 struct RewriteCase {
