@@ -17,6 +17,7 @@
 class TDomainHandler;
 class TDomain;
 class TServerCluster;
+class TRequestMatchData;
 
 // One counter per match status.
 using TMatchStatusCounts = std::array<std::atomic<int32_t>, 9>;
@@ -70,7 +71,8 @@ class TVirtualPath {
   void SetTargetPath(std::string_view text);
   std::string GetURL() const;
 
-  // The request matching adds MapPath here.
+  // The path to send to the back end for RequestPath (request matching).
+  std::string MapPath(const std::string& requestPath) const;
 
   void LoadFromStream(StreamReader& s);
   void SaveToStream(StreamWriter& s) const;
@@ -123,6 +125,12 @@ class TDomain {
   // Frees the path; false when it is not one of this domain's.
   bool RemoveVirtualPath(TVirtualPath* path);
   bool HasVirtualPath(std::string_view path) const;
+
+  // Request matching: this domain's match of M, and its host and binding
+  // rules.
+  void Match(TRequestMatchData& m, bool defaultPass);
+  bool MatchesHost(const std::string& host) const;
+  bool IsBoundTo(const std::string& localIP, int32_t port) const;
 
   void SetLogName(std::string_view text);
   void AssignLogName();
