@@ -18,6 +18,7 @@ class TDomainHandler;
 class TDomain;
 class TServerCluster;
 class TServer;
+class TRequestMatchData;
 
 // One counter per match status.
 using TMatchStatusCounts = std::array<std::atomic<int32_t>, 9>;
@@ -82,7 +83,8 @@ class TVirtualPath {
   void SetTargetPath(std::string_view text);
   std::string GetURL() const;
 
-  // The request matching adds MapPath here.
+  // The path to send to the back end for RequestPath (request matching).
+  std::string MapPath(const std::string& requestPath) const;
 
   void LoadFromStream(StreamReader& s);
   void SaveToStream(StreamWriter& s) const;
@@ -137,6 +139,12 @@ class TDomain {
   bool HasVirtualPath(std::string_view path) const;
   // DefaultTargetAddress, or DomainName when that is empty.
   std::string TargetHost() const;
+
+  // Request matching: this domain's match of M, and its host and binding
+  // rules.
+  void Match(TRequestMatchData& m, bool defaultPass);
+  bool MatchesHost(const std::string& host) const;
+  bool IsBoundTo(const std::string& localIP, int32_t port) const;
 
   void SetLogName(std::string_view text);
   void AssignLogName();

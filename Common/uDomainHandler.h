@@ -27,6 +27,7 @@
 class TServerCluster;
 class TServerClusterList;
 class TDomainHandler;
+class TRequestMatchData;
 
 // Process-wide copy of the last loaded or saved UseXForwardedFor, read by the
 // request-head parser.
@@ -142,9 +143,16 @@ class TDomainHandler : public TDomainHandlerSettings {
   // Position of Cluster in ServerClusters; -1 for none or one not listed.
   int32_t ClusterPosition(const TServerCluster* cluster) const;
 
-  // The request matching adds MatchRequest and DescribeMatch here.
+  // Request matching (defined with the matcher): the domain, path, target
+  // and server of one request, under the read lock; and the test report of
+  // the match of a request that is described, not sent.
+  void MatchRequest(TRequestMatchData& matchData);
+  void DescribeMatch(const std::string& host, const std::string& localIP, TStringList& lines,
+                     const std::string& callerIP, const std::string& path, int32_t port);
 
  private:
+  bool RunMatchPass(TRequestMatchData& matchData, int pass);
+  void ChooseServer(TRequestMatchData& matchData);
   void ReadTree(StreamReader& s);
   void TakeTreeFrom(TDomainHandler& fresh);
   TServerCluster* ClusterAt(int32_t position) const;

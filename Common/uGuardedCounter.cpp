@@ -4,7 +4,6 @@
 #include <string>
 
 #include "Common/uLogger.h"
-#include "platform/SysUtils.h"
 
 void LogCounterReset(const char* name, int64_t oldValue) {
   GlobalLogger->LogInfoFmt("%s reset to 1. Old value was %d", name, oldValue);
