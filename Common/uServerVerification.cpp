@@ -161,13 +161,12 @@ void TServerVerificationThread::Execute() {
 
 void TServerVerificationThread::BuildRequest() {
   Headers.Clear();
-  Headers.Add(Format("GET %s HTTP/1.0", Path));
-  Headers.Add(Format("%s: %s", "Host", HostHeader));
-  Headers.Add(Format("%s: %s", "User-Agent", UserAgent));
-  Headers.Add(Format("%s: %s", "Connection", "Close"));
-  Headers.Add(Format("%s: %s", "Purpose", "VerifyingServerIsUp"));
-  Headers.Add(Format("%s: %s", "Verifier", VerifierName));
-  Headers.Add("");
+  Headers.SetFirstLine(Format("GET %s HTTP/1.0", Path));
+  Headers.AddLine(Format("%s: %s", "Host", HostHeader));
+  Headers.AddLine(Format("%s: %s", "User-Agent", UserAgent));
+  Headers.AddLine(Format("%s: %s", "Connection", "Close"));
+  Headers.AddLine(Format("%s: %s", "Purpose", "VerifyingServerIsUp"));
+  Headers.AddLine(Format("%s: %s", "Verifier", VerifierName));
 }
 
 bool TServerVerificationThread::DoBeforeTest() {
@@ -240,9 +239,8 @@ void TServerVerificationThread::TestGetDocument(TcpClient& client) {
     StatusText = "Reading timed out";
     return;
   }
-  Headers.Clear();
-  Headers.Add(line);
-  const std::string& first = Headers[0];
+  Headers.SetText(line);
+  const std::string first = Headers.GetFirstLine();
   if (!CheckStatusLinePasses(first)) {
     Status = 2;
     StatusText = first;

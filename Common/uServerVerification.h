@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Classes.h"
+#include "Common/uHTTPHeaders.h"
 
 class TcpClient;
 
@@ -42,7 +42,7 @@ class TServerVerificationThread {
   TServerVerificationThread& operator=(const TServerVerificationThread&) = delete;
 
   uint8_t CheckMethod = 0;  // 0 open a connection, 1 HTTP GET, else no test
-  TStringList Headers;      // the request, then the status line read back
+  THTTPHeaders Headers;     // the request, then the status line read back
   std::string UserAgent;
   std::string HostHeader;
   std::string Path;
