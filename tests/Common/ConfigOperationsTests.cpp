@@ -386,3 +386,33 @@ TEST(ConfigOperationsThreads, ReloadWhileTickChecksRun) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two status pages verifying the live tree at once.
+TEST(ConfigOperationsThreads, ConcurrentVerifyAllDomains) {
+  CheckBackend backend(Mode::Accept);
+  TDomainHandler handler;
+  for (int i = 0; i < 3; ++i) {
+    TDomain* d = handler.AddDomain();
+    d->DefaultTargetAddress = "127.0.0.1";
+    d->OutPort = backend.Port();
+    d->AddVirtualPath();
+    d->AddVirtualPath()->SetPath("/b");
+  }
+  auto verify = [&handler] {
+    for (int i = 0; i < 3; ++i) handler.VerifyAllDomains();
+  };
+  std::thread first(verify), second(verify);
+  first.join();
+  second.join();
+  EXPECT_EQ(3, handler.FDomainsRunningCorrectly);
+  for (const auto& d : handler.Domains) {
+    EXPECT_EQ(2, d->FVirtualPathsConnecting);
+    for (const auto& p : d->VirtualPaths) EXPECT_EQ(1, p->CheckStatus);
+  }
+  EXPECT_EQ(36, backend.Accepts());
+  EXPECT_TRUE(FinalizeVerificationThreads(10000));
+}
+
+}  // namespace
