@@ -39,10 +39,6 @@ const char* CanConnectWord(uint8_t status) {
   }
 }
 
-void LogLine(const std::string& line) {
-  if (GlobalLogger) GlobalLogger->LogInfoFmt("%s", line);
-}
-
 }  // namespace
 
 void InstallServerChecks() {
@@ -140,22 +136,23 @@ void ApplyServerCheckResult(TServerCluster& cluster, TServer& server, uint8_t st
   server.SetLastMessage(statusText);
   if (server.Online == wasOnline) {
     if (server.FConsecutiveFailedOnlineChecks > 0 && server.Online) {
-      LogLine(Format("Server failed %d out of %d times, Can Connect = %s",
-                     server.FConsecutiveFailedOnlineChecks.load(), cluster.MaxFailBeforeOffline.load(), word));
-      LogLine(Format("  Reason = %s", statusText));
+      GlobalLogger->LogInfoFmt("Server failed %d out of %d times, Can Connect = %s",
+                               server.FConsecutiveFailedOnlineChecks.load(), cluster.MaxFailBeforeOffline.load(),
+                               word);
+      GlobalLogger->LogInfoFmt("  Reason = %s", statusText);
     }
     return;
   }
-  LogLine(Format("State of server %s (%s:%d) (cluster=%s) changed:", server.ServerName, server.ServerAddress,
-                 server.ServerPort, cluster.Name));
-  LogLine(Format("  Can Connect     = %s", word));
-  LogLine(Format("  Connect Message = %s", statusText));
+  GlobalLogger->LogInfoFmt("State of server %s (%s:%d) (cluster=%s) changed:", server.ServerName,
+                           server.ServerAddress, server.ServerPort, cluster.Name);
+  GlobalLogger->LogInfoFmt("  Can Connect     = %s", word);
+  GlobalLogger->LogInfoFmt("  Connect Message = %s", statusText);
   const bool isAvailable = cluster.HasAvailableServer();
   if (isAvailable != wasAvailable) {
     if (isAvailable)
-      LogLine(Format("  Cluster %s came ONLINE", cluster.Name));
+      GlobalLogger->LogInfoFmt("  Cluster %s came ONLINE", cluster.Name);
     else
-      LogLine(Format("  Cluster %s went OFFLINE", cluster.Name));
+      GlobalLogger->LogInfoFmt("  Cluster %s went OFFLINE", cluster.Name);
   }
 }
 
