@@ -225,8 +225,8 @@ TEST_F(ClusterChecks, GetCheckTransitionsWithTheirLines) {
   };
   const Step steps[] = {
       {busy.Port(),
-       {Format(head, busy.Port()), "Wrn-  Can Connect     = No", "Wrn-  Connect Message = HTTP/1.0 503 Service Unavailable",
-        "Wrn-  Cluster web went OFFLINE"}},
+       {Format(head, busy.Port()), "Wrn-  Can Connect     = No",
+        "Wrn-  Connect Message = HTTP/1.0 503 Service Unavailable", "Wrn-  Cluster web went OFFLINE"}},
       {ok.Port(),
        {Format(head, ok.Port()), "Wrn-  Can Connect     = Yes",
         "Wrn-  Connect Message = OK (HTTP/1.1 200 OK). (0.00 s)", "Wrn-  Cluster web came ONLINE"}},
