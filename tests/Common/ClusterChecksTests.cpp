@@ -242,6 +242,19 @@ TEST_F(ClusterChecks, GetCheckTransitionsWithTheirLines) {
   }
 }
 
+TEST_F(ClusterChecks, AMethodWithoutATestCountsAsAFailure) {
+  CheckBackend up(Mode::Accept);
+  cluster_->VerifyMethod = 2;
+  cluster_->MaxFailBeforeOffline = 3;
+  auto a = AddServer(*cluster_, "a", up.Port());
+  CheckNow(cluster_);
+  const std::vector<std::string> expected = {"Wrn-Server failed 1 out of 3 times, Can Connect = Unknown",
+                                             "Wrn-  Reason = "};
+  EXPECT_EQ(expected, log_.Take());
+  EXPECT_EQ(1, a->FConsecutiveFailedOnlineChecks.load());
+  EXPECT_EQ(0, up.Accepts());
+}
+
 TEST_F(ClusterChecks, WithoutAutoActivateAnOfflineServerOnlyResponds) {
   CheckBackend up(Mode::Accept);
   auto a = AddServer(*cluster_, "a", CheckBackend::ClosedPort());
