@@ -17,8 +17,8 @@
 class TDomainHandler;
 class TDomain;
 class TServerCluster;
-class TServer;
 class TRequestMatchData;
+class TServer;
 
 // One counter per match status.
 using TMatchStatusCounts = std::array<std::atomic<int32_t>, 9>;
