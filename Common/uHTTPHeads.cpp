@@ -431,10 +431,13 @@ void TRequestHeader::Update() {
 
 std::string TRequestHeader::GetCookieValue() const {
   std::string r;
+  // The text before a line's first ": " is "Cookie" exactly when the line
+  // begins with "Cookie: ".
   for (const std::string& line : Updated) {
-    auto sep = line.find(": ");
-    if (sep == std::string::npos || !SameText(std::string_view(line).substr(0, sep), "Cookie")) continue;
-    r += Trim(std::string_view(line).substr(sep + 2));
+    if (line.size() < 8 || line[6] != ':' || line[7] != ' ' || !SameText(std::string_view(line).substr(0, 6), "Cookie")) {
+      continue;
+    }
+    r += TrimView(std::string_view(line).substr(8));
     r += " ";
   }
   r = Trim(r);
