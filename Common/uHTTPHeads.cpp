@@ -222,17 +222,16 @@ void TRequestHeader::Refuse(const char* status) {
 
 void TRequestHeader::Parse() {
   IsRead = true;
-  std::string firstLine = Raw.GetFirstLine();
-  bool badFirstLine = HasControlChars(firstLine);
+  bool badFirstLine = !Raw.Empty() && HasControlChars(Raw[0]);
   BlankLineBreaks(Raw);
   Updated.Assign(Raw);
   Updated.Normalize();
 
-  firstLine = Raw.GetFirstLine();
+  std::string_view firstLine = Raw.Empty() ? std::string_view() : std::string_view(Raw[0]);
   auto blank1 = firstLine.find(' ');
-  Method = blank1 == std::string::npos ? std::string() : firstLine.substr(0, blank1);
-  auto blank2 = blank1 == std::string::npos ? std::string::npos : firstLine.find(' ', blank1 + 1);
-  if (blank2 == std::string::npos) {
+  Method = blank1 == std::string_view::npos ? std::string_view() : firstLine.substr(0, blank1);
+  auto blank2 = blank1 == std::string_view::npos ? std::string_view::npos : firstLine.find(' ', blank1 + 1);
+  if (blank2 == std::string_view::npos) {
     Document.clear();
     Version.clear();
   } else {
