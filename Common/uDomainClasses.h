@@ -18,6 +18,7 @@ class TDomainHandler;
 class TDomain;
 class TServerCluster;
 class TRequestMatchData;
+class TServer;
 
 // One counter per match status.
 using TMatchStatusCounts = std::array<std::atomic<int32_t>, 9>;
@@ -66,6 +67,17 @@ class TVirtualPath {
   // Nullptr names no cluster.
   void SetCluster(TServerCluster* cluster);
   void SetDomainCluster();
+
+  // Where a health check of the path goes (defined with the configuration-
+  // wide operations).
+  std::string DisplayName() const;  // PathReplace, else Path
+  int32_t TargetPort() const;       // OutPort, else the domain's
+  std::string TargetHost() const;   // TargetAddress, else the domain's TargetHost
+  // HostReplace, else the domain's DefaultHostReplace, else its DomainName.
+  std::string HostHeader() const;
+  // False without an effective cluster; else true, with the cluster's first
+  // available server (none when there is none).
+  bool CheckServer(TServer*& server) const;
 
   void SetPath(std::string_view text);
   void SetTargetPath(std::string_view text);
@@ -125,6 +137,8 @@ class TDomain {
   // Frees the path; false when it is not one of this domain's.
   bool RemoveVirtualPath(TVirtualPath* path);
   bool HasVirtualPath(std::string_view path) const;
+  // DefaultTargetAddress, or DomainName when that is empty.
+  std::string TargetHost() const;
 
   // Request matching: this domain's match of M, and its host and binding
   // rules.

@@ -113,6 +113,26 @@ class TDomainHandler : public TDomainHandlerSettings {
   // 0 or below gives the default port.
   void SetAdminPort(int32_t port);
 
+  // Operations across the whole tree (Common/uConfigOperations.cpp).
+  // First domain / registered path with Id; no lock taken.
+  TDomain* FindDomainById(int32_t id) const;
+  TVirtualPath* FindVirtualPathById(int32_t id) const;
+  int32_t CountEnabledDomains() const;
+  // Copies Old's counters into the records with the same ids, and the server
+  // state of the same clusters and servers. Nothing when Old is null.
+  void CopyStatisticsFrom(const TDomainHandler* old);
+  // The cluster tick: affinity expiry, load windows, due health checks.
+  void RemoveOldConnections();
+  // MaxAge in seconds; -1 is each cluster's own session time-out.
+  void RemoveExpiredConnections(int32_t maxAge);
+  int32_t GetConnectionCount() const;
+  // Checks every server of every enabled cluster and waits for the results.
+  void CheckIfLBServersAreOK();
+  // Checks every enabled virtual path (or a path-less domain's target),
+  // waits, and counts the domains that run correctly.
+  void VerifyAllDomains();
+  void DumpClusterStatus(TStringList& lines) const;
+
   // Appends a new domain with its defaults.
   TDomain* AddDomain();
   // Frees the domain and its paths; false when it is not one of ours.
