@@ -222,17 +222,16 @@ void TRequestHeader::Refuse(const char* status) {
 
 void TRequestHeader::Parse() {
   IsRead = true;
-  std::string firstLine = Raw.GetFirstLine();
-  bool badFirstLine = HasControlChars(firstLine);
+  bool badFirstLine = !Raw.Empty() && HasControlChars(Raw[0]);
   BlankLineBreaks(Raw);
   Updated.Assign(Raw);
   Updated.Normalize();
 
-  firstLine = Raw.GetFirstLine();
+  std::string_view firstLine = Raw.Empty() ? std::string_view() : std::string_view(Raw[0]);
   auto blank1 = firstLine.find(' ');
-  Method = blank1 == std::string::npos ? std::string() : firstLine.substr(0, blank1);
-  auto blank2 = blank1 == std::string::npos ? std::string::npos : firstLine.find(' ', blank1 + 1);
-  if (blank2 == std::string::npos) {
+  Method = blank1 == std::string_view::npos ? std::string_view() : firstLine.substr(0, blank1);
+  auto blank2 = blank1 == std::string_view::npos ? std::string_view::npos : firstLine.find(' ', blank1 + 1);
+  if (blank2 == std::string_view::npos) {
     Document.clear();
     Version.clear();
   } else {
@@ -431,10 +430,13 @@ void TRequestHeader::Update() {
 
 std::string TRequestHeader::GetCookieValue() const {
   std::string r;
+  // The text before a line's first ": " is "Cookie" exactly when the line
+  // begins with "Cookie: ".
   for (const std::string& line : Updated) {
-    auto sep = line.find(": ");
-    if (sep == std::string::npos || !SameText(std::string_view(line).substr(0, sep), "Cookie")) continue;
-    r += Trim(std::string_view(line).substr(sep + 2));
+    if (line.size() < 8 || line[6] != ':' || line[7] != ' ' || !SameText(std::string_view(line).substr(0, 6), "Cookie")) {
+      continue;
+    }
+    r += TrimView(std::string_view(line).substr(8));
     r += " ";
   }
   r = Trim(r);

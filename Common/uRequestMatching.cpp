@@ -50,7 +50,7 @@ void TRequestMatchData::Reset() {
   Server.reset();
   VirtualPath = nullptr;
   Domain = nullptr;
-  LBStatus = 3;
+  LBStatus = ::LBStatus::NoSelection;
   DomainSSL = false;
   DomainOwaHTTPtoHTTPS = false;
   PathSSL = false;
@@ -362,8 +362,9 @@ void TDomainHandler::MatchRequest(TRequestMatchData& m) {
   m.CompressionEnabled = CompressionLimiter.Enabled;
   m.LogFlags = LogOptions;
   if (m.CompressionEnabled) {
-    m.ExtToCompress.AddStrings(CompressionLimiter.ExtToCompress);
-    m.MIMEToCompress.AddStrings(CompressionLimiter.MIMEToCompress);
+    // The limiter keeps its lists sorted; a copy keeps the order.
+    m.ExtToCompress.Assign(CompressionLimiter.ExtToCompress);
+    m.MIMEToCompress.Assign(CompressionLimiter.MIMEToCompress);
   }
   m.GateName = GateName;
   m.AllowKeepAlive = AllowKeepAlive;

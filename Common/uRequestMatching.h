@@ -77,7 +77,7 @@ class TRequestMatchData {
   TStringList RequestHeadersToAdd;
   TStringList ExtToCompress;  // sorted
   std::string TargetHost;
-  uint8_t LBStatus = 3;
+  uint8_t LBStatus = 3;  // the server choice's status; 3: no choice made
   // Shared with the client thread, which keeps the record its back-end
   // connection was opened for.
   std::shared_ptr<TServer> Server;

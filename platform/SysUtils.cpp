@@ -364,17 +364,24 @@ inline uint64_t UpWord(uint64_t x) {
 bool SameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   const size_t n = a.size();
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
+  auto sameWord = [&](size_t at) {
     uint64_t x, y;
-    std::memcpy(&x, a.data() + i, 8);
-    std::memcpy(&y, b.data() + i, 8);
-    if (x != y && UpWord(x) != UpWord(y)) return false;
+    std::memcpy(&x, a.data() + at, 8);
+    std::memcpy(&y, b.data() + at, 8);
+    return x == y || UpWord(x) == UpWord(y);
+  };
+  if (n < 8) {
+    for (size_t i = 0; i < n; ++i) {
+      if (Up(a[i]) != Up(b[i])) return false;
+    }
+    return true;
   }
-  for (; i < n; ++i) {
-    if (Up(a[i]) != Up(b[i])) return false;
+  for (size_t i = 0; i + 8 < n; i += 8) {
+    if (!sameWord(i)) return false;
   }
-  return true;
+  // The last eight bytes, overlapping the words before when N is not a
+  // multiple of eight.
+  return sameWord(n - 8);
 }
 
 int CompareText(std::string_view a, std::string_view b) {
