@@ -2,6 +2,8 @@
 // that fire on the main thread one at a time, an idle handler and Quit.
 // A timer is never re-entered while its own handler runs; late ticks
 // coalesce into one. Handler exceptions are caught and dropped.
+// Timers run on the monotonic clock of the machine, not on the Clock seam, so a
+// test that fakes the date still sees its timers fire.
 #pragma once
 
 #include <condition_variable>
@@ -27,6 +29,7 @@ class MainLoop {
   void Synchronize(std::function<void()> fn);
 
   using TimerId = uint32_t;
+  // An interval of 0 never fires (as a window timer with no interval).
   TimerId AddTimer(uint32_t intervalMs, std::function<void()> fn, bool enabled);
   // Any thread. Enabling (also re-enabling) restarts the interval.
   void SetTimerEnabled(TimerId id, bool enabled);
@@ -43,10 +46,13 @@ class MainLoop {
   // Any thread; Run returns after the current round.
   void Quit();
   bool Quitting() const;
+  // Posted tasks not yet run (diagnostics and tests).
+  size_t PendingTasks() const;
 
   void SetOnIdle(std::function<void()> fn);
 
-  // Drops every task and timer and clears Quit (tests start from a clean loop).
+  // Drops every task, timer and the idle handler and clears Quit (tests start
+  // from a clean loop). A Synchronize whose task is dropped raises EAbort.
   void Reset();
 
  private:
@@ -59,13 +65,16 @@ class MainLoop {
     bool removed;
     std::function<void()> fn;
   };
+  bool RunOneTask();
   bool RunDueTimers();
+  static uint64_t NowMs();
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<std::function<void()>> tasks_;
   std::vector<Timer> timers_;
   TimerId nextId_ = 1;
   bool quit_ = false;
+  uint64_t changes_ = 0;  // bumped by anything that may shorten Run's wait
   std::thread::id mainThread_{};
   std::function<void()> onIdle_;
 };

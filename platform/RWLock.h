@@ -15,11 +15,14 @@ class TMultiReadExclusiveWriteSynchronizer {
   void EndRead();
   void BeginWrite();
   void EndWrite();
+  // Threads queued for write at this moment (diagnostics and tests).
+  int WaitingWriters() const;
 
  private:
   struct ThreadCounts;
   ThreadCounts& Mine();
-  std::mutex mutex_;
+  void ForgetMine();  // drops the calling thread's entry once it holds nothing
+  mutable std::mutex mutex_;
   std::condition_variable cv_;
   int readers_ = 0;            // threads holding read (not counting nesting)
   int waitingWriters_ = 0;

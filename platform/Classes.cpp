@@ -1,0 +1,222 @@
+#include "platform/Classes.h"
+
+#include <algorithm>
+
+#include "platform/SysUtils.h"
+
+const std::string& TStringList::operator[](int index) const {
+  CheckIndex(index, Count());
+  return items_[static_cast<size_t>(index)];
+}
+
+void TStringList::Put(int index, std::string s) {
+  CheckIndex(index, Count());
+  items_[static_cast<size_t>(index)] = std::move(s);
+}
+
+int TStringList::Add(std::string s) {
+  if (!sorted_) {
+    items_.push_back(std::move(s));
+    return Count() - 1;
+  }
+  // After any equal items, so duplicates keep their order of arrival.
+  auto it = std::upper_bound(items_.begin(), items_.end(), s,
+                             [this](const std::string& a, const std::string& b) { return Compare(a, b) < 0; });
+  const int index = static_cast<int>(it - items_.begin());
+  items_.insert(it, std::move(s));
+  return index;
+}
+
+void TStringList::Insert(int index, std::string s) {
+  if (index != Count()) CheckIndex(index, Count());
+  items_.insert(items_.begin() + index, std::move(s));
+}
+
+void TStringList::Delete(int index) {
+  CheckIndex(index, Count());
+  items_.erase(items_.begin() + index);
+}
+
+void TStringList::Move(int from, int to) {
+  if (from == to) return;
+  CheckIndex(from, Count());
+  CheckIndex(to, Count());
+  std::string s = std::move(items_[static_cast<size_t>(from)]);
+  items_.erase(items_.begin() + from);
+  items_.insert(items_.begin() + to, std::move(s));
+}
+
+void TStringList::Exchange(int a, int b) {
+  CheckIndex(a, Count());
+  CheckIndex(b, Count());
+  std::swap(items_[static_cast<size_t>(a)], items_[static_cast<size_t>(b)]);
+}
+
+void TStringList::AddStrings(const TStringList& other) {
+  if (&other == this) {
+    const TStringList copy = other;
+    AddStrings(copy);
+    return;
+  }
+  for (const std::string& s : other.items_) Add(s);
+}
+
+std::string TStringList::Text() const {
+  size_t n = 0;
+  for (const std::string& s : items_) n += s.size() + 2;
+  std::string out;
+  out.reserve(n);
+  for (const std::string& s : items_) {
+    out += s;
+    out += "\r\n";
+  }
+  return out;
+}
+
+void TStringList::SetText(std::string_view text) {
+  Clear();
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t j = i;
+    while (j < text.size() && text[j] != '\r' && text[j] != '\n') ++j;
+    Add(std::string(text.substr(i, j - i)));
+    if (j < text.size() && text[j] == '\r') {
+      ++j;
+      if (j < text.size() && text[j] == '\n') ++j;
+    } else if (j < text.size()) {
+      ++j;
+    }
+    i = j;
+  }
+}
+
+namespace {
+bool NeedsQuotes(const std::string& s) {
+  if (s.empty()) return true;
+  for (char c : s)
+    if (static_cast<unsigned char>(c) <= ' ' || c == ',' || c == '"') return true;
+  return false;
+}
+}  // namespace
+
+std::string TStringList::CommaText() const {
+  std::string out;
+  for (size_t i = 0; i < items_.size(); ++i) {
+    if (i) out += ',';
+    const std::string& s = items_[i];
+    if (!NeedsQuotes(s)) {
+      out += s;
+      continue;
+    }
+    out += '"';
+    for (char c : s) {
+      if (c == '"') out += '"';
+      out += c;
+    }
+    out += '"';
+  }
+  return out;
+}
+
+void TStringList::SetCommaText(std::string_view text) {
+  Clear();
+  auto blank = [&](size_t p) { return p < text.size() && static_cast<unsigned char>(text[p]) <= ' '; };
+  size_t p = 0;
+  while (blank(p)) ++p;
+  while (p < text.size()) {
+    std::string item;
+    if (text[p] == '"') {
+      ++p;
+      while (p < text.size()) {
+        if (text[p] == '"') {
+          if (p + 1 < text.size() && text[p + 1] == '"') {
+            item += '"';
+            p += 2;
+            continue;
+          }
+          ++p;
+          break;
+        }
+        item += text[p++];
+      }
+    } else {
+      const size_t start = p;
+      while (p < text.size() && static_cast<unsigned char>(text[p]) > ' ' && text[p] != ',') ++p;
+      item.assign(text.substr(start, p - start));
+    }
+    Add(std::move(item));
+    while (blank(p)) ++p;
+    if (p < text.size() && text[p] == ',') {
+      if (p + 1 == text.size()) Add(std::string());
+      do ++p;
+      while (blank(p));
+    }
+  }
+}
+
+int TStringList::Compare(std::string_view a, std::string_view b) const {
+  return caseSensitive_ ? CompareStr(a, b) : CompareText(a, b);
+}
+
+int TStringList::IndexOf(std::string_view s) const {
+  for (size_t i = 0; i < items_.size(); ++i)
+    if (items_[i].size() == s.size() && Compare(items_[i], s) == 0) return static_cast<int>(i);
+  return -1;
+}
+
+int TStringList::IndexOfName(std::string_view name) const {
+  for (size_t i = 0; i < items_.size(); ++i) {
+    const size_t eq = items_[i].find('=');
+    if (eq != std::string::npos && eq == name.size() && Compare(std::string_view(items_[i]).substr(0, eq), name) == 0)
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::string TStringList::Names(int index) const {
+  const std::string& s = (*this)[index];
+  const size_t eq = s.find('=');
+  return eq == std::string::npos ? std::string() : s.substr(0, eq);
+}
+
+std::string TStringList::ValueFromIndex(int index) const {
+  const std::string& s = (*this)[index];
+  const size_t eq = s.find('=');
+  return eq == std::string::npos ? std::string() : s.substr(eq + 1);
+}
+
+std::string TStringList::Values(std::string_view name) const {
+  const int i = IndexOfName(name);
+  return i < 0 ? std::string() : ValueFromIndex(i);
+}
+
+void TStringList::SetValue(std::string_view name, std::string_view value) {
+  const int i = IndexOfName(name);
+  if (value.empty()) {
+    if (i >= 0) Delete(i);
+    return;
+  }
+  std::string line = std::string(name) + "=" + std::string(value);
+  if (i < 0) {
+    Add(std::move(line));
+  } else if (sorted_) {
+    Delete(i);
+    Add(std::move(line));
+  } else {
+    Put(i, std::move(line));
+  }
+}
+
+void TStringList::Sort() {
+  std::stable_sort(items_.begin(), items_.end(),
+                   [this](const std::string& a, const std::string& b) { return Compare(a, b) < 0; });
+}
+
+void TStringList::CustomSort(const std::function<bool(const std::string&, const std::string&)>& less) {
+  std::stable_sort(items_.begin(), items_.end(), less);
+}
+
+void TStringList::SetSorted(bool sorted) {
+  if (sorted && !sorted_) Sort();
+  sorted_ = sorted;
+}

@@ -1,0 +1,154 @@
+#include "platform/Classes.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/SysUtils.h"
+
+namespace {
+
+std::vector<std::string> Items(const TStringList& l) { return l.Items(); }
+
+TEST(StringList, TextJoinsWithCrLfAndSplitsAnyBreak) {
+  TStringList l;
+  EXPECT_EQ(l.Text(), "");
+  l.Add("a");
+  l.Add("");
+  l.Add("b");
+  EXPECT_EQ(l.Text(), "a\r\n\r\nb\r\n");
+
+  struct Case {
+    const char* text;
+    std::vector<std::string> items;
+  };
+  const Case cases[] = {
+      {"", {}},
+      {"a", {"a"}},
+      {"a\r\n", {"a"}},  // a final break adds no empty line
+      {"a\r\nb", {"a", "b"}},
+      {"a\nb\rc", {"a", "b", "c"}},
+      {"a\r\n\r\nb", {"a", "", "b"}},
+      {"\r\n", {""}},
+      {"a\n\r", {"a", ""}},  // LF then a lone CR: two breaks
+      {"a\r\r\n", {"a", ""}},
+  };
+  for (const Case& c : cases) {
+    l.SetText(c.text);
+    EXPECT_EQ(Items(l), c.items) << "text: " << testing::PrintToString(std::string(c.text));
+  }
+  // Text and SetText round-trip.
+  l.SetText("x\r\ny\r\n");
+  TStringList copy;
+  copy.SetText(l.Text());
+  EXPECT_EQ(copy, l);
+}
+
+TEST(StringList, IndexCheckedAccess) {
+  TStringList l;
+  l.Add("one");
+  EXPECT_EQ(l[0], "one");
+  EXPECT_THROW(l[1], ERangeError);
+  EXPECT_THROW(l[-1], ERangeError);
+  EXPECT_THROW(l.Delete(1), ERangeError);
+  EXPECT_THROW(l.Put(2, "x"), ERangeError);
+  EXPECT_THROW(l.Insert(2, "x"), ERangeError);
+  l.Insert(1, "two");  // at Count appends
+  l.Insert(0, "zero");
+  EXPECT_EQ(Items(l), (std::vector<std::string>{"zero", "one", "two"}));
+  l.Move(0, 2);
+  EXPECT_EQ(Items(l), (std::vector<std::string>{"one", "two", "zero"}));
+  l.Exchange(0, 2);
+  EXPECT_EQ(Items(l), (std::vector<std::string>{"zero", "two", "one"}));
+  l.Delete(1);
+  EXPECT_EQ(Items(l), (std::vector<std::string>{"zero", "one"}));
+  l.AddStrings(l);
+  EXPECT_EQ(l.Count(), 4);
+}
+
+TEST(StringList, IndexOfFollowsTheCaseRule) {
+  TStringList l;
+  l.Add("Accept-Encoding");
+  l.Add("accept");
+  EXPECT_EQ(l.IndexOf("ACCEPT-encoding"), 0);
+  EXPECT_EQ(l.IndexOf("Accept"), 1);
+  EXPECT_EQ(l.IndexOf("Accep"), -1);
+  l.SetCaseSensitive(true);
+  EXPECT_EQ(l.IndexOf("ACCEPT-encoding"), -1);
+  EXPECT_EQ(l.IndexOf("accept"), 1);
+}
+
+TEST(StringList, NameValueAccess) {
+  TStringList l;
+  l.Add("Host=example.com");
+  l.Add("plain line");
+  l.Add("Empty=");
+  l.Add("Key=a=b");
+  EXPECT_EQ(l.Values("host"), "example.com");  // names ignore case by default
+  EXPECT_EQ(l.Values("Key"), "a=b");           // split at the first "="
+  EXPECT_EQ(l.Values("Empty"), "");
+  EXPECT_EQ(l.IndexOfName("Empty"), 2);
+  EXPECT_EQ(l.Values("plain line"), "");
+  EXPECT_EQ(l.IndexOfName("plain line"), -1);
+  EXPECT_EQ(l.IndexOfName("Ho"), -1);
+  EXPECT_EQ(l.Names(0), "Host");
+  EXPECT_EQ(l.Names(1), "");
+  EXPECT_EQ(l.ValueFromIndex(3), "a=b");
+
+  l.SetValue("HOST", "other");  // replaces in place
+  EXPECT_EQ(l[0], "HOST=other");
+  l.SetValue("New", "1");
+  EXPECT_EQ(l[l.Count() - 1], "New=1");
+  l.SetValue("key", "");  // an empty value deletes
+  EXPECT_EQ(l.IndexOfName("Key"), -1);
+  l.SetValue("Absent", "");
+  EXPECT_EQ(l.Count(), 4);
+
+  l.SetCaseSensitive(true);
+  EXPECT_EQ(l.Values("host"), "");
+  EXPECT_EQ(l.Values("HOST"), "other");
+}
+
+TEST(StringList, SortingAndSortedAdd) {
+  TStringList l;
+  for (const char* s : {"b", "C", "a", "B"}) l.Add(s);
+  l.Sort();
+  EXPECT_EQ(Items(l), (std::vector<std::string>{"a", "b", "B", "C"}));  // stable among equals
+  l.SetCaseSensitive(true);
+  l.Sort();
+  EXPECT_EQ(Items(l), (std::vector<std::string>{"B", "C", "a", "b"}));
+  l.CustomSort([](const std::string& a, const std::string& b) { return a > b; });
+  EXPECT_EQ(Items(l), (std::vector<std::string>{"b", "a", "C", "B"}));
+
+  TStringList s;
+  s.SetSorted(true);
+  EXPECT_TRUE(s.Sorted());
+  EXPECT_EQ(s.Add("m"), 0);
+  EXPECT_EQ(s.Add("z"), 1);
+  EXPECT_EQ(s.Add("a"), 0);
+  EXPECT_EQ(s.Add("M"), 2);  // after the equal "m"
+  EXPECT_EQ(Items(s), (std::vector<std::string>{"a", "m", "M", "z"}));
+  s.SetText("q\r\nb");
+  EXPECT_EQ(Items(s), (std::vector<std::string>{"b", "q"}));
+
+  TStringList late;
+  for (const char* x : {"c", "a", "b"}) late.Add(x);
+  late.SetSorted(true);  // sorting on switch-on
+  EXPECT_EQ(Items(late), (std::vector<std::string>{"a", "b", "c"}));
+}
+
+TEST(StringList, CommaText) {
+  TStringList l;
+  for (const char* s : {"a", "b c", "", "x,y", "q\"t"}) l.Add(s);
+  EXPECT_EQ(l.CommaText(), "a,\"b c\",\"\",\"x,y\",\"q\"\"t\"");
+  TStringList back;
+  back.SetCommaText(l.CommaText());
+  EXPECT_EQ(back, l);
+
+  back.SetCommaText(" a , b c,");
+  EXPECT_EQ(Items(back), (std::vector<std::string>{"a", "b", "c", ""}));
+  back.SetCommaText("");
+  EXPECT_TRUE(back.Empty());
+  back.SetCommaText("\"unclosed");
+  EXPECT_EQ(Items(back), (std::vector<std::string>{"unclosed"}));
+}
+
+}  // namespace
