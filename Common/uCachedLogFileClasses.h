@@ -1,0 +1,76 @@
+// A buffered text log with one stamped line per entry, optionally named after
+// the day: the engine's event log (folder Log/VT/, prefix "vt", extension
+// "txt", date-named, date-and-time stamps, separator "|").
+//
+// One lock guards the open file, its name and the settings the name is built
+// from; every operation may be called from any thread. Lines collect in the
+// file stream's 64 KiB buffer and reach the disk when it fills, at Flush, when
+// the file is switched and when the object is destroyed.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "Common/BxHugeF.h"
+#include "platform/DateTime.h"
+
+class TLogFile {
+ public:
+  enum : uint8_t { smNone = 0, smTime = 1, smDateTime = 2 };
+
+  // Folder is made a full path (it ends in "/" when the caller gave one: the
+  // file name is Folder + name). The file is opened at once; a file that
+  // cannot be opened leaves the object off without raising.
+  TLogFile(const std::string& folder, uint8_t stampMode, bool dateNamed, std::string extension, std::string prefix,
+           std::string fixedFileName);
+  ~TLogFile();
+  TLogFile(const TLogFile&) = delete;
+  TLogFile& operator=(const TLogFile&) = delete;
+
+  // Writes Text as one stamped line ending in CR LF; a Text with CR LF
+  // inside becomes one stamped line per piece (a final CR LF gives a last,
+  // empty line). Stamp modes: 0 none, 1 "hh:nn:ss", 2 "yyyy-mm-dd hh:nn:ss",
+  // each followed by the separator; any other mode writes nothing.
+  void WriteLine(std::string_view text);
+  // Writes Text unchanged to the file of the moment. A new day or a changed
+  // folder switches files first (the old one is flushed and closed); while
+  // the file cannot be opened, text is dropped, and opening is tried again
+  // once the file name changes. Stream write errors raise EBxHugeFile.
+  void Write(std::string_view text);
+  // Hands buffered lines to the system and has them written to disk; nothing
+  // when nothing was written since the last Flush.
+  void Flush();
+  // Empties the current file.
+  void Clear();
+
+  // The folder is read on every write; a change moves the log at the next one.
+  void SetFolder(std::string folder);
+  std::string Folder() const;
+  void SetSeparator(std::string separator);
+  // False while the file of the current name could not be opened.
+  bool Enabled() const;
+  std::string CurrentFileName() const;
+  // The name the file of this moment has.
+  std::string GetFileName() const;
+
+ private:
+  std::string FileNameAt(TDateTime now) const;
+  std::string StampLine(std::string_view text, TDateTime now) const;
+  void WriteAt(std::string_view text, TDateTime now);
+  void Open(const std::string& name);
+
+  mutable std::mutex Lock;
+  const uint8_t stampMode_;
+  std::string separator_;
+  const std::string fixedFileName_;
+  std::string folder_;
+  const bool dateNamed_;
+  const std::string prefix_;
+  const std::string extension_;
+  bool enabled_ = true;
+  std::unique_ptr<TBxHugeFileStream> stream_;
+  std::string currentFileName_;
+};

@@ -1,0 +1,210 @@
+#include "Common/uCachedLogFileClasses.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TempFolder.h"
+#include "platform/Classes.h"
+
+namespace {
+
+const TDateTime kAfternoon = EncodeDateTime(2009, 12, 9, 14, 3, 7, 0);
+
+int64_t DiskSize(const std::string& name) {
+  struct stat st {};
+  return stat(name.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+class LogFile : public ::testing::Test {
+ protected:
+  // An event log as the engine makes it.
+  std::unique_ptr<TLogFile> EventLog(const std::string& folder) {
+    auto log = std::make_unique<TLogFile>(folder, TLogFile::smDateTime, true, "txt", "vt", "");
+    log->SetSeparator("|");
+    return log;
+  }
+  ScopedManualClock clock_{kAfternoon};
+  TempFolder dir_;
+};
+
+}  // namespace
+
+TEST_F(LogFile, DateNamedAndFixedNames) {
+  auto log = EventLog(dir_.Path() + "Log/VT/");
+  EXPECT_TRUE(log->Enabled());
+  EXPECT_EQ(log->CurrentFileName(), dir_.Path() + "Log/VT/vt091209.txt");
+  EXPECT_TRUE(FileExists(log->CurrentFileName())) << "opened, with every missing folder level, at creation";
+
+  TLogFile fixed(dir_.Path(), TLogFile::smNone, false, "txt", "vt", "service.log");
+  EXPECT_EQ(fixed.CurrentFileName(), dir_.Path() + "service.log");
+}
+
+TEST_F(LogFile, StampModesAndLineBreaks) {
+  struct Case {
+    uint8_t mode;
+    std::string text;
+    std::string file;
+  } cases[] = {
+      {0, "plain", "plain\r\n"},
+      {1, "timed", "14:03:07|timed\r\n"},
+      {2, "dated", "2009-12-09 14:03:07|dated\r\n"},
+      {3, "dropped", ""},
+      {2, "a\r\nb", "2009-12-09 14:03:07|a\r\n2009-12-09 14:03:07|b\r\n"},
+      {2, "a\r\n", "2009-12-09 14:03:07|a\r\n2009-12-09 14:03:07|\r\n"},
+      {0, "\r\n", "\r\n\r\n"},
+      {2, "lf\nonly", "2009-12-09 14:03:07|lf\nonly\r\n"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string name = "case" + std::to_string(n++) + ".log";
+    {
+      TLogFile log(dir_.Path(), c.mode, false, "", "", name);
+      log.SetSeparator("|");
+      log.WriteLine(c.text);
+    }
+    EXPECT_EQ(ReadWholeFile(dir_.Path() + name), c.file) << "mode " << int(c.mode) << " text " << c.text;
+  }
+}
+
+TEST_F(LogFile, WriteAddsNothingAndAppendsToAnExistingFile) {
+  const std::string name = dir_.Path() + "vt091209.txt";
+  WriteWholeFile(name, "earlier\r\n");
+  {
+    auto log = EventLog(dir_.Path());
+    log->Write("raw");
+    log->WriteLine("line");
+  }
+  EXPECT_EQ(ReadWholeFile(name), "earlier\r\nraw2009-12-09 14:03:07|line\r\n");
+}
+
+TEST_F(LogFile, LinesWaitInTheBufferUntilFlush) {
+  auto log = EventLog(dir_.Path());
+  const std::string name = log->CurrentFileName();
+  log->WriteLine("one");
+  EXPECT_EQ(DiskSize(name), 0);
+  log->Flush();
+  EXPECT_EQ(ReadWholeFile(name), "2009-12-09 14:03:07|one\r\n");
+  log->Flush();  // nothing new: nothing happens
+  log->WriteLine("two");
+  log.reset();  // destruction writes the rest
+  EXPECT_EQ(ReadWholeFile(name), "2009-12-09 14:03:07|one\r\n2009-12-09 14:03:07|two\r\n");
+}
+
+TEST_F(LogFile, MidnightSwitchesToTheNewDaysFile) {
+  clock_.clock().SetNow(EncodeDateTime(2009, 12, 9, 23, 59, 59, 500));
+  auto log = EventLog(dir_.Path());
+  log->WriteLine("before");
+  clock_.clock().Advance(1000);
+  log->WriteLine("after");
+  // The old file is complete although nobody flushed it.
+  EXPECT_EQ(ReadWholeFile(dir_.Path() + "vt091209.txt"), "2009-12-09 23:59:59|before\r\n");
+  EXPECT_EQ(log->CurrentFileName(), dir_.Path() + "vt091210.txt");
+  log->Flush();
+  EXPECT_EQ(ReadWholeFile(dir_.Path() + "vt091210.txt"), "2009-12-10 00:00:00|after\r\n");
+}
+
+TEST_F(LogFile, FolderChangeMovesTheLogAndCreatesTheFolder) {
+  auto log = EventLog(dir_.Path() + "Log/VT/");
+  log->WriteLine("old place");
+  const std::string moved = dir_.Path() + "elsewhere/deeper/VT/";
+  log->SetFolder(moved);
+  EXPECT_EQ(log->Folder(), moved);
+  log->WriteLine("new place");
+  EXPECT_EQ(ReadWholeFile(dir_.Path() + "Log/VT/vt091209.txt"), "2009-12-09 14:03:07|old place\r\n");
+  log.reset();
+  EXPECT_EQ(ReadWholeFile(moved + "vt091209.txt"), "2009-12-09 14:03:07|new place\r\n");
+}
+
+// A folder that cannot exist (a file stands in its path): lines are dropped
+// without an error, and writing resumes under the next file name.
+TEST_F(LogFile, ImpossibleFolderDropsLinesUntilTheNameChanges) {
+  WriteWholeFile(dir_.Path() + "blocker", "a file, not a folder");
+  const std::string blocked = dir_.Path() + "blocker/VT/";
+  auto log = EventLog(blocked);
+  EXPECT_FALSE(log->Enabled());
+  EXPECT_NO_THROW(log->WriteLine("lost"));
+  EXPECT_NO_THROW(log->Flush());
+  EXPECT_NO_THROW(log->Clear());
+
+  log->SetFolder(dir_.Path() + "good/");
+  log->WriteLine("found");
+  EXPECT_TRUE(log->Enabled());
+  log->Flush();
+  EXPECT_EQ(ReadWholeFile(dir_.Path() + "good/vt091209.txt"), "2009-12-09 14:03:07|found\r\n");
+
+  log->SetFolder(blocked);
+  log->WriteLine("lost again");
+  EXPECT_FALSE(log->Enabled());
+  std::filesystem::remove(dir_.Path() + "blocker");
+  log->WriteLine("still the same name: still off");
+  clock_.clock().Advance(86400000);
+  log->WriteLine("next day");
+  EXPECT_TRUE(log->Enabled());
+  log.reset();
+  EXPECT_EQ(ReadWholeFile(blocked + "vt091210.txt"), "2009-12-10 14:03:07|next day\r\n");
+  EXPECT_FALSE(FileExists(blocked + "vt091209.txt"));
+}
+
+TEST_F(LogFile, ClearEmptiesTheFile) {
+  auto log = EventLog(dir_.Path());
+  log->WriteLine("gone");
+  log->Flush();
+  log->Clear();
+  log->WriteLine("kept");
+  log.reset();
+  EXPECT_EQ(ReadWholeFile(dir_.Path() + "vt091209.txt"), "2009-12-09 14:03:07|kept\r\n");
+}
+
+// Writers on several threads, one of them with two-line texts, and a flusher:
+// every stamped line arrives whole, the pieces of one text stay together,
+// and each writer's lines keep their order.
+TEST(LogFileThreads, ConcurrentWritersAndFlusher) {
+  ScopedManualClock clock(kAfternoon);
+  TempFolder dir;
+  constexpr int kWriters = 4;
+  constexpr int kLines = 500;
+  {
+    TLogFile log(dir.Path(), TLogFile::smDateTime, true, "txt", "vt", "");
+    log.SetSeparator("|");
+    std::atomic<bool> done{false};
+    std::thread flusher([&] {
+      while (!done) log.Flush();
+    });
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w) {
+      writers.emplace_back([&log, w] {
+        for (int i = 0; i < kLines; ++i) {
+          const std::string text = "w" + std::to_string(w) + " " + std::to_string(i);
+          log.WriteLine(w == 0 ? text + "\r\n" + text + " second" : text);
+        }
+      });
+    }
+    for (auto& t : writers) t.join();
+    done = true;
+    flusher.join();
+  }
+  TStringList lines;
+  lines.SetText(ReadWholeFile(dir.Path() + "vt091209.txt"));
+  ASSERT_EQ(lines.Count(), (kWriters + 1) * kLines);
+  const std::string stamp = "2009-12-09 14:03:07|";
+  int next[kWriters] = {};
+  for (int i = 0; i < lines.Count(); ++i) {
+    ASSERT_EQ(lines[i].substr(0, stamp.size()), stamp) << i;
+    const std::string text = lines[i].substr(stamp.size());
+    const int w = text[1] - '0';
+    ASSERT_TRUE(w >= 0 && w < kWriters) << text;
+    const std::string expected = "w" + std::to_string(w) + " " + std::to_string(next[w]);
+    ASSERT_EQ(text, expected);
+    if (w == 0) {
+      ASSERT_LT(i + 1, lines.Count());
+      ASSERT_EQ(lines[++i], stamp + expected + " second");
+    }
+    ++next[w];
+  }
+}
