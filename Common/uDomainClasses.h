@@ -70,7 +70,7 @@ class TVirtualPath {
   void SetTargetPath(std::string_view text);
   std::string GetURL() const;
 
-  // MapPath belongs to the request matching and is defined there.
+  // The request matching adds MapPath here.
 
   void LoadFromStream(StreamReader& s);
   void SaveToStream(StreamWriter& s) const;
@@ -131,6 +131,8 @@ class TDomain {
   std::string GetURL() const;
   std::string PortText() const;
   std::string TargetPortText() const;
+
+  // The request matching adds Match here.
 
   void LoadFromStream(StreamReader& s);
   void SaveToStream(StreamWriter& s);  // cleans the header lists first

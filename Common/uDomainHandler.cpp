@@ -26,9 +26,10 @@ void SetWebAdminLogHook(TWebAdminLogHook hook) {
 TDomainHandler::TDomainHandler() : ServerClusters(std::make_unique<TServerClusterList>()) { SetDefaults(); }
 
 TDomainHandler::~TDomainHandler() {
-  // Domains go first: their paths unregister from VirtualPaths, and they
-  // point at clusters.
-  SetDefaults();
+  // Domains go before the path index their paths unregister from and before
+  // the clusters they point at.
+  VirtualPaths.Clear();
+  Domains.Clear();
 }
 
 void TDomainHandler::SetDefaults() {

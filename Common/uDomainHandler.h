@@ -122,8 +122,7 @@ class TDomainHandler : public TDomainHandlerSettings {
   // Position of Cluster in ServerClusters; -1 for none or one not listed.
   int32_t ClusterPosition(const TServerCluster* cluster) const;
 
-  // Request matching (MatchRequest, DescribeMatch) is declared and defined
-  // with the matcher.
+  // The request matching adds MatchRequest and DescribeMatch here.
 
  private:
   void ReadTree(StreamReader& s);

@@ -1,14 +1,5 @@
 // The settings file of TDomainHandler: the stored top-level record, the
 // parse-then-swap load, and the file with its backup.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
 #include "Common/uConfigTables.h"
 #include "Common/uDomainHandler.h"
 #include "Common/uLoadBalancingClasses.h"
@@ -19,54 +10,6 @@ namespace {
 constexpr size_t ReservedBytes = 8;
 constexpr size_t LegacyPad = 184;
 constexpr int32_t FirstRecordVersionedFile = 5;
-
-std::string ErrnoText() { return std::strerror(errno); }
-
-std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec))
-    throw EInOutError(Format("Cannot open file \"%s\". Not a file", path));
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw EInOutError(Format("Cannot open file \"%s\". %s", path, ErrnoText()));
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw EInOutError(Format("Cannot read file \"%s\". %s", path, ErrnoText()));
-  return bytes;
-}
-
-// Writes a temporary file beside Path and renames it over Path, so that Path
-// holds either its old or its new content, never a part.
-void WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes) {
-  const std::string folder = ExtractFilePath(path);
-  if (!folder.empty()) ForceDirectories(folder);
-  std::string temp = path + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) throw EInOutError(Format("Cannot create file \"%s\". %s", path, ErrnoText()));
-  auto fail = [&](const char* what) {
-    const std::string reason = ErrnoText();
-    ::close(fd);
-    ::unlink(temp.c_str());
-    throw EInOutError(Format("%s \"%s\". %s", what, path, reason));
-  };
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      fail("Cannot write file");
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (::fsync(fd) != 0) fail("Cannot write file");
-  if (::close(fd) != 0) {
-    ::unlink(temp.c_str());
-    throw EInOutError(Format("Cannot write file \"%s\". %s", path, ErrnoText()));
-  }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    const std::string reason = ErrnoText();
-    ::unlink(temp.c_str());
-    throw EInOutError(Format("Cannot write file \"%s\". %s", path, reason));
-  }
-}
 }  // namespace
 
 void TDomainHandler::LoadFromFile(const std::string& fileName) {
@@ -79,7 +22,7 @@ void TDomainHandler::LoadFromFile(const std::string& fileName) {
     SetDefaults();
     return;
   }
-  LoadFromStream(ReadWholeFile(fileName));
+  LoadFromStream(ReadFileBytes(fileName));
   WriteLockGuard g(Synchronizer);
   NoSettingsFile = false;
 }
@@ -209,7 +152,7 @@ void TDomainHandler::SaveToFile(const std::string& fileName) {
   // The backup is a courtesy: its failure never stops the save, and an
   // existing one is replaced only by a current file.
   try {
-    if (FileExists(fileName)) WriteFileReplacing(fileName + ".old", ReadWholeFile(fileName));
+    if (FileExists(fileName)) WriteFileReplacing(fileName + ".old", ReadFileBytes(fileName));
   } catch (const std::exception&) {
   }
   StreamWriter s;

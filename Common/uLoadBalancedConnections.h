@@ -30,7 +30,8 @@ class TLoadBalancedConnection {
   TServer* Server() const { return server_; }
 
   // Seconds since LastUse.
-  float GetConnectionAge() const;
+  float GetConnectionAge() const { return GetConnectionAge(Now()); }
+  float GetConnectionAge(TDateTime now) const;
   // Moves the entry to Server (none allowed), counting one more session on it.
   void SetServer(TServer* server);
   std::string GetClientIP() const;
@@ -56,12 +57,12 @@ class TLoadBalancedConnectionHandlerBucketList {
   void Clear();
   // Frees every entry older than MaxAge seconds.
   void RemoveExpired(float maxAge);
-  int32_t GetCount() const { return FCount; }
+  int32_t GetCount() const { return FCount.load(std::memory_order_relaxed); }
   TLoadBalancedConnection* Find(int32_t clientKey) const;
   // Every entry, in the table's walking order; the table keeps them.
   std::vector<TLoadBalancedConnection*> GetList() const;
 
  private:
   std::unordered_map<int32_t, std::unique_ptr<TLoadBalancedConnection>> table_;
-  int32_t FCount = 0;
+  std::atomic<int32_t> FCount{0};  // read by the consoles without the cluster Lock
 };

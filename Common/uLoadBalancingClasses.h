@@ -110,7 +110,8 @@ class TServer : public std::enable_shared_from_this<TServer> {
 
   void SetCapacity(float value);  // negative -> 0
   bool IsAvailable() const { return Enabled.load() && Online.load(); }
-  void RegisterHit();
+  void RegisterHit() { RegisterHit(Now()); }
+  void RegisterHit(TDateTime now);
   void ShiftLoadWindow();
   int32_t GetWindowSum() const;
   float GetRecentLoad() const { return static_cast<float>(GetWindowSum()); }
@@ -155,6 +156,7 @@ class TServerList {
 
  private:
   friend class TServerCluster;
+  friend class TServer;
   std::vector<std::shared_ptr<TServer>> items_;
 };
 

@@ -1,12 +1,3 @@
-#include <csignal>
+#include "host/ProgramMain.h"
 
-#include "platform/MainLoop.h"
-#include "platform/Random.h"
-
-int main() {
-  // A peer that goes away must not end the process through a write.
-  std::signal(SIGPIPE, SIG_IGN);
-  Randomize();
-  MainLoop::Instance().BindToCurrentThread();
-  return 0;
-}
+int main(int argc, char** argv) { return RunProgram(argc, argv); }

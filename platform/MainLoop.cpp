@@ -18,10 +18,12 @@ class SyncCompletion {
     error_ = std::move(error);
     cv_.notify_all();
   }
+  // Hands the error over: the waiting thread becomes its only owner, so the
+  // exception object is freed on the thread that last reads it.
   std::exception_ptr Wait() {
     std::unique_lock<std::mutex> lock(mutex_);
     cv_.wait(lock, [&] { return done_; });
-    return error_;
+    return std::move(error_);
   }
 
  private:
@@ -39,12 +41,14 @@ class SyncTask {
   }
   void Run() {
     ran_ = true;
+    std::exception_ptr error;
     try {
       fn_();
-      done_->Finish(nullptr);
     } catch (...) {
-      done_->Finish(std::current_exception());
+      error = std::current_exception();
     }
+    // Only after the handler has let go of the exception.
+    done_->Finish(std::move(error));
   }
   SyncTask(const SyncTask&) = delete;
   SyncTask& operator=(const SyncTask&) = delete;

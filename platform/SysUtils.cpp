@@ -9,6 +9,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 void Assert(bool condition, const char* text) {
@@ -130,6 +133,10 @@ std::string FormatList(std::string_view fmt, std::initializer_list<FormatArg> ar
       spec.precision = number(i);
       if (spec.precision < 0) spec.precision = 0;
     }
+    // C length modifiers change nothing: the argument itself tells its size.
+    while (i < fmt.size() && (fmt[i] == 'l' || fmt[i] == 'h' || fmt[i] == 'z' || fmt[i] == 'j' || fmt[i] == 't' ||
+                              fmt[i] == 'L'))
+      ++i;
     if (i >= fmt.size()) FormatError(fmt);
     spec.type = static_cast<char>(fmt[i] | 0x20);  // directive letters ignore case
     ++i;
@@ -453,4 +460,42 @@ std::string GetCurrentDir() {
     buf.resize(buf.size() * 2);
   }
   return std::string(buf.data());
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0)
+    throw EInOutError(Format("Cannot open file \"%s\". %s", path, std::strerror(errno)));
+  if (!S_ISREG(st.st_mode)) throw EInOutError(Format("Cannot open file \"%s\". Not a file", path));
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw EInOutError(Format("Cannot open file \"%s\". %s", path, std::strerror(errno)));
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw EInOutError(Format("Cannot read file \"%s\". %s", path, std::strerror(errno)));
+  return bytes;
+}
+
+void WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes) {
+  const std::string folder = ExtractFilePath(path);
+  if (!folder.empty()) ForceDirectories(folder);
+  std::string temp = path + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) throw EInOutError(Format("Cannot create file \"%s\". %s", path, std::strerror(errno)));
+  auto fail = [&](bool open) {
+    const std::string reason = std::strerror(errno);
+    if (open) ::close(fd);
+    ::unlink(temp.c_str());
+    throw EInOutError(Format("Cannot write file \"%s\". %s", path, reason));
+  };
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      fail(true);
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::fsync(fd) != 0) fail(true);
+  if (::close(fd) != 0) fail(false);
+  if (::rename(temp.c_str(), path.c_str()) != 0) fail(false);
 }

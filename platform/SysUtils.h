@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // ---------------------------------------------------------------- exceptions
 // One tree rooted in Exception. ClassName() is virtual because class names
@@ -58,7 +59,9 @@ void Assert(bool condition, const char* text);
 // -------------------------------------------------------------------- Format
 // printf-style formatting with the rules the program relies on:
 // %s, %d / %u (32- or 64-bit, decided by the argument), %x / %X, %.Nd (zero
-// padded), %W.Pf, %%, width and "-" flag; a bare %f prints two decimals.
+// padded), %W.Pf, %e, %g, %p, %%, "*" for width or precision, the "-" and "0"
+// flags; a bare %f prints two decimals. C length modifiers (l, ll, z ...) are
+// accepted and ignored.
 // The decimal point is always ".". A directive that does not fit its argument,
 // or a missing argument, raises EConvertError.
 class FormatArg {
@@ -163,3 +166,9 @@ std::string ExtractFileName(const std::string& path);
 std::string ExtractFileExt(const std::string& path);  // with the "."
 std::string IncludeTrailingPathDelimiter(const std::string& path);
 std::string GetCurrentDir();
+// The whole content of a regular file; EInOutError when it cannot be read.
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+// Writes Bytes to a temporary file beside Path, syncs it and renames it over
+// Path, creating missing folders: Path then holds its old or its new content,
+// never a part. EInOutError on failure.
+void WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes);

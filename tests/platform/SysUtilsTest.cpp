@@ -42,6 +42,7 @@ TEST(Format, DirectivesTable) {
       {Format("100%%"), "100%"},
       {Format("%d%% of %s", 50, "x"), "50% of x"},
       {Format("%*d", 4, 9), "   9"},
+      {Format("%ld %llu %zu", 1L, 2ULL, sizeof(int)), "1 2 4"},  // C length modifiers are harmless
       {Format("%d", true), "1"},
       {Format("no directives"), "no directives"},
       {Format("%s", ""), ""},

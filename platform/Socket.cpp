@@ -1,0 +1,188 @@
+#include "platform/Socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <mutex>
+
+#include "platform/AntiFreeze.h"
+#include "platform/TcpErrors.h"
+
+namespace {
+// How often a wait without a near limit looks at its stop request.
+constexpr int kStopSliceMs = 250;
+}  // namespace
+
+// ------------------------------------------------------------ SocketHandle
+SocketHandle& SocketHandle::operator=(SocketHandle&& other) noexcept {
+  if (this != &other) Reset(other.Release());
+  return *this;
+}
+
+int SocketHandle::Release() noexcept {
+  int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+void SocketHandle::Reset(int fd) noexcept {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+// ----------------------------------------------------------------- helpers
+void IgnoreSigPipe() {
+  static std::once_flag once;
+  std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
+}
+
+SocketHandle NewTcpSocket() {
+  IgnoreSigPipe();
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) RaiseSocketError(errno);
+  return SocketHandle(fd);
+}
+
+bool ParseIPv4(const std::string& ip, in_addr& out) {
+  if (ip.empty()) {
+    out.s_addr = htonl(INADDR_ANY);
+    return true;
+  }
+  return ::inet_pton(AF_INET, ip.c_str(), &out) == 1;
+}
+
+in_addr ResolveIPv4(const std::string& host) {
+  in_addr addr{};
+  if (!host.empty() && ParseIPv4(host, addr)) return addr;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* result = nullptr;
+  int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
+  if (rc != 0 || result == nullptr) {
+    throw EIdSocketError(EHOSTUNREACH, std::string(::gai_strerror(rc)) + ": " + host);
+  }
+  addr = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr;
+  ::freeaddrinfo(result);
+  return addr;
+}
+
+std::string IPv4ToStr(const in_addr& addr) {
+  char buf[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &addr, buf, sizeof buf);
+  return buf;
+}
+
+sockaddr_in MakeSockAddr(const in_addr& addr, int port) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr = addr;
+  sa.sin_port = htons(static_cast<uint16_t>(port));
+  return sa;
+}
+
+namespace {
+SocketAddress ToSocketAddress(const sockaddr_in& sa) { return {IPv4ToStr(sa.sin_addr), ntohs(sa.sin_port)}; }
+}  // namespace
+
+SocketAddress LocalAddressOf(int fd) {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return {};
+  return ToSocketAddress(sa);
+}
+
+SocketAddress PeerAddressOf(int fd) {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return {};
+  return ToSocketAddress(sa);
+}
+
+std::vector<std::string> LocalIPv4Addresses() {
+  std::vector<std::string> result;
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return result;
+  for (ifaddrs* it = list; it != nullptr; it = it->ifa_next) {
+    if (it->ifa_addr == nullptr || it->ifa_addr->sa_family != AF_INET) continue;
+    std::string ip = IPv4ToStr(reinterpret_cast<sockaddr_in*>(it->ifa_addr)->sin_addr);
+    if (std::find(result.begin(), result.end(), ip) == result.end()) result.push_back(ip);
+  }
+  ::freeifaddrs(list);
+  return result;
+}
+
+// ---------------------------------------------------------------- Deadline
+Deadline::Deadline(int timeoutMs)
+    : unlimited_(timeoutMs < 0),
+      end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0))) {}
+
+int Deadline::RemainingMs() const {
+  if (unlimited_) return -1;
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now()).count();
+  return left > 0 ? static_cast<int>(std::min<long long>(left, 0x7fffffff)) : 0;
+}
+
+// -------------------------------------------------------------- WaitSocket
+WaitResult WaitSocket(int fd, short events, int timeoutMs, const StopCheck& stop) {
+  Deadline deadline(timeoutMs);
+  for (;;) {
+    int slice = deadline.RemainingMs();
+    bool pump = AntiFreeze::Applies();
+    if (stop && (slice < 0 || slice > kStopSliceMs)) slice = kStopSliceMs;
+    if (pump && (slice < 0 || slice > AntiFreeze::IdleTimeOutMs())) slice = AntiFreeze::IdleTimeOutMs();
+    pollfd p{fd, events, 0};
+    int rc = ::poll(&p, 1, slice);
+    if (rc > 0) return WaitResult::Ready;
+    if (rc < 0 && errno != EINTR) RaiseSocketError(errno);
+    if (pump) AntiFreeze::Pump();
+    if (stop && stop()) return WaitResult::Stopped;
+    if (deadline.RemainingMs() == 0) return WaitResult::TimedOut;
+  }
+}
+
+// ---------------------------------------------------------- PlainTransport
+long PlainTransport::Receive(char* buf, size_t len, int timeoutMs, const StopCheck& stop) {
+  Deadline deadline(timeoutMs);
+  for (;;) {
+    ssize_t n = ::recv(socket_.Get(), buf, len, MSG_DONTWAIT);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) RaiseSocketError(errno);
+    int left = deadline.RemainingMs();
+    if (left == 0) return kTimedOut;
+    switch (WaitSocket(socket_.Get(), POLLIN, left, stop)) {
+      case WaitResult::Ready: break;
+      case WaitResult::TimedOut: return kTimedOut;
+      case WaitResult::Stopped: return kStopped;
+    }
+  }
+}
+
+WaitResult PlainTransport::SendAll(const char* buf, size_t len, int timeoutMs, const StopCheck& stop) {
+  while (len > 0) {
+    ssize_t n = ::send(socket_.Get(), buf, len, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      buf += n;
+      len -= static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) RaiseSocketError(errno);
+    WaitResult r = WaitSocket(socket_.Get(), POLLOUT, timeoutMs, stop);
+    if (r != WaitResult::Ready) return r;
+  }
+  return WaitResult::Ready;
+}
+
+void PlainTransport::Shutdown() noexcept {
+  if (socket_.Valid()) ::shutdown(socket_.Get(), SHUT_RDWR);
+}
