@@ -3,11 +3,10 @@
 #include <limits>
 #include <string>
 
-#include "platform/SysUtils.h"
+#include "Common/uLogger.h"
 
 void LogCounterReset(const char* name, int64_t oldValue) {
-  const std::string line = Format("%s reset to 1. Old value was %d", name, oldValue);
-  (void)line;  // goes to the global logger once it is in place
+  GlobalLogger->LogInfoFmt("%s reset to 1. Old value was %d", name, oldValue);
 }
 
 int32_t IncrementGuarded(std::atomic<int32_t>& counter, const char* name) {

@@ -25,7 +25,7 @@ namespace {
   throw EConvertError("Format '" + std::string(fmt) + "' invalid or incompatible with argument");
 }
 
-struct Spec {
+struct Directive {
   bool leftAlign = false;
   bool zeroPad = false;
   int width = -1;
@@ -33,11 +33,11 @@ struct Spec {
   char type = 0;
 };
 
-void Pad(std::string& out, std::string_view body, const Spec& spec) {
-  const size_t width = spec.width > 0 ? static_cast<size_t>(spec.width) : 0;
+void Pad(std::string& out, std::string_view body, const Directive& dir) {
+  const size_t width = dir.width > 0 ? static_cast<size_t>(dir.width) : 0;
   if (body.size() >= width) {
     out.append(body);
-  } else if (spec.leftAlign) {
+  } else if (dir.leftAlign) {
     out.append(body);
     out.append(width - body.size(), ' ');
   } else {
@@ -48,14 +48,14 @@ void Pad(std::string& out, std::string_view body, const Spec& spec) {
 
 // Digits of a magnitude with a sign, zero padded to Precision digits and, with
 // the "0" flag, to the field width.
-void AppendInteger(std::string& out, bool negative, std::string digits, const Spec& spec) {
-  if (spec.precision >= 0 && digits.size() < static_cast<size_t>(spec.precision))
-    digits.insert(0, static_cast<size_t>(spec.precision) - digits.size(), '0');
+void AppendInteger(std::string& out, bool negative, std::string digits, const Directive& dir) {
+  if (dir.precision >= 0 && digits.size() < static_cast<size_t>(dir.precision))
+    digits.insert(0, static_cast<size_t>(dir.precision) - digits.size(), '0');
   std::string body = negative ? "-" + digits : digits;
-  if (spec.zeroPad && !spec.leftAlign && spec.precision < 0 && spec.width > 0 &&
-      body.size() < static_cast<size_t>(spec.width))
-    body.insert(negative ? 1 : 0, static_cast<size_t>(spec.width) - body.size(), '0');
-  Pad(out, body, spec);
+  if (dir.zeroPad && !dir.leftAlign && dir.precision < 0 && dir.width > 0 &&
+      body.size() < static_cast<size_t>(dir.width))
+    body.insert(negative ? 1 : 0, static_cast<size_t>(dir.width) - body.size(), '0');
+  Pad(out, body, dir);
 }
 
 // A negative signed value given to %u or %x is shown as its two's complement,
@@ -125,39 +125,39 @@ std::string FormatList(std::string_view fmt, std::initializer_list<FormatArg> ar
       ++i;
       continue;
     }
-    Spec spec;
-    for (; i < fmt.size() && (fmt[i] == '-' || fmt[i] == '0'); ++i) (fmt[i] == '-' ? spec.leftAlign : spec.zeroPad) = true;
-    spec.width = number(i);
+    Directive dir;
+    for (; i < fmt.size() && (fmt[i] == '-' || fmt[i] == '0'); ++i) (fmt[i] == '-' ? dir.leftAlign : dir.zeroPad) = true;
+    dir.width = number(i);
     if (i < fmt.size() && fmt[i] == '.') {
       ++i;
-      spec.precision = number(i);
-      if (spec.precision < 0) spec.precision = 0;
+      dir.precision = number(i);
+      if (dir.precision < 0) dir.precision = 0;
     }
     // C length modifiers change nothing: the argument itself tells its size.
     while (i < fmt.size() && (fmt[i] == 'l' || fmt[i] == 'h' || fmt[i] == 'z' || fmt[i] == 'j' || fmt[i] == 't' ||
                               fmt[i] == 'L'))
       ++i;
     if (i >= fmt.size()) FormatError(fmt);
-    spec.type = static_cast<char>(fmt[i] | 0x20);  // directive letters ignore case
+    dir.type = static_cast<char>(fmt[i] | 0x20);  // directive letters ignore case
     ++i;
 
     const FormatArg& a = take();
     const FormatArg::Kind k = a.kind();
     const bool integral = k == FormatArg::Kind::Signed || k == FormatArg::Kind::Unsigned;
-    switch (spec.type) {
+    switch (dir.type) {
       case 'd':
         if (!integral) FormatError(fmt);
         if (k == FormatArg::Kind::Signed) {
           const long long v = a.AsSigned();
           const unsigned long long mag = v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
-          AppendInteger(out, v < 0, std::to_string(mag), spec);
+          AppendInteger(out, v < 0, std::to_string(mag), dir);
         } else {
-          AppendInteger(out, false, std::to_string(a.AsUnsigned()), spec);
+          AppendInteger(out, false, std::to_string(a.AsUnsigned()), dir);
         }
         break;
       case 'u':
         if (!integral) FormatError(fmt);
-        AppendInteger(out, false, std::to_string(k == FormatArg::Kind::Signed ? AsBits(a) : a.AsUnsigned()), spec);
+        AppendInteger(out, false, std::to_string(k == FormatArg::Kind::Signed ? AsBits(a) : a.AsUnsigned()), dir);
         break;
       case 'x': {
         if (!integral) FormatError(fmt);
@@ -165,7 +165,7 @@ std::string FormatList(std::string_view fmt, std::initializer_list<FormatArg> ar
         const unsigned long long v = k == FormatArg::Kind::Signed ? AsBits(a) : a.AsUnsigned();
         auto r = std::to_chars(buf, buf + sizeof buf, v, 16);
         // Hex digits are upper case whatever the directive's case.
-        AppendInteger(out, false, UpperCase(std::string_view(buf, static_cast<size_t>(r.ptr - buf))), spec);
+        AppendInteger(out, false, UpperCase(std::string_view(buf, static_cast<size_t>(r.ptr - buf))), dir);
         break;
       }
       case 'f':
@@ -176,23 +176,23 @@ std::string FormatList(std::string_view fmt, std::initializer_list<FormatArg> ar
         else if (k == FormatArg::Kind::Signed) v = static_cast<double>(a.AsSigned());
         else if (k == FormatArg::Kind::Unsigned) v = static_cast<double>(a.AsUnsigned());
         else FormatError(fmt);
-        std::string body = FloatText(v, spec.type, spec.precision);
-        if (spec.zeroPad && !spec.leftAlign && spec.width > 0 && body.size() < static_cast<size_t>(spec.width) &&
+        std::string body = FloatText(v, dir.type, dir.precision);
+        if (dir.zeroPad && !dir.leftAlign && dir.width > 0 && body.size() < static_cast<size_t>(dir.width) &&
             std::isfinite(v))
-          body.insert(body[0] == '-' ? 1 : 0, static_cast<size_t>(spec.width) - body.size(), '0');
-        Pad(out, body, spec);
+          body.insert(body[0] == '-' ? 1 : 0, static_cast<size_t>(dir.width) - body.size(), '0');
+        Pad(out, body, dir);
         break;
       }
       case 's': {
         if (k != FormatArg::Kind::Text) FormatError(fmt);
         std::string_view s = a.AsText();
-        if (spec.precision >= 0 && s.size() > static_cast<size_t>(spec.precision)) s = s.substr(0, static_cast<size_t>(spec.precision));
-        Pad(out, s, spec);
+        if (dir.precision >= 0 && s.size() > static_cast<size_t>(dir.precision)) s = s.substr(0, static_cast<size_t>(dir.precision));
+        Pad(out, s, dir);
         break;
       }
       case 'p': {
         if (k != FormatArg::Kind::Pointer) FormatError(fmt);
-        Pad(out, IntToHex(reinterpret_cast<uintptr_t>(a.AsPointer()), 2 * sizeof(void*)), spec);
+        Pad(out, IntToHex(reinterpret_cast<uintptr_t>(a.AsPointer()), 2 * sizeof(void*)), dir);
         break;
       }
       default:

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "Common/uLoadBalancingClasses.h"
+#include "Common/uLogger.h"
 #include "platform/DateTime.h"
 #include "platform/Random.h"
 #include "platform/SysUtils.h"
@@ -595,9 +596,13 @@ TEST(LoadBalancingRecords, ServerKeysWhileLoadingAndAfterWrap) {
   cluster->FLastUniqueServerKey = 0;
   auto b = TServer::Create(*cluster);  // 1
   cluster->FLastUniqueServerKey = 65535;
+  std::vector<std::string> lines;
+  GlobalLogger->SetOnLog([&](const std::string& line) { lines.push_back(line); });
   auto d = TServer::Create(*cluster);  // wraps to 1, which b holds: 2
+  GlobalLogger->SetOnLog(nullptr);
   EXPECT_EQ(b->UniqueServerKey, 1);
   EXPECT_EQ(d->UniqueServerKey, 2);
+  EXPECT_EQ(lines, std::vector<std::string>{"Wrn-FLastUniqueServerKey reset to 1. Old value was 65535"});
 }
 
 // -------------------------------------------------------------- affinity file

@@ -57,11 +57,17 @@ TEST(StatHolder, ResponseTimesAndSaturation) {
 }
 
 #include "Common/uGuardedCounter.h"
+#include "Common/uLogger.h"
 
-TEST(GuardedCounter, WrapsToOneAndStopsAtZeroBelow) {
+TEST(GuardedCounter, WrapsToOneWithALineAndStopsAtZeroBelow) {
+  std::vector<std::string> lines;
+  GlobalLogger->SetOnLog([&](const std::string& line) { lines.push_back(line); });
   std::atomic<int32_t> c{2147483646};
-  EXPECT_EQ(IncrementGuarded(c, "C"), 2147483647);
-  EXPECT_EQ(IncrementGuarded(c, "C"), 1);
+  EXPECT_EQ(IncrementGuarded(c, "FCount"), 2147483647);
+  EXPECT_TRUE(lines.empty());
+  EXPECT_EQ(IncrementGuarded(c, "FCount"), 1);
+  GlobalLogger->SetOnLog(nullptr);
+  EXPECT_EQ(lines, std::vector<std::string>{"Wrn-FCount reset to 1. Old value was 2147483647"});
   c = -2147483647 - 1;
   EXPECT_EQ(DecrementGuarded(c), 0);
   EXPECT_EQ(DecrementGuarded(c), -1);
