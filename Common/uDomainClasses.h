@@ -17,6 +17,8 @@
 class TDomainHandler;
 class TDomain;
 class TServerCluster;
+class TRequestMatchData;
+class TServer;
 
 // One counter per match status.
 using TMatchStatusCounts = std::array<std::atomic<int32_t>, 9>;
@@ -66,11 +68,23 @@ class TVirtualPath {
   void SetCluster(TServerCluster* cluster);
   void SetDomainCluster();
 
+  // Where a health check of the path goes (defined with the configuration-
+  // wide operations).
+  std::string DisplayName() const;  // PathReplace, else Path
+  int32_t TargetPort() const;       // OutPort, else the domain's
+  std::string TargetHost() const;   // TargetAddress, else the domain's TargetHost
+  // HostReplace, else the domain's DefaultHostReplace, else its DomainName.
+  std::string HostHeader() const;
+  // False without an effective cluster; else true, with the cluster's first
+  // available server (none when there is none).
+  bool CheckServer(TServer*& server) const;
+
   void SetPath(std::string_view text);
   void SetTargetPath(std::string_view text);
   std::string GetURL() const;
 
-  // The request matching adds MapPath here.
+  // The path to send to the back end for RequestPath (request matching).
+  std::string MapPath(const std::string& requestPath) const;
 
   void LoadFromStream(StreamReader& s);
   void SaveToStream(StreamWriter& s) const;
@@ -123,6 +137,14 @@ class TDomain {
   // Frees the path; false when it is not one of this domain's.
   bool RemoveVirtualPath(TVirtualPath* path);
   bool HasVirtualPath(std::string_view path) const;
+  // DefaultTargetAddress, or DomainName when that is empty.
+  std::string TargetHost() const;
+
+  // Request matching: this domain's match of M, and its host and binding
+  // rules.
+  void Match(TRequestMatchData& m, bool defaultPass);
+  bool MatchesHost(const std::string& host) const;
+  bool IsBoundTo(const std::string& localIP, int32_t port) const;
 
   void SetLogName(std::string_view text);
   void AssignLogName();

@@ -27,6 +27,7 @@
 class TServerCluster;
 class TServerClusterList;
 class TDomainHandler;
+class TRequestMatchData;
 
 // Process-wide copy of the last loaded or saved UseXForwardedFor, read by the
 // request-head parser.
@@ -112,6 +113,26 @@ class TDomainHandler : public TDomainHandlerSettings {
   // 0 or below gives the default port.
   void SetAdminPort(int32_t port);
 
+  // Operations across the whole tree (Common/uConfigOperations.cpp).
+  // First domain / registered path with Id; no lock taken.
+  TDomain* FindDomainById(int32_t id) const;
+  TVirtualPath* FindVirtualPathById(int32_t id) const;
+  int32_t CountEnabledDomains() const;
+  // Copies Old's counters into the records with the same ids, and the server
+  // state of the same clusters and servers. Nothing when Old is null.
+  void CopyStatisticsFrom(const TDomainHandler* old);
+  // The cluster tick: affinity expiry, load windows, due health checks.
+  void RemoveOldConnections();
+  // MaxAge in seconds; -1 is each cluster's own session time-out.
+  void RemoveExpiredConnections(int32_t maxAge);
+  int32_t GetConnectionCount() const;
+  // Checks every server of every enabled cluster and waits for the results.
+  void CheckIfLBServersAreOK();
+  // Checks every enabled virtual path (or a path-less domain's target),
+  // waits, and counts the domains that run correctly.
+  void VerifyAllDomains();
+  void DumpClusterStatus(TStringList& lines) const;
+
   // Appends a new domain with its defaults.
   TDomain* AddDomain();
   // Frees the domain and its paths; false when it is not one of ours.
@@ -122,9 +143,16 @@ class TDomainHandler : public TDomainHandlerSettings {
   // Position of Cluster in ServerClusters; -1 for none or one not listed.
   int32_t ClusterPosition(const TServerCluster* cluster) const;
 
-  // The request matching adds MatchRequest and DescribeMatch here.
+  // Request matching (defined with the matcher): the domain, path, target
+  // and server of one request, under the read lock; and the test report of
+  // the match of a request that is described, not sent.
+  void MatchRequest(TRequestMatchData& matchData);
+  void DescribeMatch(const std::string& host, const std::string& localIP, TStringList& lines,
+                     const std::string& callerIP, const std::string& path, int32_t port);
 
  private:
+  bool RunMatchPass(TRequestMatchData& matchData, int pass);
+  void ChooseServer(TRequestMatchData& matchData);
   void ReadTree(StreamReader& s);
   void TakeTreeFrom(TDomainHandler& fresh);
   TServerCluster* ClusterAt(int32_t position) const;

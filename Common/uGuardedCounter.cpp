@@ -4,6 +4,7 @@
 #include <string>
 
 #include "Common/uLogger.h"
+#include "platform/SysUtils.h"
 
 void LogCounterReset(const char* name, int64_t oldValue) {
   GlobalLogger->LogInfoFmt("%s reset to 1. Old value was %d", name, oldValue);

@@ -15,6 +15,11 @@ class TIPRestrictor {
   uint8_t Mode = 1;                 // 1 ban list, 0 allow list
   TStringList IPNumbers;            // addresses, or prefixes ending in "*"
 
+  // Whether the rule lets the client address IP through (a rule without
+  // entries lets everyone through), and whether IP is on its list.
+  bool IsAllowed(const std::string& ip) const;
+  bool InList(const std::string& ip) const;
+
   void LoadFromStream(StreamReader& s);
   void SaveToStream(StreamWriter& s) const;
 

@@ -126,6 +126,11 @@ class TServer : public std::enable_shared_from_this<TServer> {
   std::string GetLastMessage() const;
   void SetLastMessage(const std::string& text);  // CR -> ":", LF removed
 
+  // Health-check result (Common/uClusterChecks.cpp): failures in a row take
+  // the server offline; a pass brings it back only with AutoActivate.
+  // Returns the new Online.
+  bool UpdateOnlineState(bool passed);
+
   // Load windows, Online, LastMessage and Responding of the same server of
   // another configuration.
   void CopyStatsFrom(const TServer& other);
@@ -216,6 +221,10 @@ class TServerCluster : public std::enable_shared_from_this<TServerCluster> {
   void ShiftLoadWindows();
   // Through the installed check starter; nothing without one.
   void StartServerChecks(TServerCheckWaitList* waitList);
+  // The fail-over time shown to the operator, in seconds:
+  // (MaxFailBeforeOffline + 1) x FailoverCheckInterval; EIntOverflow when it
+  // does not fit.
+  int32_t GetOfflineTime() const;
 
   // Console queries.
   bool HasAvailableServer() const;
@@ -264,6 +273,9 @@ class TServerClusterList {
   void Tick();
   void RemoveExpiredConnections(float maxAge);
   int32_t GetConnectionCount() const;
+  // Checks every server of every enabled cluster and returns when all
+  // results are applied (Common/uClusterChecks.cpp).
+  void CheckAllServers();
 
   // Servers matched by ClusterKey and UniqueServerKey: CopyStatsFrom.
   void CopyServerStats(const TServerClusterList& previous);

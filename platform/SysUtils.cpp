@@ -345,7 +345,37 @@ std::string LowerCase(std::string_view s) {
   for (char& c : r) c = Low(c);
   return r;
 }
-bool SameText(std::string_view a, std::string_view b) { return a.size() == b.size() && CompareText(a, b) == 0; }
+namespace {
+// Up() of eight bytes at once: 0x20 off every byte in 'a'..'z'. No byte
+// carries into the next, since the high bits are kept out of the sums.
+inline uint64_t UpWord(uint64_t x) {
+  constexpr uint64_t ones = 0x0101010101010101ull;
+  constexpr uint64_t high = 0x8080808080808080ull;
+  const uint64_t low7 = x & ~high;
+  const uint64_t atLeastA = low7 + ones * (0x80 - 'a');
+  const uint64_t aboveZ = low7 + ones * (0x80 - 'z' - 1);
+  const uint64_t lower = atLeastA & ~aboveZ & ~x & high;
+  return x - (lower >> 2);
+}
+}  // namespace
+
+// Header names and host names are compared on every request, most of them
+// unequal: eight bytes at a time.
+bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  const size_t n = a.size();
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y && UpWord(x) != UpWord(y)) return false;
+  }
+  for (; i < n; ++i) {
+    if (Up(a[i]) != Up(b[i])) return false;
+  }
+  return true;
+}
 
 int CompareText(std::string_view a, std::string_view b) {
   const size_t n = std::min(a.size(), b.size());
@@ -360,12 +390,13 @@ int CompareStr(std::string_view a, std::string_view b) {
   return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
-std::string Trim(std::string_view s) {
+std::string_view TrimView(std::string_view s) {
   size_t i = 0, e = s.size();
   while (i < e && Blank(s[i])) ++i;
   while (e > i && Blank(s[e - 1])) --e;
-  return std::string(s.substr(i, e - i));
+  return s.substr(i, e - i);
 }
+std::string Trim(std::string_view s) { return std::string(TrimView(s)); }
 std::string TrimLeft(std::string_view s) {
   size_t i = 0;
   while (i < s.size() && Blank(s[i])) ++i;

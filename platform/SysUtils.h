@@ -147,6 +147,8 @@ int CompareStr(std::string_view a, std::string_view b);
 std::string Trim(std::string_view s);
 std::string TrimLeft(std::string_view s);
 std::string TrimRight(std::string_view s);
+// Trim without a copy: the part of S that Trim would return.
+std::string_view TrimView(std::string_view s);
 // 1-based position of Sub in S, 0 when absent (case-sensitive).
 int Pos(std::string_view sub, std::string_view s);
 // 1-based, clamped copy of up to Count characters from Index.
