@@ -1,0 +1,582 @@
+// The request loop of TClientThread: head reading, matching, the back-end
+// connection, the response head and the counters. The body relay lives in
+// uClientThreadTransfer.cpp, the direct replies and log lines in
+// uClientThreadReplies.cpp.
+#include "Common/uClientThread.h"
+
+#include <optional>
+
+#include "Common/uDirectReplies.h"
+#include "Common/uDomainHandler.h"
+#include "Common/uGuardedCounter.h"
+#include "Common/uLoadBalancingClasses.h"
+#include "Common/uStatHolder.h"
+#include "platform/DateTime.h"
+#include "platform/RWLock.h"
+#include "platform/TcpErrors.h"
+
+std::atomic<int32_t> TClientThreadCount{0};
+std::atomic<int32_t> ActiveThreads{0};
+std::atomic<int32_t> KeepAliveWaiters{0};
+std::atomic<int32_t> ActiveTransfers{0};
+
+void ConnectHook() {}
+
+const char* ExceptionClassName(const std::exception& e) {
+  if (const auto* ex = dynamic_cast<const Exception*>(&e)) return ex->ClassName();
+  return "Exception";
+}
+
+namespace {
+
+bool EngineStopping(const TStatHolder* stats) {
+  if (stats == nullptr) return false;
+  const uint8_t state = stats->ServerState.load();
+  return state == 2 || state == 3;
+}
+
+template <class T>
+bool Is(const std::exception& e) {
+  return dynamic_cast<const T*>(&e) != nullptr;
+}
+
+// A request line of one or two words whose method is GET: a request of the
+// oldest protocol, which has no header lines and gets a bare body back.
+bool IsBareGet(const std::string& line) {
+  const size_t first = line.find(' ');
+  if (!SameText(line.substr(0, first), "GET")) return false;
+  return first == std::string::npos || line.find(' ', first + 1) == std::string::npos;
+}
+
+// Holds a process-wide counter up by one for the lifetime of the guard.
+class CounterHold {
+ public:
+  explicit CounterHold(std::atomic<int32_t>& counter) : counter_(counter) { counter_.fetch_add(1); }
+  ~CounterHold() { counter_.fetch_sub(1); }
+  CounterHold(const CounterHold&) = delete;
+  CounterHold& operator=(const CounterHold&) = delete;
+
+ private:
+  std::atomic<int32_t>& counter_;
+};
+
+}  // namespace
+
+TClientThread::TClientThread() {
+  MatchData = &FMatch;
+  RequestHeader = &FRequestHead;
+  IncrementGuarded(TClientThreadCount, "TClientThreadCount");
+}
+
+TClientThread::~TClientThread() {
+  DisconnectServer();
+  if (Stats != nullptr && FFirstConnect == 0) Stats->LiveConnections.fetch_sub(1);
+  DecrementGuarded(TClientThreadCount);
+}
+
+void TClientThread::RegisterConnection() {
+  if (FFirstConnect != 1 || Stats == nullptr) return;
+  FConnectionNumber = Stats->LiveConnections.fetch_add(1);
+  FFirstConnect = 0;
+}
+
+void TClientThread::BeforeRun() {
+  FPostDone = 1;
+  if (Stats != nullptr && EngineStopping(Stats)) {
+    Stop();
+    return;
+  }
+  PeerThread::BeforeRun();
+  Client().SetOnDisconnected([this] { ClientDisconnected(); });
+}
+
+void TClientThread::ClientDisconnected() {
+  // While a request body is relayed the back end must still get all of it.
+  if (FPostDone == 1 && FServerConnection.KnownConnected()) FServerConnection.Disconnect();
+}
+
+void TClientThread::Terminate() {
+  FServerConnection.Disconnect();
+  PeerThread::Terminate();
+}
+
+void TClientThread::Cleanup() {
+  DisconnectServer();
+  PeerThread::Cleanup();
+}
+
+void TClientThread::DoException(const Exception& e) {
+  PeerThread::DoException(e);
+  if (!IsReportableException(e)) return;
+  LogInfoFmt("Exception killed thread:%s", e.Message());
+  LogSummaries();
+}
+
+bool TClientThread::IsReportableException(const std::exception& e) {
+  if (Is<EIdSilentException>(e) || Is<EAbort>(e)) return false;
+  if (Is<EIdSocketError>(e)) return !IsConnectionReset(e);
+  return true;
+}
+
+void TClientThread::Disconnect(bool report) {
+  const bool serverWasConnected = FServerConnection.Connected();
+  DisconnectServer();
+  if (serverWasConnected && report) LogInfo("Disconnected Server");
+  TcpConnection* client = Connection();
+  if (client != nullptr && client->Connected()) {
+    client->Disconnect();
+    if (report) LogInfo("Disconnected Client");
+  }
+}
+
+std::string TClientThread::GetStatusText() {
+  TcpConnection* client = Connection();
+  const bool serverConnected = FServerConnection.KnownConnected();
+  const bool clientConnected = client != nullptr && client->KnownConnected();
+  std::lock_guard<std::mutex> guard(FStatusLock);
+  return Format("Id=%d, Server=%s, Client=%s, Status=%s", FConnectionNumber.load(),
+                serverConnected ? FStatusServerHost : std::string("Disconnected"),
+                clientConnected ? FStatusClientIP : std::string("Disconnected"), FStatusText);
+}
+
+// ------------------------------------------------------------ request loop
+
+bool TClientThread::ShouldStop() {
+  if (EngineStopping(Stats) || Stopped() || Terminated()) return true;
+  TcpConnection* client = Connection();
+  return client == nullptr || !client->Connected();
+}
+
+void TClientThread::HandleConnection() {
+  {
+    TDomainHandler& handler = *Stats->DomainHandler;
+    ReadLockGuard lock(handler.Synchronizer);
+    MatchData->LogFlags = handler.LogOptions;
+  }
+  if (ShouldStop()) return;
+
+  // Every wait on either side notices the thread's end, and a peer that
+  // takes nothing for the idle limit ends the connection.
+  const StopCheck stop = [this] { return Stopped() || Terminated(); };
+  Client().SetWriteTimeout(Limits.IdleLimitMs);
+  Client().SetStopCheck(stop);
+  FServerConnection.SetStopCheck(stop);
+  FServerConnection.SetReadTimeout(Limits.IdleLimitMs);
+  FServerConnection.SetWriteTimeout(Limits.IdleLimitMs);
+  FServerConnection.SetMaxLineLength(Limits.MaxLineLength);
+
+  bool first = true;
+  bool counted = false;
+  bool timedOut = false;
+  bool leave = false;
+  std::string endMessage;
+  FRequestId = Stats->TakeRequestId();
+
+  try {
+    ResetRequest();
+    do {
+      ClearHeaders();
+      counted = false;
+      ++FRequestCount;
+      try {
+        try {
+          ReadRequestHeader(!first);
+          StartTimer();
+        } catch (const std::exception& e) {
+          Client().Disconnect();
+          DisconnectServer();
+          endMessage = Format("Client Exception %s:%s", ExceptionClassName(e), StringReplaceAll(e.what(), "\r\n", " "));
+          const bool quiet = Is<EExceptionHeaderTimedOut>(e) || Is<EIdConnClosedGracefully>(e) ||
+                             Is<EIdReadTimeout>(e) || Is<EIdClosedSocket>(e) || Is<EIdSocketError>(e);
+          if (first || !quiet) throw;
+          timedOut = Is<EExceptionHeaderTimedOut>(e);
+          leave = true;
+        }
+        if (!leave) leave = !ServeRequest(counted);
+      } catch (...) {
+        FinishTurn(counted, timedOut, endMessage);
+        throw;
+      }
+      FinishTurn(counted, timedOut, endMessage);
+      if (leave) break;
+      first = false;
+    } while (!ShouldStop() && FCloseConnection == 0 && Client().Connected() && FServerConnection.Connected());
+    if (!leave) LogWhyStopped(counted);
+  } catch (const std::exception& e) {
+    LogWhyStopped(counted);
+    if (IsReportableException(e)) {
+      LogInfoFmt("Exception in HandleConnection from %s", FClientIP);
+      LogInfo(RequestHeader->GetLogText());
+      LogInfo(ResponseHeader->GetLogText());
+      LogInfo(e.what());
+      leave = true;
+    }
+  }
+  if (leave) {
+    Leave();
+  } else {
+    EndNormally();
+  }
+}
+
+// The steps of one request after its head was read; false ends the
+// connection (the switch answered itself, or the request failed).
+bool TClientThread::ServeRequest(bool& counted) {
+  Stats->TotalRequests.fetch_add(1);
+  if (FServerStats) FServerStats->AddRequest();
+  counted = true;
+
+  // A head whose framing the switch cannot relay safely is refused before
+  // anything acts on it.
+  if (!RequestHeader->Refusal.empty()) {
+    SendStatusReply(RequestHeader->Refusal);
+    return false;
+  }
+
+  Trace("DetermineTargetMachine");
+  DetermineTargetMachine();
+  if (FNonMatchingRequest == 1) {
+    HandleNonMatchingRequest();
+    return false;
+  }
+
+  RemoveVTHeaders = Stats->RemoveVTHeaders.load();
+  LogRequestHeaders = Stats->LogRequestHeaders.load();
+  RequestHeader->Update();
+  LogRequest();
+  if (RequestHeader->HopCount >= 10) {
+    HandleCircularReference();
+    return false;
+  }
+
+  Trace("OpenServerConnection");
+  OpenServerConnection();
+
+  Trace("Send requestheader");
+  const uint64_t sendTick = GetTickCount64();
+  try {
+    FServerConnection.Write(RequestHeader->Updated.GetTextStr());
+  } catch (const std::exception& e) {
+    if (IsReportableException(e)) {
+      LogInfo(std::string("Failed to send requestheader to server : ") + e.what());
+      LogInfo(RequestHeader->GetLogText());
+    }
+    return false;
+  }
+
+  Trace("HandleResponseHeader");
+  HandleResponseHeader();
+  RecordResponseTime(sendTick);
+
+  if (!Client().Connected()) {
+    LogInfo("Client closed before receiving responseheader");
+    LogSummaries();
+    return false;
+  }
+  if (TransferMethod == 1) {
+    SendResponseHeader(false);
+  } else {
+    TransferResponse();
+  }
+  Trace("Transfer DONE");
+  return true;
+}
+
+void TClientThread::FinishTurn(bool counted, bool timedOut, const std::string& endMessage) {
+  if (counted) {
+    WriteW3CLogEntry();
+  } else if (timedOut) {
+    LogDetailFmt("Closing Keep-Alive connection - timeout %s", endMessage);
+  } else {
+    LogDetail(endMessage);
+  }
+}
+
+void TClientThread::LogWhyStopped(bool counted) {
+  if (!ShouldStop()) return;
+  if (Terminated() || Stopped()) LogInfo("Thread was terminated while handling request");
+  TcpConnection* client = Connection();
+  if (client == nullptr) {
+    LogInfo("Connection no longer assinged");
+  } else if (!client->Connected() && counted) {
+    if (Stats->ServerState.load() == 2) {
+      LogInfo("Connection terminated - server closing down");
+    } else {
+      LogDetail("Receiver closed connection");
+    }
+  }
+}
+
+void TClientThread::Leave() {
+  Disconnect(false);
+  if (!Stopped() && !Terminated()) Stop();
+}
+
+void TClientThread::EndNormally() {
+  try {
+    Leave();
+    LogDetail("Connection ended");
+    Disconnect(true);
+    if (!Stopped() && !Terminated()) Stop();
+  } catch (const std::exception& e) {
+    if (IsReportableException(e)) {
+      LogInfo(std::string("Exception in HandleConnection : ") + e.what());
+      LogSummaries();
+    }
+  }
+}
+
+void TClientThread::LogSummaries() { LogInfo(RequestHeader->GetLogText() + "\r\n" + ResponseHeader->GetLogText()); }
+
+void TClientThread::ResetRequest() {
+  if (Terminated()) return;
+  RequestHeader->Raw.Clear();
+  ResponseHeader->Raw.Clear();
+  FClientIP = Client().PeerIP();
+  FLocalPort = Client().LocalPort();
+  FLocalIP = Client().LocalIP();
+  {
+    std::lock_guard<std::mutex> guard(FStatusLock);
+    FStatusClientIP = FClientIP;
+  }
+  MatchData->Reset();
+  FBytesFromServer = 0;
+  FBlocksTransferred = 0;
+  // A pooled thread starts every connection afresh: its first request is
+  // counted on no server, domain or path of an earlier connection.
+  FServerStats.reset();
+  FDomain = nullptr;
+  FVirtualPath = nullptr;
+  FSessionKey = 0;
+  FRequestCount = 0;
+}
+
+void TClientThread::ClearHeaders() {
+  ResponseHeader->Clear();
+  RequestHeader->Clear();
+  MatchData->Reset();
+  FBytesOut = 0;
+  FBytesIn = 0;
+  FBytesFromServer = 0;
+  FBlocksTransferred = 0;
+}
+
+void TClientThread::StartTimer() {
+  FStartTick = GetTickCount64();
+  FPerfStart = std::chrono::steady_clock::now();
+}
+
+double TClientThread::ElapsedMs() const {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - FPerfStart).count();
+}
+
+// ------------------------------------------------------------ head reading
+
+void TClientThread::ReadRequestHeader(bool waitingForKeepAlive) {
+  std::optional<CounterHold> waiter;
+  if (waitingForKeepAlive) {
+    waiter.emplace(KeepAliveWaiters);
+    FWaitingForKeepAlive = 1;
+  }
+  struct ResetFlag {
+    std::atomic<uint8_t>& flag;
+    ~ResetFlag() { flag = 0; }
+  } resetFlag{FWaitingForKeepAlive};
+  ReadHeader(Client(), RequestHeader->Raw, true);
+  RequestHeader->Parse();
+}
+
+void TClientThread::ReadHeader(TcpConnection& connection, THTTPHeaders& lines, bool isRequest) {
+  const bool postResponse = &connection == &FServerConnection && SameText(RequestHeader->Method, "POST");
+  bool bodySent = false;
+  if (postResponse || (!isRequest && RequestHeader->ContentLength > 0)) bodySent = TransferPostData();
+
+  lines.Clear();
+  uint64_t headStart = 0;
+  while (true) {
+    if (!connection.Connected() || Terminated() || Stopped()) throw EExceptionHeaderHungUp();
+    bool timedOut = false;
+    std::string line = ReadHeadLine(connection, headStart, timedOut);
+    if (timedOut) throw EExceptionHeaderTimedOut();
+    AddBytes(!isRequest, static_cast<int64_t>(line.size()) + 2);
+    if (postResponse && lines.Empty() && Handle100Continue(line, bodySent)) continue;
+
+    if (line.empty()) {
+      if (lines.Empty()) continue;  // blank lines before the first line
+      AddBytes(!isRequest, 2);
+      return;
+    }
+    lines.Add(line);
+    if (isRequest && lines.Count() == 1 && IsBareGet(line)) return;
+    if (lines.Count() > Limits.MaxHeadLines) {
+      LogInfoFmt("Too many headers in request (%d lines of %d bytes)", lines.Count(),
+                 static_cast<int64_t>(lines.TStringList::Text().size()));
+      LogSummaries();
+      connection.Disconnect();
+      throw EAbort();
+    }
+  }
+}
+
+// One head line in steps of ReadStepMs, so that a stop, an overload or a
+// slow peer is noticed between steps. A partial line stays buffered.
+std::string TClientThread::ReadHeadLine(TcpConnection& connection, uint64_t& headStart, bool& timedOut) {
+  const uint64_t lineStart = GetTickCount64();
+  while (true) {
+    std::string line = connection.ReadLn("\n", Limits.ReadStepMs);
+    if (!connection.ReadLnTimedOut()) {
+      if (headStart == 0) headStart = GetTickCount64();
+      timedOut = false;
+      return line;
+    }
+    const uint64_t now = GetTickCount64();
+    // The limits count from the head's first byte, not from each line; until
+    // that byte comes, the wait for the head is what counts.
+    if (headStart == 0 && connection.InputBufferSize() > 0) headStart = now;
+    const uint64_t elapsed = now - (headStart != 0 ? headStart : lineStart);
+    if (elapsed >= Limits.HeadLimitMs) break;
+    const int32_t active = ActiveThreads.load();
+    const int32_t allowed = Stats->PoolSize.load();
+    if (active >= allowed) {
+      if (FWaitingForKeepAlive == 1) {
+        LogDetailFmt("KeepAlive stopped due to heavy server load, %d active threads, %d allowed", active, allowed);
+        break;
+      }
+      if (elapsed > Limits.SlowHeadMs) {
+        LogDetail("Slow read header terminated");
+        break;
+      }
+    }
+    if (EngineStopping(Stats)) {
+      LogInfo("Server stopping, connection terminated");
+      break;
+    }
+  }
+  timedOut = true;
+  return std::string();
+}
+
+// ------------------------------------------------------------ target
+
+void TClientThread::DetermineTargetMachine() {
+  TRequestHeader& r = *RequestHeader;
+  TRequestMatchData& m = *MatchData;
+  m.Setup(r.Host, FLocalIP, static_cast<int32_t>(FSessionKey), FClientIP, r.Document, FLocalPort);
+  TDomainHandler& handler = *Stats->DomainHandler;
+  Stats->RemoveVTHeaders = handler.RemoveVTHeaders;
+  handler.MatchRequest(m);
+  FSessionKey = static_cast<uint32_t>(m.SessionValue);
+  FVirtualPath = m.VirtualPath;
+  FDomain = m.Domain;
+  if (m.Server) FServerStats = m.Server->Stats;
+
+  if (Pos("dts agent", LowerCase(r.UserAgent)) > 0) {
+    m.Status = rmsForbidden;
+    FNonMatchingRequest = 1;
+    LogInfoFmt("Refused access by DTS Agent : Host=%s, Doc=%s, Port=%d, CallerIP=%s", r.HostWithPort, r.Document,
+               FLocalPort, FClientIP);
+    return;
+  }
+
+  if (const TServerChoiceFailure* failure = FindServerChoiceFailure(m.LBStatus)) {
+    LogInfo(Format(failure->LogFormat, FClientIP, m.ServerClusterName));
+    LogSummaries();
+    SendReply(ServerChoiceFailureReply(r.Version, failure->ReplyText));
+    throw EAbort();
+  }
+  if (m.LBStatus == LBStatus::NewConnection) {
+    Stats->FTotalLBConnections.fetch_add(1);
+  } else if (m.LBStatus == LBStatus::OldUpdatedConnection) {
+    Stats->FTotalLBConnections.fetch_add(1);
+    LogInfoFmt("Old Load Balancing connection updated: Client %s to Server %s:%d, Cluster=%s", FClientIP,
+               m.TargetHost, m.TargetPort, m.ServerClusterName);
+  }
+
+  FNonMatchingRequest = 0;
+  const auto notForwarded = [&](const char* fmt) {
+    LogInfoFmt(fmt, r.HostWithPort, r.Document, FLocalPort, FClientIP);
+    FNonMatchingRequest = 1;
+  };
+  switch (m.Status) {
+    case rmsNotProcessed: notForwarded("Request not processed. Host=%s, Doc=%s, Port=%d, CallerIP=%s"); break;
+    case rmsUnfilled: notForwarded("Unmatched request, killed connection. Host=%s, Doc=%s, Port=%d, CallerIP=%s"); break;
+    case rmsRefusedByIPRestrictor: notForwarded("Request REFUSED. Host=%s, Doc=%s, Port=%d, CallerIP=%s"); break;
+    case rmsRefusedByIPRestrictorVPath: notForwarded("Request REFUSED VPath. Host=%s, Doc=%s, Port=%d, CallerIP=%s"); break;
+    case rmsRedirect:
+    case rmsRedirectHTTPS: notForwarded("Request will be redirected Host=%s, Doc=%s, Port=%d, CallerIP=%s"); break;
+    case rmsFilledVPath:
+      // Only the bare virtual path itself is redirected, to its folder form.
+      if (m.Path.size() == m.MatchedPath.size()) {
+        notForwarded("Request will be redirected Host=%s, Doc=%s/, Port=%d, CallerIP=%s");
+      }
+      break;
+    default: break;
+  }
+}
+
+void TClientThread::OpenServerConnection() {
+  const TRequestMatchData& m = *MatchData;
+  // A domain without a target address serves from this machine.
+  const std::string host = m.TargetHost.empty() ? std::string("127.0.0.1") : m.TargetHost;
+  TcpClient& server = FServerConnection;
+  if (server.Port() != m.TargetPort || server.Host() != host || !server.Connected()) {
+    DisconnectServer();
+    server.SetHost(host);
+    server.SetPort(m.TargetPort);
+    {
+      std::lock_guard<std::mutex> guard(FStatusLock);
+      FStatusServerHost = host;
+    }
+    server.Connect(Limits.ConnectTimeoutMs);
+    // The connection counts on the server it was opened for until it closes.
+    FConnectedServer = m.Server;
+    if (FConnectedServer) FConnectedServer->OnBackendConnected();
+  }
+  Assert(server.Connected(), Format("Connection to %s:%d failed!", host, m.TargetPort).c_str());
+}
+
+void TClientThread::DisconnectServer() {
+  FServerConnection.Disconnect();
+  if (FConnectedServer) {
+    FConnectedServer->OnBackendDisconnected();
+    FConnectedServer.reset();
+  }
+}
+
+void TClientThread::HandleResponseHeader() {
+  if (!RequestHeader->IsEmpty()) {
+    Trace("  ReadHeader");
+    ReadHeader(FServerConnection, ResponseHeader->Raw, false);
+    Trace("  Parse");
+    ResponseHeader->Parse();
+    Trace("  Update");
+    ResponseHeader->Update();
+  }
+  DetermineTransferMethod();
+}
+
+void TClientThread::RecordResponseTime(uint64_t sendTick) {
+  if (FServerStats) FServerStats->AddResponseTime(static_cast<int64_t>(GetTickCount64() - sendTick));
+}
+
+// ------------------------------------------------------------ counters
+
+void TClientThread::AddBytes(bool outgoing, int64_t count) {
+  FTotalBytes = CheckedAdd64(FTotalBytes, count);
+  if (outgoing) {
+    FBytesOut = CheckedAdd64(FBytesOut, count);
+  } else {
+    FBytesIn = CheckedAdd64(FBytesIn, count);
+  }
+  Stats->AddBytes(count);
+  if (FServerStats) FServerStats->AddBytes(count);
+  // The domain and path may have gone with a reload since the match; their
+  // share is then dropped rather than written into a freed record.
+  TDomainHandler& handler = *Stats->DomainHandler;
+  ReadLockGuard lock(handler.Synchronizer);
+  AddSaturating(handler.BytesTransferred, count);
+  if (FDomain != nullptr && handler.Domains.IndexOf(FDomain) >= 0) AddSaturating(FDomain->BytesTransferred, count);
+  if (FVirtualPath != nullptr && handler.VirtualPaths.IndexOf(FVirtualPath) >= 0) {
+    AddSaturating(FVirtualPath->BytesTransferred, count);
+  }
+}

@@ -1,0 +1,470 @@
+// The body relay of TClientThread: the request body to the back end (with
+// an interim "100 Continue" on the way back), and the response body to the
+// client as it comes, chunk by chunk, or compressed on the fly. Every block
+// goes through the thread's one 32 KiB buffer.
+#include <algorithm>
+#include <thread>
+
+#include "Common/VT_ZLibEx.h"
+#include "Common/uChunked.h"
+#include "Common/uClientThread.h"
+#include "Common/uProgramMode.h"
+#include "Common/uStatHolder.h"
+#include "Common/uThrottle.h"
+#include "platform/DateTime.h"
+#include "platform/TcpErrors.h"
+
+namespace {
+
+// Short plain bodies leave in one packet with their head.
+constexpr int kWriteBufferThreshold = 1400;
+// Compressed bodies up to this size are compressed whole and sent with an
+// exact Content-Length; larger ones are streamed.
+constexpr int64_t kCompressWholeLimit = 32000;
+// A streamed compressed body leaves in chunks of more than this.
+constexpr size_t kMinCompressedChunk = 1024;
+
+// The value after "AddFakeSize=" in a document: a plain non-negative decimal
+// up to the next "&", or nothing.
+std::optional<int64_t> FakeSize(const std::string& document) {
+  const size_t at = document.find("AddFakeSize=");
+  if (at == std::string::npos) return std::nullopt;
+  const size_t start = at + 12;
+  const size_t end = std::min(document.find('&', start), document.size());
+  const std::string digits = document.substr(start, end - start);
+  if (digits.empty() || digits.size() > 18) return std::nullopt;
+  if (digits.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  return StrToInt64(digits);
+}
+
+class TransferHold {
+ public:
+  TransferHold() { ActiveTransfers.fetch_add(1); }
+  ~TransferHold() { ActiveTransfers.fetch_sub(1); }
+  TransferHold(const TransferHold&) = delete;
+  TransferHold& operator=(const TransferHold&) = delete;
+};
+
+}  // namespace
+
+void TClientThread::Sleep(int ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void TClientThread::ThrottlePause(int64_t blockSize) { Sleep(ThrottlePauseMs(blockSize, ActiveTransfers.load())); }
+
+// ------------------------------------------------------------ the choice
+
+void TClientThread::DetermineTransferMethod() {
+  const TRequestHeader& r = *RequestHeader;
+  const TResponseHeader& p = *ResponseHeader;
+  TransferMethod = 2;
+  if (SameText(r.Method, "HEAD")) {
+    TransferMethod = 1;
+    return;
+  }
+  if (p.Chunked) {
+    TransferMethod = 3;
+    return;
+  }
+  if (!Stats->CompressionEnabled.load() || !MatchData->ShouldCompress(r.Document, p.ContentType, r.UserAgent) ||
+      p.StatusCode != 200) {
+    return;
+  }
+  if (p.ContentLength == 0) return;
+  // A body of undeclared length is compressed only when the close ends it.
+  if (p.ContentLength == -1 && FCloseConnection == 0) return;
+  if (p.ContentCoding != ceNone) return;
+  const bool squid = r.Raw.GetValue("Via").find("Squid") != std::string::npos;
+  if (HasCoding(r.AcceptedEncodings, ceGZip) && !squid) {
+    TransferMethod = 4;
+  } else if (HasCoding(r.AcceptedEncodings, ceDeflate)) {
+    TransferMethod = squid ? 2 : 5;
+  }
+}
+
+void TClientThread::TransferResponse() {
+  TransferHold hold;
+  Trace("Start transfer");
+  // A test aid that inflates the traffic counters; only in debug runs, as
+  // any client could otherwise push the shared counters to their limit.
+  if (DebugMode.load()) {
+    if (const auto fake = FakeSize(RequestHeader->Document)) AddBytes(true, *fake);
+  }
+  FBlocksTransferred = 0;
+  switch (TransferMethod) {
+    case 1: break;
+    case 2: TransferPlain(); break;
+    case 3: TransferChunked(); break;
+    case 4:
+    case 5: TransferCompressed(); break;
+    default: Assert(false, "Selected transfer method is not supported!");
+  }
+  Trace("Transfer done");
+}
+
+void TClientThread::SendResponseHeader(bool openWriteBuffer) {
+  Trace("Connection.Write(ResponseHeader.Updated.Text)");
+  try {
+    if (openWriteBuffer) Client().OpenWriteBuffer(kWriteBufferThreshold);
+    Client().Write(ResponseHeader->Updated.GetTextStr());
+  } catch (const std::exception& e) {
+    if (IsReportableException(e)) {
+      LogInfo(std::string("Failed to send responseheader to client : ") + e.what());
+      LogSummaries();
+    }
+    throw EAbort();
+  }
+  if (Stats->LogResponseHeaders.load()) {
+    LogInfo("*** RESPONSE HEADER - before update ***\r\n" + ResponseHeader->Raw.GetTextStr());
+    LogInfo("*** RESPONSE HEADER - updated ***\r\n" + ResponseHeader->Updated.GetTextStr());
+  }
+}
+
+// ------------------------------------------------------------ back-end reads
+
+int64_t TClientThread::ReadServerBlock(bool count, int64_t wanted) {
+  ++FBlocksTransferred;
+  const int64_t n = std::min<int64_t>(wanted, kTransferBlockSize);
+  if (n <= 0) return 0;
+  if (count) AddBytes(true, n);
+  FBytesFromServer = CheckedAdd64(FBytesFromServer, n);
+  // The connection's read time-out is the idle limit; its stop check ends
+  // the read when the thread ends.
+  FServerConnection.ReadBuffer(FBuffer.data(), static_cast<size_t>(n));
+  return n;
+}
+
+std::string TClientThread::ReadServerLine() {
+  std::string line = FServerConnection.ReadLn("\n", TcpConnection::kUseReadTimeout);
+  if (FServerConnection.ReadLnTimedOut()) throw EIdReadTimeout();
+  return line;
+}
+
+// ------------------------------------------------------------ plain
+
+void TClientThread::TransferPlain() {
+  TcpConnection& client = Client();
+  TcpClient& server = FServerConnection;
+  const int64_t length = ResponseHeader->ContentLength;
+  const bool untilClose = length == -1;
+  SendResponseHeader(length >= 0 && length < kWriteBufferThreshold);
+
+  if (length != 0) {
+    FBytesFromServer = 0;
+    int64_t remaining = length;
+    bool done = false;
+    uint64_t lastData = GetTickCount64();
+    while (!done && client.Connected() && (remaining > 0 || untilClose)) {
+      if (Terminated() || Stopped()) {
+        LogInfo("IN TRANSFER: Thread terminated!");
+        LogSummaries();
+        break;
+      }
+      ++FBlocksTransferred;
+      const bool moreExpected = untilClose || static_cast<int64_t>(server.InputBufferSize()) < remaining;
+      int64_t n = 0;
+      try {
+        if (server.InputBufferSize() < static_cast<size_t>(kTransferBlockSize) && moreExpected) {
+          server.ReadFromStack(Limits.DataWaitMs);
+        }
+        if (Terminated() || Stopped()) break;
+        n = std::min<int64_t>(static_cast<int64_t>(server.InputBufferSize()), kTransferBlockSize);
+        // Bytes past the declared length are not this response's.
+        if (!untilClose) n = std::min(n, remaining);
+        if (n == 0) {
+          if (!server.Connected()) {
+            done = true;
+          } else if (GetTickCount64() - lastData > static_cast<uint64_t>(Limits.IdleLimitMs)) {
+            throw EIdReadTimeout();
+          }
+          continue;
+        }
+        server.ReadBuffer(FBuffer.data(), static_cast<size_t>(n));
+        lastData = GetTickCount64();
+      } catch (const std::exception& e) {
+        LogInfoFmt("IN TRANSFER : Server Died on connection from Client %s to Server %s", FClientIP, server.Host());
+        LogInfo(RequestHeader->GetLogText());
+        LogInfo(ResponseHeader->GetLogText());
+        LogInfoFmt("  Transfer: Sent %d in %d blocks (Current=%d, Left=%d, Expected=%d) %s", n, FBlocksTransferred,
+                   FBytesFromServer, remaining, length, FBytesFromServer < length ? "MORE DATA EXPECTED" : "");
+        LogInfoFmt("  Exception: %s", e.what());
+        break;
+      }
+      AddBytes(true, n);
+      if (Terminated()) {
+        LogInfo("IN TRANSFER: Thread terminated!");
+        LogSummaries();
+        break;
+      }
+      if (client.Connected()) {
+        try {
+          client.WriteBuffer(FBuffer.data(), static_cast<size_t>(n));
+        } catch (const std::exception& e) {
+          if (client.ClosedGracefully()) continue;  // the loop test ends it
+          if (IsReportableException(e)) {
+            LogInfo(std::string("IN TRANSFER: Browser died 1! (") + ExceptionClassName(e) + " " + Trim(e.what()) + ")");
+            LogSummaries();
+          }
+          break;
+        }
+        FBytesFromServer += n;
+        remaining = std::max<int64_t>(length - FBytesFromServer, 0);
+        if (moreExpected) ThrottlePause(n);
+      }
+      if (!client.Connected()) {
+        LogInfo("IN TRANSFER: Browser died 2!");
+        LogSummaries();
+        break;
+      }
+    }
+  }
+
+  try {
+    client.CloseWriteBuffer();
+  } catch (const std::exception&) {
+    // The client is gone; the loop test of the request loop ends it.
+    client.Disconnect();
+  }
+  // A back end that sends more than it declared cannot be trusted with the
+  // next request on this connection.
+  if (!untilClose && server.InputBufferSize() > 0) DisconnectServer();
+  // A body that ended with the back end's close ends the client connection.
+  if (!server.Connected()) client.Disconnect();
+}
+
+// ------------------------------------------------------------ chunked
+
+void TClientThread::TransferChunked() {
+  TcpConnection& client = Client();
+  SendResponseHeader(false);
+  FBlocksTransferred = 0;
+  FBytesFromServer = 0;
+  ResponseHeader->ContentLength = 0;
+  try {
+    int64_t size = ReadChunkSize();
+    while (size > 0) {
+      if (Terminated() || Stopped()) return;
+      ResponseHeader->ContentLength = CheckedAdd64(ResponseHeader->ContentLength, size);
+      CopyChunkData(size);
+      if (!ReadServerLine().empty()) throw EVantrell("Chunk data longer than its size");
+      client.Write("\r\n");
+      size = ReadChunkSize();
+    }
+    // The last chunk: trailer lines up to the closing empty line.
+    for (int lines = 0;; ++lines) {
+      if (lines >= Limits.MaxHeadLines) throw EVantrell("Too many trailer lines");
+      const std::string line = ReadServerLine();
+      client.Write(line + "\r\n");
+      if (line.empty()) break;
+    }
+  } catch (const std::exception& e) {
+    if (IsReportableException(e)) {
+      LogInfo(std::string("Chunked transfer failed : ") + e.what());
+      LogSummaries();
+    }
+    // The client holds part of a body; neither side can go on with it.
+    DisconnectServer();
+    client.Disconnect();
+  }
+}
+
+int64_t TClientThread::ReadChunkSize() {
+  const std::string text = ChunkSizeText(ReadServerLine());
+  const std::optional<int64_t> size = ParseChunkSize(text);
+  if (!size) throw EVantrell(Format("Invalid chunk size \"%s\"", text));
+  Client().Write(text + "\r\n");
+  return *size;
+}
+
+void TClientThread::CopyChunkData(int64_t size) {
+  while (size > 0) {
+    const int64_t n = ReadServerBlock(true, size);
+    Client().WriteBuffer(FBuffer.data(), static_cast<size_t>(n));
+    if (IsSmallBlock(n) && size > n) Sleep(Limits.SmallBlockSleepMs);
+    size = CheckedSub64(size, n);
+  }
+}
+
+// ------------------------------------------------------------ compressed
+
+void TClientThread::TransferCompressed() {
+  TcpConnection& client = Client();
+  TcpClient& server = FServerConnection;
+  TResponseHeader& p = *ResponseHeader;
+  TVTCompressionStream stream(1);
+
+  const int64_t length = p.ContentLength;
+  const bool streaming = length > kCompressWholeLimit || length == -1;
+  if (streaming && FCloseConnection == 0) {
+    // Chunked framing only where both sides speak HTTP/1.1; otherwise the
+    // close ends the body.
+    if (length == -1 || p.Version != "HTTP/1.1" || RequestHeader->Version != "HTTP/1.1") {
+      p.Updated.SetHeaderUnique("Connection", "Close");
+      FCloseConnection = 1;
+    } else {
+      p.Updated.SetHeaderUnique("Transfer-Encoding", "chunked");
+      p.Chunked = true;
+    }
+  }
+  if (TransferMethod == 4) {
+    p.SetCompressed(ceGZip);
+    stream.SetGzip(true);
+  } else if (TransferMethod == 5) {
+    p.SetCompressed(ceDeflate);
+  } else {
+    Assert(false, "Unhandled compression method!");
+  }
+  if (streaming) SendResponseHeader(false);
+  stream.WriteGzipHeader();
+
+  if (length > 0) {
+    while (stream.UncompressedSize() < length) {
+      const int64_t n = ReadServerBlock(false, length - stream.UncompressedSize());
+      stream.Write(FBuffer.data(), static_cast<size_t>(n));
+      if (!client.Connected()) return;
+      const size_t held = stream.Size();
+      if (streaming && held > kMinCompressedChunk) WriteChunk(stream, false);
+      if (stream.UncompressedSize() < length) ThrottlePause(static_cast<int64_t>(held));
+    }
+  } else if (length == -1) {
+    uint64_t lastData = GetTickCount64();
+    while (server.Connected() || server.InputBufferSize() > 0) {
+      if (Terminated() || Stopped()) return;
+      if (server.InputBufferSize() < static_cast<size_t>(kTransferBlockSize)) server.ReadFromStack(Limits.DataWaitMs);
+      const int64_t n = ReadServerBlock(false, static_cast<int64_t>(server.InputBufferSize()));
+      if (n > 0) {
+        lastData = GetTickCount64();
+      } else if (GetTickCount64() - lastData > static_cast<uint64_t>(Limits.IdleLimitMs)) {
+        throw EIdReadTimeout();
+      }
+      stream.Write(FBuffer.data(), static_cast<size_t>(n));
+      if (streaming && stream.Size() > 0) {
+        AddBytes(true, static_cast<int64_t>(stream.Size()));
+        client.Write(stream.Bytes());
+        stream.Clear();
+      }
+      if (IsSmallBlock(n)) Sleep(Limits.SmallBlockSleepMs);
+    }
+  }
+
+  stream.Finish();
+  stream.WriteGzipTrailer();
+  if (stream.UncompressedSize() != 0) {
+    LogDetailFmt("Compressed %d to %d bytes (%f%% compression rate)", stream.UncompressedSize(),
+                 stream.CompressedSize(), stream.Ratio());
+    Stats->AddBytesSaved(stream.UncompressedSize() - stream.CompressedSize());
+  }
+  if (!streaming) {
+    p.ContentLength = static_cast<int64_t>(stream.Size());
+    p.Updated.SetHeaderUnique("Content-Length", IntToStr(p.ContentLength));
+    SendResponseHeader(false);
+  }
+  WriteChunk(stream, true);
+}
+
+void TClientThread::WriteChunk(TVTCompressionStream& stream, bool last) {
+  const size_t size = stream.Size();
+  AddBytes(true, static_cast<int64_t>(size));
+  if (ResponseHeader->Chunked) {
+    // An empty chunk would end the body early.
+    if (size > 0) {
+      std::string chunk = Format("%X\r\n", static_cast<uint64_t>(size));
+      chunk += stream.Bytes();
+      chunk += "\r\n";
+      Client().Write(chunk);
+    }
+  } else {
+    Client().Write(stream.Bytes());
+  }
+  stream.Clear();
+  if (last && ResponseHeader->Chunked) Client().Write("0\r\n\r\n");
+}
+
+// ------------------------------------------------------------ request body
+
+bool TClientThread::TransferPostData() {
+  TcpConnection& client = Client();
+  int64_t remaining = RequestHeader->ContentLength;
+  int64_t posted = 0;
+  int packages = 0;
+  FPostDone = 0;
+  struct PostDone {
+    std::atomic<uint8_t>& flag;
+    ~PostDone() { flag = 1; }
+  } postDone{FPostDone};
+
+  uint64_t lastData = GetTickCount64();
+  while (remaining > 0) {
+    if (Terminated() || Stopped()) throw EAbort();
+    const auto waiting = [&] { return static_cast<int64_t>(client.InputBufferSize()); };
+    if (waiting() < kTransferBlockSize && waiting() < remaining && client.Connected()) {
+      client.ReadFromStack(Limits.DataWaitMs);
+    }
+    ++packages;
+    const int64_t n = std::min({waiting(), kTransferBlockSize, remaining});
+    if (n > 0 || !client.Connected() || !FServerConnection.Connected()) {
+      AddBytes(false, n);
+      posted += n;
+      remaining -= n;
+      if (n > 0) {
+        client.ReadBuffer(FBuffer.data(), static_cast<size_t>(n));
+        FServerConnection.WriteBuffer(FBuffer.data(), static_cast<size_t>(n));
+        lastData = GetTickCount64();
+      }
+      if (CheckPostAborted(remaining, posted, packages)) throw EAbort();
+      if (!IsSmallBlock(n) || remaining == 0) continue;
+    } else {
+      // A client that declared a body and sends none holds the thread no
+      // longer than a slow head may.
+      const uint64_t idle = GetTickCount64() - lastData;
+      const bool overloaded = ActiveThreads.load() >= Stats->PoolSize.load();
+      if (idle > static_cast<uint64_t>(Limits.IdleLimitMs) || (overloaded && idle > Limits.SlowHeadMs)) {
+        LogInfo("In POST: Client died before transfer was complete");
+        LogSummaries();
+        LogInfoFmt("  Posted %f bytes in %d packages, expected %f", posted / 1000.0, packages,
+                   RequestHeader->ContentLength / 1000.0);
+        throw EAbort();
+      }
+    }
+    Sleep(Limits.SmallBlockSleepMs);
+  }
+  LogDetailFmt("Posted %f kb in %d packages", posted / 1000.0, packages);
+  return posted > 0;
+}
+
+bool TClientThread::CheckPostAborted(int64_t remaining, int64_t posted, int packages) {
+  const char* died = nullptr;
+  TcpConnection& client = Client();
+  if (!client.Connected() && static_cast<int64_t>(client.InputBufferSize()) < remaining) {
+    died = "In POST: Client died before transfer was complete";
+  } else if (!FServerConnection.Connected() && remaining > 0) {
+    died = "In POST: Server died before transfer was complete";
+  }
+  if (died == nullptr) return false;
+  LogInfo(died);
+  LogSummaries();
+  LogInfoFmt("  Posted %f bytes in %d packages, expected %f", posted / 1000.0, packages,
+             RequestHeader->ContentLength / 1000.0);
+  return true;
+}
+
+bool TClientThread::Handle100Continue(const std::string& statusLine, bool& bodySent) {
+  const size_t blank = statusLine.find(' ');
+  const std::string rest = blank == std::string::npos ? std::string() : statusLine.substr(blank + 1);
+  if (!SameText(rest, "100 Continue")) {
+    if (!bodySent) bodySent = TransferPostData();
+    return false;
+  }
+  TcpConnection& client = Client();
+  client.Write(statusLine + "\r\n");
+  for (int lines = 0;; ++lines) {
+    if (lines >= Limits.MaxHeadLines) throw EVantrell("Too many lines in an interim response");
+    const std::string line = ReadServerLine();
+    AddBytes(false, static_cast<int64_t>(line.size()) + 2);
+    client.Write(line + "\r\n");
+    if (line.empty()) break;
+  }
+  if (!bodySent) bodySent = TransferPostData();
+  return true;
+}

@@ -1,0 +1,305 @@
+// The body relay end to end: request bodies and interim responses, plain
+// and chunked responses, compression, and the framing faults of back ends.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include "Common/uProgramMode.h"
+#include "platform/SysUtils.h"
+#include "tests/Common/ClientRoadFixture.h"
+
+namespace roadtest {
+namespace {
+
+class ClientRelay : public RoadFixture {
+ protected:
+  ClientRelay() { Handler().CompressionLimiter.Enabled = true; }
+};
+
+std::string Compressible(size_t n) {
+  std::string s;
+  while (s.size() < n) s += "The quick brown fox " + std::to_string(s.size() % 97) + " jumps. ";
+  s.resize(n);
+  return s;
+}
+
+// gzip (windowBits 31) or zlib (15) framing undone.
+std::string Inflate(const std::string& data, int windowBits) {
+  z_stream z{};
+  EXPECT_EQ(inflateInit2(&z, windowBits), Z_OK);
+  std::string out;
+  char buf[65536];
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  int rc;
+  do {
+    z.next_out = reinterpret_cast<Bytef*>(buf);
+    z.avail_out = sizeof buf;
+    rc = inflate(&z, Z_NO_FLUSH);
+    out.append(buf, sizeof buf - z.avail_out);
+  } while (rc == Z_OK);
+  inflateEnd(&z);
+  EXPECT_EQ(rc, Z_STREAM_END);
+  return out;
+}
+
+// A back end that reads one request (and its body, by Content-Length) and
+// sends Response; BodySeen keeps the body.
+struct EchoLength {
+  std::string response;
+  std::shared_ptr<std::string> bodySeen = std::make_shared<std::string>();
+  void operator()(BackendConn& conn, ScriptedBackend& b) const {
+    while (true) {
+      const std::string head = b.ReadRequest(conn);
+      if (head.empty()) return;
+      const std::string lower = LowerCase(head);
+      const size_t at = lower.find("content-length: ");
+      if (at != std::string::npos) *bodySeen = conn.ReadExact(std::stoul(head.substr(at + 16)));
+      conn.Send(response);
+    }
+  }
+};
+
+TEST_F(ClientRelay, PostBodyArrivesIntact) {
+  EchoLength script{Ok("stored")};
+  ScriptedBackend backend(script);
+  AddDomain("www.a.com", backend.Port());
+  const std::string body = Compressible(100000);
+  Client client(Port());
+  client.Send("POST /form HTTP/1.1\r\nHost: www.a.com\r\nContent-Length: 100000\r\n\r\n");
+  client.Send(body.substr(0, 40000));
+  std::this_thread::sleep_for(20ms);
+  client.Send(body.substr(40000));
+  EXPECT_EQ(client.ReadResponse().body, "stored");
+  EXPECT_EQ(*script.bodySeen, body);
+  EXPECT_TRUE(Logged("Posted 100.00 kb in "));
+}
+
+TEST_F(ClientRelay, InterimContinueIsForwardedBeforeTheFinalHead) {
+  ScriptedBackend backend([](BackendConn& conn, ScriptedBackend& b) {
+    b.ReadRequest(conn);
+    conn.Send("HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\n");
+    if (conn.ReadExact(4) != "data") return;
+    conn.Send(Ok("done"));
+  });
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send("POST /up HTTP/1.1\r\nHost: www.a.com\r\nExpect: 100-continue\r\nContent-Length: 4\r\n\r\ndata");
+  Response interim = client.ReadResponse(true);
+  EXPECT_EQ(interim.head, "HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\n");
+  Response final = client.ReadResponse();
+  EXPECT_EQ(final.Status(), 200);
+  EXPECT_EQ(final.body, "done");
+}
+
+TEST_F(ClientRelay, ClientDyingDuringThePostBodyEndsBothSides) {
+  ScriptedBackend backend([](BackendConn& conn, ScriptedBackend& b) {
+    b.ReadRequest(conn);
+    conn.ReadExact(1000);
+    EXPECT_TRUE(conn.SeesClose());
+  });
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send("POST /up HTTP/1.1\r\nHost: www.a.com\r\nContent-Length: 5000\r\n\r\n" + std::string(1000, 'x'));
+  std::this_thread::sleep_for(50ms);
+  client.Peer().Close();
+  EXPECT_TRUE(Logged("In POST: Client died before transfer was complete"));
+}
+
+TEST_F(ClientRelay, SilentPostClientIsCutByTheIdleLimit) {
+  limits_.IdleLimitMs = 200;
+  ScriptedBackend backend([](BackendConn& conn, ScriptedBackend& b) {
+    b.ReadRequest(conn);
+    EXPECT_TRUE(conn.SeesClose());
+  });
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send("POST /up HTTP/1.1\r\nHost: www.a.com\r\nContent-Length: 10\r\n\r\n");
+  EXPECT_TRUE(client.SeesClose());
+  EXPECT_TRUE(Logged("In POST: Client died before transfer was complete"));
+}
+
+TEST_F(ClientRelay, ChunkedResponseIsRelayedChunkByChunk) {
+  const std::string big(0x1a2b, 'b');
+  ScriptedBackend backend(Answer("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 99\r\n\r\n"
+                                 "1a2b\r\n" + big + "\r\n"
+                                 "5;name=value\r\nhello\r\n"
+                                 "3 trailing words\r\nabc\r\n"
+                                 "0\r\nX-Trailer: t\r\n\r\n"));
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  for (int i = 0; i < 2; ++i) {  // the connection stays usable
+    client.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
+    Response head = client.ReadResponse(true);
+    EXPECT_EQ(head.Header("Content-Length"), "");
+    const std::string body = client.ReadUntil("X-Trailer: t\r\n\r\n");
+    EXPECT_TRUE(body == "1a2b\r\n" + big + "\r\n5\r\nhello\r\n3\r\nabc\r\n0\r\nX-Trailer: t\r\n\r\n")
+        << body.size() << " bytes: " << body.substr(0, 80);
+  }
+  EXPECT_EQ(backend.Accepts(), 1);
+}
+
+TEST_F(ClientRelay, UnreadableChunkSizeEndsBothConnections) {
+  ScriptedBackend backend([](BackendConn& conn, ScriptedBackend& b) {
+    b.ReadRequest(conn);
+    conn.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\nzz\r\nmore data\r\n0\r\n\r\n");
+    EXPECT_TRUE(conn.SeesClose());
+  });
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
+  client.ReadResponse(true);
+  EXPECT_EQ(client.ReadUntilClose(), "3\r\nabc\r\n");
+  EXPECT_TRUE(Logged("Chunked transfer failed : Invalid chunk size \"zz\""));
+}
+
+TEST_F(ClientRelay, BytesPastContentLengthAreNeverForwarded) {
+  ScriptedBackend backend([](BackendConn& conn, ScriptedBackend& b) {
+    b.ReadRequest(conn);
+    conn.Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456789HTTP/1.1 200 OK\r\n\r\nsmuggled");
+    EXPECT_TRUE(conn.SeesClose());
+  });
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
+  EXPECT_EQ(client.ReadResponse().body, "0123456789");
+  EXPECT_EQ(client.ReadUntilClose(), "");
+}
+
+TEST_F(ClientRelay, BackendDyingMidBodyClosesTheClient) {
+  ScriptedBackend backend([](BackendConn& conn, ScriptedBackend& b) {
+    b.ReadRequest(conn);
+    conn.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(5000, 'p'));
+    conn.Close();
+  });
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
+  client.ReadResponse(true);
+  EXPECT_EQ(client.ReadUntilClose(), std::string(5000, 'p'));
+}
+
+TEST_F(ClientRelay, HeadSendsTheHeadAlone) {
+  // A HEAD answer declares a length but has no body.
+  ScriptedBackend backend(Answer("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n"));
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send("HEAD / HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
+  Response r = client.ReadResponse(true);
+  EXPECT_EQ(r.Header("Content-Length"), "5");
+  EXPECT_EQ(r.Header("Connection"), "Close");
+  EXPECT_EQ(client.ReadUntilClose(), "");  // a HEAD request closes
+}
+
+TEST_F(ClientRelay, NoContentKeepsTheConnection) {
+  ScriptedBackend backend([](BackendConn& conn, ScriptedBackend& b) {
+    b.ReadRequest(conn);
+    conn.Send("HTTP/1.1 204 No Content\r\n\r\n");
+    b.ReadRequest(conn);
+    conn.Send(Ok("after"));
+  });
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
+  EXPECT_EQ(client.ReadResponse(true).Status(), 204);
+  client.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
+  EXPECT_EQ(client.ReadResponse().body, "after");
+}
+
+struct CompressionCase {
+  const char* name;
+  std::string request;   // after the request line's "GET / "
+  std::string response;  // the back end's whole answer
+  const char* encoding;  // expected Content-Encoding
+  bool chunked;
+  bool closes;
+};
+
+TEST_F(ClientRelay, CompressesWhatMayBeCompressed) {
+  const std::string small = Compressible(32000);
+  const std::string large = Compressible(200000);
+  const CompressionCase cases[] = {
+      {"whole", "HTTP/1.1\r\nAccept-Encoding: gzip\r\n", Ok(small), "gzip", false, false},
+      {"streamed", "HTTP/1.1\r\nAccept-Encoding: gzip, deflate\r\n", Ok(large), "gzip", true, false},
+      {"deflate", "HTTP/1.1\r\nAccept-Encoding: deflate\r\n", Ok(large), "deflate", true, false},
+      // An HTTP/1.0 client cannot read chunks: the close ends the body.
+      {"http/1.0", "HTTP/1.0\r\nConnection: keep-alive\r\nAccept-Encoding: gzip\r\n",
+       Ok(large, "Connection: keep-alive\r\n"), "gzip", false, true},
+      {"undeclared length", "HTTP/1.1\r\nAccept-Encoding: gzip\r\nConnection: close\r\n",
+       "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\n" + large, "gzip", false, true},
+  };
+  for (const CompressionCase& c : cases) {
+    const std::string& original = c.response.substr(c.response.find("\r\n\r\n") + 4);
+    ScriptedBackend backend([&](BackendConn& conn, ScriptedBackend& b) {
+      b.ReadRequest(conn);
+      conn.Send(c.response);
+      if (c.closes) conn.Close();
+    });
+    ClearDomains();
+    AddDomain("www.a.com", backend.Port());
+    Client client(Port());
+    client.Send("GET / " + c.request + "Host: www.a.com\r\n\r\n");
+    Response r = client.ReadResponse();
+    EXPECT_EQ(r.Header("Content-Encoding"), c.encoding) << c.name;
+    EXPECT_EQ(r.Header("Vary"), "Accept-Encoding") << c.name;
+    EXPECT_EQ(SameText(r.Header("Transfer-Encoding"), "chunked"), c.chunked) << c.name;
+    if (c.closes || c.chunked) {
+      EXPECT_EQ(r.Header("Content-Length"), "") << c.name;
+    } else {
+      EXPECT_EQ(r.Header("Content-Length"), std::to_string(r.body.size())) << c.name;
+    }
+    EXPECT_EQ(Inflate(r.body, std::string(c.encoding) == "gzip" ? 31 : 15), original) << c.name;
+    if (c.closes) {
+      EXPECT_TRUE(client.SeesClose()) << c.name;
+    }
+  }
+  EXPECT_TRUE(Logged("Compressed 32000 to "));
+  EXPECT_GT(stats_.BytesSaved.load(), 0);
+}
+
+TEST_F(ClientRelay, RelaysPlainWhenCompressionMustNotApply) {
+  const std::string body = Compressible(5000);
+  const CompressionCase cases[] = {
+      {"already encoded", "Accept-Encoding: gzip\r\n", Ok(body, "Content-Encoding: identity\r\n"), "identity", false, false},
+      {"not 200", "Accept-Encoding: gzip\r\n",
+       "HTTP/1.1 404 Not Found\r\nContent-Type: text/plain\r\nContent-Length: 5000\r\n\r\n" + body, "", false, false},
+      {"squid", "Accept-Encoding: gzip\r\nVia: 1.0 Squid/2.6\r\n", Ok(body), "", false, false},
+      {"not accepted", "Accept-Encoding: br\r\n", Ok(body), "", false, false},
+      {"not listed", "Accept-Encoding: gzip\r\n",
+       "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: 5000\r\n\r\n" + body, "", false, false},
+  };
+  for (const CompressionCase& c : cases) {
+    ScriptedBackend backend(Answer(c.response));
+    ClearDomains();
+    AddDomain("www.a.com", backend.Port());
+    Client client(Port());
+    client.Send("GET /page HTTP/1.1\r\n" + c.request + "Host: www.a.com\r\n\r\n");
+    Response r = client.ReadResponse();
+    EXPECT_EQ(r.Header("Content-Encoding"), c.encoding) << c.name;
+    EXPECT_EQ(r.body, body) << c.name;
+  }
+  stats_.CompressionEnabled = false;
+  ScriptedBackend backend(Answer(Ok(body)));
+  ClearDomains();
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send("GET / HTTP/1.1\r\nAccept-Encoding: gzip\r\nHost: www.a.com\r\n\r\n");
+  EXPECT_EQ(client.ReadResponse().body, body);
+}
+
+TEST_F(ClientRelay, FakeSizeCountsOnlyInDebugMode) {
+  ScriptedBackend backend(Answer(Ok("x")));
+  AddDomain("www.a.com", backend.Port());
+  for (bool debug : {false, true}) {
+    DebugMode = debug;
+    const int64_t before = stats_.BytesTransferred.load();
+    Client client(Port());
+    client.Send("GET /?AddFakeSize=1000000 HTTP/1.1\r\nHost: www.a.com\r\nConnection: close\r\n\r\n");
+    client.ReadResponse();
+    ASSERT_TRUE(Idle());
+    EXPECT_EQ(stats_.BytesTransferred.load() - before >= 1000000, debug);
+  }
+  DebugMode = false;
+}
+
+}  // namespace
+}  // namespace roadtest

@@ -1,0 +1,254 @@
+// The request road end to end: forwarding, keep-alive and back-end reuse,
+// the head limits, the refusals of bad framing, and the counters and log
+// lines of a request.
+#include "tests/Common/ClientRoadFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "platform/SysUtils.h"
+
+namespace roadtest {
+namespace {
+
+class ClientRoad : public RoadFixture {};
+
+std::string Get(const std::string& path, const std::string& host = "www.a.com", const std::string& extra = "") {
+  return "GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\n" + extra + "\r\n";
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST_F(ClientRoad, ForwardsTheRewrittenHeadAndRelaysTheResponse) {
+  ScriptedBackend backend(Answer(Ok("hello")));
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send(Get("/x?y=1", "www.a.com", "User-Agent: T/1\r\n"));
+  Response r = client.ReadResponse();
+  EXPECT_EQ(r.Status(), 200);
+  EXPECT_EQ(r.body, "hello");
+  EXPECT_EQ(r.Header("VTHopCount"), "1");
+
+  const std::string head = backend.LastHead();
+  const std::string port = std::to_string(Port());
+  EXPECT_EQ(head,
+            "GET /x?y=1 HTTP/1.1\r\n"
+            "Host: www.a.com:" + port + "\r\n"
+            "User-Agent: T/1 VT/2.2.51 (IP=127.0.0.1)\r\n"
+            "Via: 1.1 Vantrell Switch:" + port + "\r\n"
+            "VTCallerIP: 127.0.0.1\r\n"
+            "VTOrigURL: www.a.com " + port + " /x?y=1\r\n"
+            "VTHopCount: 1\r\n"
+            "X-Forwarded-for: 127.0.0.1\r\n"
+            "rlnclientipaddr: 127.0.0.1\r\n"
+            "\r\n");
+}
+
+TEST_F(ClientRoad, KeepAliveReusesTheBackendConnectionWhileHostAndPortStay) {
+  ScriptedBackend first(Answer(Ok("one")));
+  ScriptedBackend second(Answer(Ok("two")));
+  AddDomain("www.a.com", first.Port());
+  AddDomain("www.b.com", second.Port());
+  Client client(Port());
+  for (const char* host : {"www.a.com", "www.a.com", "www.b.com", "www.a.com"}) {
+    client.Send(Get("/", host));
+    Response r = client.ReadResponse();
+    EXPECT_EQ(r.body, std::string(host) == "www.a.com" ? "one" : "two");
+  }
+  EXPECT_EQ(first.Accepts(), 2);  // the change of port closed the first one
+  EXPECT_EQ(second.Accepts(), 1);
+  EXPECT_EQ(first.Heads().size(), 3u);
+
+  // Every line of every request of one connection carries one id; the next
+  // connection gets the next.
+  client.Peer().Close();
+  ASSERT_TRUE(Idle());
+  Client next(Port());
+  next.Send(Get("/", "www.a.com", "Connection: close\r\n"));
+  next.ReadResponse();
+  ASSERT_TRUE(Idle());
+  std::set<std::string> ids;
+  for (const std::string& line : Log()) ids.insert(line.substr(0, line.find(" : ")));
+  EXPECT_EQ(ids, (std::set<std::string>{"(0)", "(1)"}));
+}
+
+TEST_F(ClientRoad, BackendThatClosesAfterItsResponseEndsTheClientConnection) {
+  ScriptedBackend backend([](BackendConn& conn, ScriptedBackend& b) {
+    b.ReadRequest(conn);
+    conn.Send(Ok("bye"));
+    conn.Close();
+  });
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send(Get("/"));
+  EXPECT_EQ(client.ReadResponse().body, "bye");
+  EXPECT_TRUE(client.SeesClose());
+}
+
+TEST_F(ClientRoad, HeadLimitCountsTheRequestLineAndHeaderLines) {
+  ScriptedBackend backend(Answer(Ok("ok")));
+  AddDomain("www.a.com", backend.Port());
+  const auto headers = [](int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += "X-H" + std::to_string(i) + ": v\r\n";
+    return s;
+  };
+  {
+    Client client(Port());
+    client.Send(Get("/", "www.a.com", headers(253)));  // 255 lines with Host
+    EXPECT_EQ(client.ReadResponse().body, "ok");
+  }
+  Client client(Port());
+  client.Send(Get("/", "www.a.com", headers(254)));
+  EXPECT_EQ(client.ReadUntilClose(), "");
+  EXPECT_TRUE(Logged("Too many headers in request (256 lines of "));
+  EXPECT_EQ(backend.Heads().size(), 1u);
+}
+
+TEST_F(ClientRoad, BlankLinesBeforeTheRequestLineAreSkippedAndCounted) {
+  ScriptedBackend backend(Answer(Ok("ok")));
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  const std::string request = Get("/", "www.a.com", "Connection: close\r\n");
+  client.Send("\r\n\r\n" + request);
+  EXPECT_EQ(client.ReadResponse().body, "ok");
+  ASSERT_TRUE(Idle());
+  ASSERT_EQ(W3C().size(), 1u);
+  // cs-bytes: the two blank lines, the head, and 2 more for its end.
+  EXPECT_TRUE(Contains(W3C()[0], " " + std::to_string(4 + request.size() + 2) + " ")) << W3C()[0];
+}
+
+TEST_F(ClientRoad, HopCountNineIsForwardedAndTenGetsTheCircularPage) {
+  ScriptedBackend backend(Answer(Ok("ok")));
+  AddDomain("www.a.com", backend.Port());
+  {
+    Client client(Port());
+    client.Send(Get("/", "www.a.com", "VTHopCount: 9\r\n"));
+    EXPECT_EQ(client.ReadResponse().body, "ok");
+    EXPECT_TRUE(Contains(backend.LastHead(), "\r\nVTHopCount: 10\r\n"));
+  }
+  Client client(Port());
+  client.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\nVTHopCount: 10\r\n\r\n");
+  EXPECT_EQ(client.ReadUntilClose(),
+            "HTTP/1.0 200 OK\r\nConnection: Close\r\n\r\n"
+            "There appears to be a circulare reference in the Vantrell Switch configuration!\r\n");
+  EXPECT_EQ(backend.Heads().size(), 1u);
+  EXPECT_TRUE(Logged("Circular reference: Request was aborted after 10 Vantrell Switch hops"));
+}
+
+TEST_F(ClientRoad, BadFramingIsRefusedWithoutForwarding) {
+  ScriptedBackend backend(Answer(Ok("ok")));
+  AddDomain("www.a.com", backend.Port());
+  struct Case {
+    std::string extra;
+    std::string reply;
+  };
+  const Case cases[] = {
+      {"Transfer-Encoding: chunked\r\n", "HTTP/1.1 501 Not Implemented\r\n\r\n"},
+      {"Transfer-Encoding: chunked\r\nContent-Length: 5\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
+      {"Content-Length: 5\r\nContent-Length: 6\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
+      {"Host: www.b.com\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
+  };
+  for (const Case& c : cases) {
+    Client client(Port());
+    client.Send(Get("/", "www.a.com", c.extra));
+    EXPECT_EQ(client.ReadUntilClose(), c.reply) << c.extra;
+  }
+  EXPECT_EQ(backend.Heads().size(), 0u);
+}
+
+TEST_F(ClientRoad, BareGetRelaysTheBackendBytesWithoutAHead) {
+  ScriptedBackend backend([](BackendConn& conn, ScriptedBackend& b) {
+    b.ReadRequest(conn);
+    conn.Send("<html>old</html>");
+    conn.Close();
+  });
+  AddDomain("", backend.Port());
+  Client client(Port());
+  client.Send("GET /old.htm\r\n");
+  EXPECT_EQ(client.ReadUntilClose(), "<html>old</html>");
+}
+
+TEST_F(ClientRoad, W3CLineOfARequest) {
+  ScriptedBackend backend(Answer(Ok("12345")));
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  const std::string request = Get("/a/c.htm?q=1", "www.a.com",
+                                  "User-Agent: Agent 1\r\nCookie: x=1\r\nReferer: http://r/\r\nConnection: close\r\n");
+  client.Send(request);
+  client.ReadResponse();
+  ASSERT_TRUE(Idle());
+  ASSERT_EQ(W3C().size(), 1u);
+  const std::string line = W3C()[0];
+  const std::string port = std::to_string(Port());
+  // Date and time first, then the fields from c-ip on (time-taken varies).
+  const std::string response = Ok("12345");
+  EXPECT_TRUE(Contains(line, " 127.0.0.1 - www.a.com 127.0.0.1 127.0.0.1 " + port + " GET /a/c.htm q=1 200 0 " +
+                                 std::to_string(response.size() + 2) + " "))
+      << line;
+  EXPECT_TRUE(Contains(line, " HTTP/1.1 www.a.com Agent+1 x=1 http://r/")) << line;
+}
+
+TEST_F(ClientRoad, RequestAndSummaryLines) {
+  ScriptedBackend backend(Answer(Ok("12345")));
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send(Get("/x", "www.a.com", "Referer: http://r/\r\n"));
+  client.ReadResponse();
+  const std::string p = std::to_string(Port());
+  const std::string b = std::to_string(backend.Port());
+  EXPECT_TRUE(Logged("(0) :  0, 127.0.0.1,www.a.com,GET,HTTP/1.1,www.a.com:" + p + "/x -> 127.0.0.1:" + b +
+                     "/x  (www.a.com:" + p + "), http://r/, Close"));
+  EXPECT_TRUE(Logged(", 0.01 kb (0.01 kb, 1 blocks), "));
+  EXPECT_TRUE(Logged(" kbs, (plain), (plain), ceNone,Keep-Alive"));
+}
+
+TEST_F(ClientRoad, KeepAliveWaitEndsAtTheFirstStepUnderOverload) {
+  ScriptedBackend backend(Answer(Ok("ok")));
+  AddDomain("www.a.com", backend.Port());
+  stats_.PoolSize = 1;  // this connection alone is the overload
+  Client client(Port());
+  client.Send(Get("/"));
+  EXPECT_EQ(client.ReadResponse().body, "ok");
+  EXPECT_TRUE(client.SeesClose());
+  EXPECT_TRUE(Logged("KeepAlive stopped due to heavy server load, 1 active threads, 1 allowed"));
+  EXPECT_TRUE(Logged("Closing Keep-Alive connection - timeout Client Exception EExceptionHeaderTimedOut:Reading header "
+                     "timed out!"));
+}
+
+TEST_F(ClientRoad, SlowHeadIsCutUnderOverloadOnly) {
+  ScriptedBackend backend(Answer(Ok("ok")));
+  AddDomain("www.a.com", backend.Port());
+  stats_.PoolSize = 1;
+  Client client(Port());
+  client.Send("GET / HTTP/1.1\r\n");
+  EXPECT_TRUE(client.SeesClose());
+  EXPECT_TRUE(Logged("Slow read header terminated"));
+}
+
+TEST_F(ClientRoad, KeepAliveWaitEndsAtTheHeadLimit) {
+  ScriptedBackend backend(Answer(Ok("ok")));
+  AddDomain("www.a.com", backend.Port());
+  limits_.HeadLimitMs = 200;
+  Client client(Port());
+  client.Send(Get("/"));
+  EXPECT_EQ(client.ReadResponse().body, "ok");
+  EXPECT_TRUE(client.SeesClose());
+  EXPECT_TRUE(Logged("Closing Keep-Alive connection - timeout"));
+}
+
+TEST_F(ClientRoad, UnreachableBackendClosesWithoutReply) {
+  const int deadPort = [] {
+    SocketHandle s = tcptest::RawListener();
+    return tcptest::PortOf(s.Get());
+  }();
+  AddDomain("www.a.com", deadPort);
+  Client client(Port());
+  client.Send(Get("/"));
+  EXPECT_EQ(client.ReadUntilClose(), "");
+  EXPECT_TRUE(Logged("Exception in HandleConnection from 127.0.0.1"));
+}
+
+}  // namespace
+}  // namespace roadtest

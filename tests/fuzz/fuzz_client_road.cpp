@@ -1,0 +1,37 @@
+// Raw client bytes against one client connection of the switch, with a
+// fixed back end behind it: whatever a client sends, the thread must end the
+// connection cleanly, within its limits, and never crash.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "tests/Common/ClientRoadHost.h"
+
+namespace {
+
+struct Road {
+  // Echoes nothing of the request: a fixed keep-alive answer per head.
+  roadtest::ScriptedBackend backend{roadtest::Answer(roadtest::Ok("fuzz"))};
+  std::unique_ptr<roadtest::RoadHost> host;
+
+  Road() : host(std::make_unique<roadtest::RoadHost>()) {
+    host->KeepLogs = false;
+    host->limits_.ReadStepMs = 5;
+    host->limits_.HeadLimitMs = 50;
+    host->limits_.IdleLimitMs = 50;
+    host->AddDomain("a", backend.Port());
+    host->Handler().CompressionLimiter.Enabled = true;
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static Road road;
+  roadtest::Client client(road.host->Port());
+  client.Send(std::string(reinterpret_cast<const char*>(data), size));
+  ::shutdown(client.Peer().Fd(), SHUT_WR);
+  client.ReadUntilClose();
+  return 0;
+}
