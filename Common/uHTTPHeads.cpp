@@ -238,7 +238,15 @@ void TRequestHeader::Parse() {
     Document = firstLine.substr(blank1 + 1, blank2 - blank1 - 1);
     Version = firstLine.substr(blank2 + 1);
   }
-  if (!Version.empty()) {
+  const bool versionless = Version.empty();
+  if (versionless) {
+    // Only the HTTP/0.9 form, a bare GET line, goes on without a version.
+    // Any longer head would reach the back end as sent, its header lines
+    // never read, checked or rewritten.
+    bool headerLines = false;
+    for (int i = 1; i < Raw.Count() && !headerLines; ++i) headerLines = !Raw[i].empty();
+    if (headerLines || !SameText(firstLine.substr(0, blank1), "GET")) badFirstLine = true;
+  } else {
     // The version is echoed into every direct reply: only a well-formed one
     // may stand there.
     if (!IsHTTPVersion(Version)) {
@@ -247,7 +255,10 @@ void TRequestHeader::Parse() {
     }
     if (Method.empty() || Document.empty()) badFirstLine = true;
   }
-  if (badFirstLine) Refuse("400 Bad Request");
+  if (badFirstLine) {
+    Refuse("400 Bad Request");
+    if (versionless) Version = "HTTP/1.0";  // for the reply's status line
+  }
 
   // Schemes compare without regard to case; a target in absolute form is
   // reduced to path and query and always sent on in origin form, so that
@@ -267,7 +278,7 @@ void TRequestHeader::Parse() {
   }
 
   Owner->FCloseConnection = 1;
-  if (Version.empty()) return;
+  if (versionless) return;
   Owner->FSessionKey = 0;
   ParseHeaderLines();
 
