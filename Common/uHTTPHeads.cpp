@@ -284,9 +284,13 @@ void TRequestHeader::Parse() {
 
   // The affinity cookie overrides a forwarded-address key. Several Cookie
   // lines are joined with blanks, so the value also ends at a blank.
-  std::string cookie = TextBetween("VTSession=", ";", GetCookieValue() + ";");
-  cookie = Trim(cookie);
-  if (auto blank = cookie.find(' '); blank != std::string::npos) cookie.resize(blank);
+  const std::string cookies = GetCookieValue();
+  std::string_view cookie;
+  if (auto at = cookies.find("VTSession="); at != std::string::npos) {
+    cookie = std::string_view(cookies).substr(at + 10);
+    cookie = TrimView(cookie.substr(0, cookie.find(';')));
+    cookie = cookie.substr(0, cookie.find(' '));
+  }
   if (!cookie.empty()) {
     int64_t n = StrToInt64Def(cookie, 0);
     Owner->FSessionKey = (n >= 0 && n <= 4294967295LL) ? static_cast<uint32_t>(n) : 1;
