@@ -156,7 +156,7 @@ TContentCodings ParseAcceptEncoding(std::string_view text) {
   std::string_view rest = text;
   while (!rest.empty()) {
     auto comma = rest.find(',');
-    std::string token = Trim(rest.substr(0, comma));
+    std::string_view token = TrimView(rest.substr(0, comma));
     rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
     if (!token.empty()) flags |= CodingBit(DecodeContentEncoding(token));
   }
@@ -303,8 +303,9 @@ void TRequestHeader::ParseHeaderLines() {
   bool conflict = false;
   bool transferEncoding = false;
   bool hopCountSeen = false;
-  for (int i = 1; i < Updated.Count(); ++i) {
-    const std::string& line = Updated[i];
+  const std::vector<std::string>& lines = Updated.Items();
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
     if (line.empty()) continue;
     // An obs-fold continuation, a missing name or a name with blanks or
     // controls (also "Name :") would be read differently by some back end.
