@@ -165,6 +165,30 @@ TEST_F(ClientRelay, BytesPastContentLengthAreNeverForwarded) {
   EXPECT_EQ(client.ReadUntilClose(), "");
 }
 
+TEST_F(ClientRelay, LateBytesAfterABodyAreNeverForwarded) {
+  // The first connection sends a second "response" after its body, when the
+  // client has not asked for one yet.
+  std::atomic<int> connections{0};
+  ScriptedBackend backend([&](BackendConn& conn, ScriptedBackend& b) {
+    const std::string name = "conn" + std::to_string(++connections);
+    if (b.ReadRequest(conn).empty()) return;
+    conn.Send(Ok(name));
+    if (name == "conn1") {
+      std::this_thread::sleep_for(50ms);
+      conn.Send("HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nsmuggled");
+    }
+    while (!b.ReadRequest(conn).empty()) conn.Send(Ok(name));
+  });
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
+  EXPECT_EQ(client.ReadResponse().body, "conn1");
+  std::this_thread::sleep_for(200ms);
+  client.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
+  EXPECT_EQ(client.ReadResponse().body, "conn2");
+  EXPECT_EQ(backend.Accepts(), 2);
+}
+
 TEST_F(ClientRelay, BackendDyingMidBodyClosesTheClient) {
   ScriptedBackend backend([](BackendConn& conn, ScriptedBackend& b) {
     b.ReadRequest(conn);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <set>
 
 #include "platform/SysUtils.h"
@@ -104,6 +106,27 @@ TEST_F(ClientRoad, HeadLimitCountsTheRequestLineAndHeaderLines) {
   EXPECT_EQ(client.ReadUntilClose(), "");
   EXPECT_TRUE(Logged("Too many headers in request (256 lines of "));
   EXPECT_EQ(backend.Heads().size(), 1u);
+}
+
+TEST_F(ClientRoad, HeadLimitCountsFromTheHeadsFirstByte) {
+  ScriptedBackend backend(Answer(Ok("ok")));
+  AddDomain("www.a.com", backend.Port());
+  limits_.HeadLimitMs = 400;
+  Client client(Port());
+  const auto start = std::chrono::steady_clock::now();
+  client.Send("GET / HTTP/1.1\r\n");
+  // Every line comes well within the limit; the head as a whole does not.
+  bool closed = false;
+  for (int i = 0; i < 30 && !closed; ++i) {
+    std::this_thread::sleep_for(100ms);
+    client.Send("X-Slow" + std::to_string(i) + ": v\r\n");
+    pollfd p{client.Peer().Fd(), POLLIN, 0};
+    closed = ::poll(&p, 1, 0) > 0;
+  }
+  EXPECT_TRUE(closed);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+  EXPECT_TRUE(Logged("Client Exception EExceptionHeaderTimedOut:Reading header timed out!"));
+  EXPECT_TRUE(backend.Heads().empty());
 }
 
 TEST_F(ClientRoad, BlankLinesBeforeTheRequestLineAreSkippedAndCounted) {
