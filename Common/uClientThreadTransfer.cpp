@@ -189,6 +189,9 @@ void TClientThread::TransferPlain() {
         LogInfoFmt("  Transfer: Sent %d in %d blocks (Current=%d, Left=%d, Expected=%d) %s", n, FBlocksTransferred,
                    FBytesFromServer, remaining, length, FBytesFromServer < length ? "MORE DATA EXPECTED" : "");
         LogInfoFmt("  Exception: %s", e.what());
+        // The body cannot be completed: the client must not wait on a kept
+        // connection for the rest of it.
+        DisconnectServer();
         break;
       }
       AddBytes(true, n);

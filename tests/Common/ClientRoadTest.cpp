@@ -158,6 +158,26 @@ TEST_F(ClientRoad, HopCountNineIsForwardedAndTenGetsTheCircularPage) {
             "There appears to be a circulare reference in the Vantrell Switch configuration!\r\n");
   EXPECT_EQ(backend.Heads().size(), 1u);
   EXPECT_TRUE(Logged("Circular reference: Request was aborted after 10 Vantrell Switch hops"));
+  // A second, lower count does not reset the guard.
+  Client again(Port());
+  again.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\nVTHopCount: 10\r\nVTHopCount: 0\r\n\r\n");
+  EXPECT_EQ(again.ReadUntilClose().substr(0, 17), "HTTP/1.0 200 OK\r\n");
+  EXPECT_EQ(backend.Heads().size(), 1u);
+}
+
+TEST_F(ClientRoad, AbsoluteTargetIsSentInOriginFormToATargetOfItsOwn) {
+  ScriptedBackend backend(Answer(Ok("ok")));
+  TDomain* domain = AddDomain("www.a.com", backend.Port());
+  {
+    // A domain without a target address serves from this machine.
+    WriteLockGuard g(Handler().Synchronizer);
+    domain->DefaultTargetAddress = "";
+  }
+  Client client(Port());
+  client.Send("GET http://www.other.com/x?q HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
+  EXPECT_EQ(client.ReadResponse().body, "ok");
+  EXPECT_EQ(backend.LastHead().substr(0, 19), "GET /x?q HTTP/1.1\r\n");
+  EXPECT_TRUE(Logged("-> (127.0.0.1):" + std::to_string(backend.Port()) + "/x?q"));
 }
 
 TEST_F(ClientRoad, BadFramingIsRefusedWithoutForwarding) {
@@ -172,12 +192,21 @@ TEST_F(ClientRoad, BadFramingIsRefusedWithoutForwarding) {
       {"Transfer-Encoding: chunked\r\nContent-Length: 5\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
       {"Content-Length: 5\r\nContent-Length: 6\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
       {"Host: www.b.com\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
+      {"Content-Length : 5\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
+      {"X-A: 1\r\n folded\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
+      {"X\x01Y: 1\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
+      // A length that is not a plain decimal closes without a reply.
+      {"Content-Length: $10\r\n", ""},
   };
   for (const Case& c : cases) {
     Client client(Port());
     client.Send(Get("/", "www.a.com", c.extra));
     EXPECT_EQ(client.ReadUntilClose(), c.reply) << c.extra;
   }
+  // Only a well-formed version is echoed into a reply.
+  Client client(Port());
+  client.Send("GET / HTTP/1.1 200 OK\r\nHost: www.a.com\r\n\r\n");
+  EXPECT_EQ(client.ReadUntilClose(), "HTTP/1.0 400 Bad Request\r\n\r\n");
   EXPECT_EQ(backend.Heads().size(), 0u);
 }
 
