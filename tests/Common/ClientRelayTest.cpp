@@ -138,6 +138,19 @@ TEST_F(ClientRelay, ChunkedResponseIsRelayedChunkByChunk) {
   EXPECT_EQ(backend.Accepts(), 1);
 }
 
+TEST_F(ClientRelay, ClientBeforeHTTP11GetsChunkedDataUnframed) {
+  ScriptedBackend backend(Answer("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nKeep-Alive: timeout=5\r\n"
+                                 "Connection: keep-alive\r\n\r\n5\r\nhello\r\n3;x=y\r\nabc\r\n0\r\nX-T: t\r\n\r\n"));
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send("GET / HTTP/1.0\r\nHost: www.a.com\r\nConnection: keep-alive\r\n\r\n");
+  Response r = client.ReadResponse();
+  EXPECT_EQ(r.Header("Transfer-Encoding"), "");
+  EXPECT_EQ(r.Header("Keep-Alive"), "");
+  EXPECT_EQ(r.Header("Connection"), "Close");
+  EXPECT_EQ(r.body, "helloabc");  // read until the close
+}
+
 TEST_F(ClientRelay, UnreadableChunkSizeEndsBothConnections) {
   ScriptedBackend backend([](BackendConn& conn, ScriptedBackend& b) {
     b.ReadRequest(conn);
