@@ -209,6 +209,8 @@ void TClientThread::TransferPlain() {
             LogInfo(std::string("IN TRANSFER: Browser died 1! (") + ExceptionClassName(e) + " " + Trim(e.what()) + ")");
             LogSummaries();
           }
+          // A client that took part of the body cannot be served further.
+          client.Disconnect();
           break;
         }
         FBytesFromServer += n;

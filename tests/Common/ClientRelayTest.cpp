@@ -247,6 +247,26 @@ TEST_F(ClientRelay, StalledBackendIsCutByTheIdleLimit) {
   }
 }
 
+TEST_F(ClientRelay, ClientThatStopsReadingIsCutByTheIdleLimit) {
+  limits_.IdleLimitMs = 300;
+  ScriptedBackend backend([](BackendConn& conn, ScriptedBackend& b) {
+    b.ReadRequest(conn);
+    conn.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000000000\r\n\r\n");
+    const std::string block(65536, 'z');
+    while (conn.Send(block)) {
+    }
+  });
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitUntil([] { return ActiveThreads.load() == 1; }));
+  EXPECT_TRUE(Idle());
+  // Cut, not left waiting for a further request after half a body.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+  EXPECT_TRUE(Logged("IN TRANSFER: Browser died 1! (EIdSocketError"));
+}
+
 TEST_F(ClientRelay, HeadSendsTheHeadAlone) {
   // A HEAD answer declares a length but has no body.
   ScriptedBackend backend(Answer("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n"));
