@@ -267,6 +267,21 @@ TEST_F(ClientRelay, ClientThatStopsReadingIsCutByTheIdleLimit) {
   EXPECT_TRUE(Logged("IN TRANSFER: Browser died 1! (EIdSocketError"));
 }
 
+TEST_F(ClientRelay, OverlongBackendLineEndsTheConnection) {
+  ScriptedBackend backend([](BackendConn& conn, ScriptedBackend& b) {
+    b.ReadRequest(conn);
+    conn.Send("HTTP/1.1 200 OK\r\nX-Long: ");
+    const std::string block(65536, 'l');
+    while (conn.Send(block)) {
+    }
+  });
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
+  EXPECT_EQ(client.ReadUntilClose(), "");
+  EXPECT_TRUE(Logged("Exception in HandleConnection from 127.0.0.1"));
+}
+
 TEST_F(ClientRelay, HeadSendsTheHeadAlone) {
   // A HEAD answer declares a length but has no body.
   ScriptedBackend backend(Answer("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n"));

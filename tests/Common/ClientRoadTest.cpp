@@ -272,6 +272,14 @@ TEST_F(ClientRoad, KeepAliveWaitEndsAtTheFirstStepUnderOverload) {
 TEST_F(ClientRoad, SlowHeadIsCutUnderOverloadOnly) {
   ScriptedBackend backend(Answer(Ok("ok")));
   AddDomain("www.a.com", backend.Port());
+  {
+    // Without overload a head may take longer than the slow-head limit.
+    Client client(Port());
+    client.Send("GET / HTTP/1.1\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(limits_.SlowHeadMs + 200));
+    client.Send("Host: www.a.com\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(client.ReadResponse().body, "ok");
+  }
   stats_.PoolSize = 1;
   Client client(Port());
   client.Send("GET / HTTP/1.1\r\n");
