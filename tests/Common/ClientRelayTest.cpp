@@ -404,6 +404,16 @@ TEST_F(ClientRelay, FakeSizeCountsOnlyInDebugMode) {
     ASSERT_TRUE(Idle());
     EXPECT_EQ(stats_.BytesTransferred.load() - before >= 1000000, debug);
   }
+  // Only a plain decimal counts; anything else is ignored, not an error.
+  for (const char* value : {"-5000", "9x", "99999999999999999999"}) {
+    const int64_t before = stats_.BytesTransferred.load();
+    Client client(Port());
+    client.Send(std::string("GET /?AddFakeSize=") + value + " HTTP/1.1\r\nHost: www.a.com\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(client.ReadResponse().body, "x") << value;
+    ASSERT_TRUE(Idle());
+    const int64_t added = stats_.BytesTransferred.load() - before;
+    EXPECT_TRUE(added > 0 && added < 1000) << value << ": " << added;
+  }
   DebugMode = false;
 }
 
