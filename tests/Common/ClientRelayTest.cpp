@@ -324,6 +324,7 @@ TEST_F(ClientRelay, CompressesWhatMayBeCompressed) {
   const CompressionCase cases[] = {
       {"whole", "HTTP/1.1\r\nAccept-Encoding: gzip\r\n", Ok(small), "gzip", false, false},
       {"streamed", "HTTP/1.1\r\nAccept-Encoding: gzip, deflate\r\n", Ok(large), "gzip", true, false},
+      {"just streamed", "HTTP/1.1\r\nAccept-Encoding: gzip\r\n", Ok(Compressible(32001)), "gzip", true, false},
       {"deflate", "HTTP/1.1\r\nAccept-Encoding: deflate\r\n", Ok(large), "deflate", true, false},
       // An HTTP/1.0 client cannot read chunks: the close ends the body.
       {"http/1.0", "HTTP/1.0\r\nConnection: keep-alive\r\nAccept-Encoding: gzip\r\n",

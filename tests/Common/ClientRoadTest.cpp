@@ -242,6 +242,34 @@ TEST_F(ClientRoad, W3CLineOfARequest) {
   EXPECT_TRUE(Contains(line, " HTTP/1.1 www.a.com Agent+1 x=1 http://r/")) << line;
 }
 
+TEST_F(ClientRoad, NothingReachesEitherLogWithTheSwitchesOff) {
+  ScriptedBackend backend(Answer(Ok("ok")));
+  TDomain* quiet = AddDomain("www.a.com", backend.Port());
+  AddDomain("www.b.com", backend.Port());
+  {
+    WriteLockGuard g(Handler().Synchronizer);
+    quiet->LogEnabled = false;  // this domain's requests only
+  }
+  {
+    Client client(Port());
+    client.Send(Get("/", "www.a.com", "Connection: close\r\n"));
+    EXPECT_EQ(client.ReadResponse().body, "ok");
+    ASSERT_TRUE(Idle());
+  }
+  EXPECT_TRUE(Log().empty());
+  EXPECT_TRUE(W3C().empty());
+  {
+    WriteLockGuard g(Handler().Synchronizer);
+    Handler().LogOptions = 0;
+  }
+  Client client(Port());
+  client.Send(Get("/", "www.b.com", "Connection: close\r\n"));
+  EXPECT_EQ(client.ReadResponse().body, "ok");
+  ASSERT_TRUE(Idle());
+  EXPECT_TRUE(Log().empty());
+  EXPECT_TRUE(W3C().empty());
+}
+
 TEST_F(ClientRoad, RequestAndSummaryLines) {
   ScriptedBackend backend(Answer(Ok("12345")));
   AddDomain("www.a.com", backend.Port());
