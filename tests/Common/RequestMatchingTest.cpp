@@ -70,6 +70,10 @@ TEST(RequestMatchingRules, HostAndBinding) {
   EXPECT_TRUE(d->MatchesHost(".shop.com"));
   EXPECT_FALSE(d->MatchesHost("shop.com"));
   EXPECT_FALSE(d->MatchesHost("b.com"));
+  // Names that agree in their last eight bytes but not before them.
+  EXPECT_FALSE(d->MatchesHost("xww.a.com"));
+  EXPECT_FALSE(d->MatchesHost("xshop.com"));
+  EXPECT_TRUE(d->MatchesHost("WWW.x.SHOP.COM"));
   d->VirtualDomains.Add("*");
   EXPECT_TRUE(d->MatchesHost(""));
 
