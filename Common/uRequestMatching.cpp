@@ -171,12 +171,28 @@ std::string TVirtualPath::MapPath(const std::string& requestPath) const {
   std::string_view rest = requestPath.size() > Path.size() ? std::string_view(requestPath).substr(Path.size())
                                                            : std::string_view();
   if (rest == "/") rest = std::string_view();
-  std::string target = PathReplace;
-  target.append(rest);
-  auto query = target.find('?');
-  if (query == std::string::npos) return CollapseSlashes(target);
-  // Slashes inside the query are the client's data.
-  return CollapseSlashes(std::string_view(target).substr(0, query)) + target.substr(query);
+  // PathReplace + Rest with every run of slashes before the first "?" made
+  // one; slashes inside the query are the client's data. Built in one pass,
+  // since it runs for every request under a virtual path.
+  std::string target;
+  target.reserve(PathReplace.size() + rest.size());
+  bool inQuery = false;
+  for (std::string_view part : {std::string_view(PathReplace), rest}) {
+    if (inQuery) {
+      target.append(part);
+      continue;
+    }
+    for (size_t i = 0; i < part.size(); ++i) {
+      const char c = part[i];
+      if (c == '?') {
+        target.append(part.substr(i));
+        inQuery = true;
+        break;
+      }
+      if (c != '/' || target.empty() || target.back() != '/') target.push_back(c);
+    }
+  }
+  return target;
 }
 
 // ------------------------------------------------------------- one domain

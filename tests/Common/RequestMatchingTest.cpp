@@ -102,6 +102,11 @@ TEST(RequestMatchingRules, MapPath) {
       {"/b/", "/x", "/b//c", "/x/c"},
       {"/app", "/backend", "/APP/x", "/backend/x"},
       {"/app", "", "/app//x", "/app//x"},
+      // Slashes meeting where the replacement and the rest join; a "?" in
+      // the replacement starts the query.
+      {"/app", "/x/", "/app//y//z?q=//", "/x/y/z?q=//"},
+      {"/app", "/x?a=//b", "/app//c", "/x?a=//b//c"},
+      {"/app", "//x//", "/app?q=a//b", "/x/?q=a//b"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.request);
