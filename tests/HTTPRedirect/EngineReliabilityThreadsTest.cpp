@@ -156,7 +156,8 @@ TEST_F(EngineHostThreads, SettingsReloadWhileRequestsFlow) {
       roadtest::Client c(port_);
       while (!done) {
         c.Send(Get());
-        if (c.ReadResponse().body == "hello") {
+        const roadtest::Response r = c.ReadResponse();
+        if (r.body == "hello") {
           ++answered;
         } else {
           ++failed;
