@@ -469,8 +469,12 @@ void TClientThread::DetermineTargetMachine() {
   TRequestMatchData& m = *MatchData;
   m.Setup(r.Host, FLocalIP, static_cast<int32_t>(FSessionKey), FClientIP, r.Document, FLocalPort);
   TDomainHandler& handler = *Stats->DomainHandler;
-  Stats->RemoveVTHeaders = handler.RemoveVTHeaders;
-  handler.MatchRequest(m);
+  {
+    // A reload writes the settings under the write lock.
+    ReadLockGuard g(handler.Synchronizer);
+    Stats->RemoveVTHeaders = handler.RemoveVTHeaders;
+    handler.MatchRequest(m);
+  }
   FSessionKey = static_cast<uint32_t>(m.SessionValue);
   FVirtualPath = m.VirtualPath;
   FDomain = m.Domain;
