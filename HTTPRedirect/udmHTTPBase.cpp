@@ -206,7 +206,13 @@ void TdmHTTPBase::LoadSettings(std::string& msg) {
       StopServer(dropped);
       StartServer(dropped);
     }
-    if (enabledNow == 0 && (HTTPServer->BindingCount() > 0 || SSLBindingCount() > 0)) {
+    bool listening;
+    {
+      // A start on another thread rebuilds the bindings under this lock.
+      std::lock_guard<std::recursive_mutex> startStop(StartStopLock);
+      listening = HTTPServer->BindingCount() > 0 || SSLBindingCount() > 0;
+    }
+    if (enabledNow == 0 && listening) {
       StopServer(dropped);
       StartServer(dropped);
     }
