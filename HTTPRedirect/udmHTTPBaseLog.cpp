@@ -13,13 +13,13 @@
 namespace {
 
 // The configured log root, or "Log" in the program folder; with a trailing "/".
-std::string LogRoot(const TDomainHandler& config) {
+std::string LogRoot(const TDomainHandler& config, const std::string& programFolder) {
   std::string dir;
   {
     ReadLockGuard g(config.Synchronizer);
     dir = config.LogDirectory;
   }
-  if (dir.empty()) return IncludeTrailingPathDelimiter(GetCurrentDir()) + "Log/";
+  if (dir.empty()) return programFolder + "Log/";
   return IncludeTrailingPathDelimiter(dir);
 }
 
@@ -36,6 +36,14 @@ bool SafeLogName(const std::string& name) {
 }
 
 std::string TwoDigits(int n) { return Format("%.2d", n % 100); }
+
+// One open, one append of the whole text and one close.
+void AppendW3CBytes(const std::string& path, const std::string& bytes) {
+  TBxHugeFileStream stream(path, TBxAccess::Append, hfBuffered);
+  if (stream.Write(bytes.data(), static_cast<int64_t>(bytes.size())) != static_cast<int64_t>(bytes.size()))
+    throw EInOutError(Format("Write error on %s", path));
+  stream.Close();
+}
 
 }  // namespace
 
@@ -58,7 +66,7 @@ void TdmHTTPBase::LoggerCallback(const std::string& text) {
 }
 
 void TdmHTTPBase::UpdateLogDirectory() {
-  const std::string folder = FullPath(LogRoot(*Stats->DomainHandler) + "VT") + "/";
+  const std::string folder = FullPath(LogRoot(*Stats->DomainHandler, programFolder_) + "VT") + "/";
   if (folder != LogFile->Folder()) LogFile->SetFolder(folder);
 }
 
@@ -85,25 +93,40 @@ void TdmHTTPBase::WriteW3CLine(const std::string& siteName, const std::string& t
     Log(Format("W3C log name refused : %s", siteName));
     return;
   }
-  const std::string root = LogRoot(*Stats->DomainHandler);
+  const std::string rawFolder = LogRoot(*Stats->DomainHandler, programFolder_) + "W3C/" + siteName;
   std::lock_guard<std::mutex> g(W3CLock);
   int year, month, day;
   DecodeDate(Now(), year, month, day);
-  const std::string folder = FullPath(root + "W3C/" + siteName) + "/";
-  if (!ForceDirectories(folder)) {
-    Log(Format("Failed to create path %s!", folder));
-    return;
+  const std::string fileName = "ex" + TwoDigits(year) + TwoDigits(month) + TwoDigits(day) + ".log";
+  TW3CTarget& target = W3CTargets[siteName];
+  // The folder is expanded and made once per folder setting; when the file
+  // then cannot be opened (the folder was removed meanwhile) it is made again.
+  const bool known = target.rawFolder == rawFolder && !target.folder.empty();
+  if (!known) {
+    const std::string folder = FullPath(rawFolder) + "/";
+    if (!ForceDirectories(folder)) {
+      target.folder.clear();
+      Log(Format("Failed to create path %s!", folder));
+      return;
+    }
+    target.rawFolder = rawFolder;
+    target.folder = folder;
   }
-  const std::string path = folder + "ex" + TwoDigits(year) + TwoDigits(month) + TwoDigits(day) + ".log";
+  const std::string path = target.folder + fileName;
   std::string& last = W3CFileNames[siteName];
   std::string bytes;
   if (path != last) bytes = GetW3CLogHeader() + "\r\n";
   bytes += text;
   bytes += "\r\n";
-  TBxHugeFileStream stream(path, TBxAccess::Append, hfBuffered);
-  if (stream.Write(bytes.data(), static_cast<int64_t>(bytes.size())) != static_cast<int64_t>(bytes.size()))
-    throw EInOutError(Format("Write error on %s", path));
-  stream.Close();
+  try {
+    AppendW3CBytes(path, bytes);
+  } catch (const EBxHugeFileStream&) {
+    if (!known || !ForceDirectories(target.folder)) {
+      target.folder.clear();
+      throw;
+    }
+    AppendW3CBytes(path, bytes);
+  }
   last = path;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "Common/uClientThread.h"
@@ -113,6 +114,18 @@ TEST_F(EngineLog, W3CFailureCostsOneEventLineNotTheRequest) {
   auto shop = ThreadOf("shop");
   EXPECT_NO_THROW(Host().ClientW3CLog("line", shop.get()));
   EXPECT_TRUE(Logged("Failed to create path " + other.Path() + "blocked/W3C/shop/!"));
+
+  // A folder removed while the switch runs is made again for the next line.
+  SetLogDirectory("");
+  Host().ClientW3CLog("first", shop.get());
+  std::filesystem::remove_all(folder_.Path() + "Log/W3C");
+  const size_t mark = Mark();
+  Host().ClientW3CLog("second", shop.get());
+  EXPECT_EQ(Since(mark).size(), 0u);
+  int year, month, day;
+  DecodeDate(Now(), year, month, day);
+  EXPECT_NE(ReadWholeFile(W3CFile("shop", Format("%.2d%.2d%.2d", year % 100, month, day))).find("second\r\n"),
+            std::string::npos);
 
   // A log name that would leave the log root is refused.
   SetLogDirectory("");
