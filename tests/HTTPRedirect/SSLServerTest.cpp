@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -468,6 +470,49 @@ TEST_F(HttpsEngine, OneMixedDomainOverHttpAndHttps) {
   const std::string redirect = httpGet("forced.test", "/login?x=1");
   EXPECT_EQ(redirect.substr(0, 18), "HTTP/1.1 302 Found") << redirect;
   EXPECT_NE(redirect.find("Location: https://forced.test/login"), std::string::npos) << redirect;
+}
+
+}  // namespace
+
+namespace {
+
+class HttpsEngineThreads : public HttpsEngine {};
+
+// Several clients with certificates at once through two listeners, then a
+// stop while one more client holds its session open without a request.
+TEST_F(HttpsEngineThreads, ConcurrentVerifiedClientsThenAStopThatEndsAnOpenSession) {
+  ScriptedBackend backend(Answer(Ok("shared")));
+  const int first = FreePort();
+  const int second = FreePort();
+  AddDomain("one.test", first, backend.Port(), true);
+  AddDomain("two.test", second, backend.Port(), true);
+  AddSet(first)->VerifyFlags = 3;
+  AddSet(second)->VerifyFlags = 3;
+  ASSERT_EQ(Start(), "Server started");
+
+  std::atomic<int> served{0};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 8; ++i) {
+    clients.emplace_back([&, i] {
+      const int port = i % 2 == 0 ? first : second;
+      TestTlsClient client(port, Cert("client.pem"), Cert("client.key"));
+      for (int r = 0; r < 5; ++r) {
+        if (HttpsGet(client, i % 2 == 0 ? "one.test" : "two.test", "/").find("shared") != std::string::npos) {
+          ++served;
+        }
+      }
+    });
+  }
+  for (std::thread& t : clients) t.join();
+  EXPECT_EQ(served, 40);
+
+  TestTlsClient idle(first, Cert("client.pem"), Cert("client.key"));
+  ASSERT_TRUE(idle.Connected());
+  ASSERT_TRUE(WaitUntil([&] { return host_->SSLServers->Items(0)->Server->ActiveThreadCount() == 1; }));
+  EXPECT_EQ(Stop(), "SERVER STOPPED");
+  EXPECT_EQ(host_->Stats->ServerState, 3);
+  EXPECT_FALSE(host_->SSLServers->AnyActive());
+  EXPECT_EQ(idle.ReadUntilClose(), "");
 }
 
 }  // namespace
