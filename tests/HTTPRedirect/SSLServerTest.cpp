@@ -8,18 +8,15 @@
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 #include <string>
 #include <vector>
 
-#include "Common/uCachedLogFileClasses.h"
 #include "Common/uDomainHandler.h"
 #include "Common/uStatHolder.h"
 #include "HTTPRedirect/udmHTTPBase.h"
-#include "platform/MainLoop.h"
 #include "tests/Common/ClientRoadHost.h"
+#include "tests/HTTPRedirect/HostFixture.h"
 #include "tests/platform/TcpTestSupport.h"
 #include "tests/platform/TlsTestCerts.h"
 
@@ -29,14 +26,9 @@ namespace fs = std::filesystem;
 using roadtest::Answer;
 using roadtest::Ok;
 using roadtest::ScriptedBackend;
+using hosttest::FreePort;
 using tcptest::WaitUntil;
 using tlstest::TestTlsClient;
-
-// A port that was free a moment ago.
-int FreePort() {
-  SocketHandle s = tcptest::RawListener();
-  return tcptest::PortOf(s.Get());
-}
 
 // One response read from Raw: head, then a Content-Length body.
 template <class Read>
@@ -60,58 +52,37 @@ std::string HttpsGet(TestTlsClient& client, const std::string& host, const std::
   return ReadResponse([&](size_t n) { return client.Read(n); });
 }
 
-std::string HttpGet(int port, const std::string& host, const std::string& path) {
-  tcptest::RawPeer peer(tcptest::RawConnect(port));
+std::string HttpGet(int port, const std::string& host, const std::string& path, const std::string& ip = "127.0.0.1") {
+  tcptest::RawPeer peer(tlstest::ConnectTo(ip, port));
   peer.Send("GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
   return ReadResponse([&](size_t n) { return peer.Receive(n); });
 }
 
-// A program folder of its own as the current folder, certificates in
-// data/cert/ and an engine host bound to the test thread's main loop.
-class HttpsEngine : public ::testing::Test {
+// The host test's program folder with certificates in data/cert/ and a
+// configuration without domains or certificate sets to start from.
+class HttpsEngine : public hosttest::HostTest {
  protected:
-  HttpsEngine() {
-    std::string tmpl = (fs::temp_directory_path() / "httpstest-XXXXXX").string();
-    dir_ = ::mkdtemp(tmpl.data());
-    oldCwd_ = fs::current_path();
-    fs::current_path(dir_);
-    certs_ = std::make_unique<tlstest::TlsFiles>(dir_ / "data" / "cert");
-    loop_.BindToCurrentThread();
-    config_.SetDefaults();
-    config_.Domains.Clear();
-    config_.SSLSettingsList.Clear();
+  void SetUp() override {
+    HostTest::SetUp();
+    certs_ = std::make_unique<tlstest::TlsFiles>(fs::path(folder_.Path()) / "data" / "cert");
+    settings_.handler.SSLSettingsList.Clear();
   }
-  ~HttpsEngine() override {
+  void TearDown() override {
     SetTlsLibraryProbe(nullptr);
-    if (host_) {
-      std::string msg;
-      if (host_->HTTPServer->Active() || (host_->SSLServers && host_->SSLServers->AnyActive()) ||
-          host_->Stats->ServerState == 1) {
-        host_->StopServer(msg);
-      }
-      host_.reset();
-    }
-    loop_.Reset();
-    fs::current_path(oldCwd_);
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
+    HostTest::TearDown();
   }
 
-  // A plain domain for Host on 127.0.0.1:Port forwarding to BackendPort.
+  // A domain for Host on 127.0.0.1:Port forwarding to BackendPort.
   TDomain* AddDomain(const std::string& host, int port, int backendPort, bool ssl = false) {
-    TDomain* d = config_.AddDomain();
-    d->DomainName = host;
-    d->SiteName = host;
-    d->ListenOnPort = port;
+    TDomain* d = settings_.AddDomain(host, port, backendPort);
+    d->DefaultForPort = false;
     d->IPsToBindTo.Add("127.0.0.1");
-    d->DefaultTargetAddress = "127.0.0.1";
-    d->OutPort = backendPort;
     d->SSL = ssl;
     return d;
   }
-  // An enabled set with the fixture's certificate, bound to 127.0.0.1:Port.
+  // An enabled set with the fixture's certificate, bound to Ip:Port.
   TSSLSettings* AddSet(int port, const std::string& ip = "127.0.0.1") {
-    TSSLSettings* s = config_.SSLSettingsList.AddNew();
+    TSSLSettings* s = settings_.handler.SSLSettingsList.AddNew();
     s->Enabled = true;
     s->CertificateFile = "server.pem";
     s->KeyFile = "server.key";
@@ -122,43 +93,24 @@ class HttpsEngine : public ::testing::Test {
     return s;
   }
 
-  // Writes the settings, loads them into a new host and starts it.
+  // Writes the settings, loads them and starts the engine.
   std::string Start() {
-    config_.SaveToFile(SettingsFileName);
-    if (!host_) host_ = std::make_unique<TdmHTTPBase>(loop_);
-    std::string msg;
-    host_->LoadSettings(msg);
-    EXPECT_EQ(msg, "Settings reloaded");
-    msg.clear();
-    host_->StartServer(msg);
-    return msg;
-  }
-  std::string Stop() {
-    std::string msg;
-    host_->StopServer(msg);
-    return msg;
+    settings_.Save();
+    EXPECT_EQ(Load(), "Settings reloaded");
+    return HostTest::Start();
   }
 
-  // The event log so far.
-  std::string EventLog() {
-    host_->LogFile->Flush();
-    std::ifstream in(host_->LogFile->CurrentFileName());
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-  bool Logged(const std::string& text) {
-    return WaitUntil([&] { return EventLog().find(text) != std::string::npos; });
+  // The event log so far, as one text.
+  std::string LogText() {
+    std::string all;
+    for (const std::string& line : EventLog()) all += line + "\n";
+    return all;
   }
 
-  std::string Cert(const std::string& name) const { return (dir_ / "data" / "cert" / name).string(); }
+  std::string Cert(const std::string& name) const { return folder_.Path() + "data/cert/" + name; }
 
-  fs::path dir_;
-  fs::path oldCwd_;
   std::unique_ptr<tlstest::TlsFiles> certs_;
-  MainLoop loop_;
-  TDomainHandler config_;
-  std::unique_ptr<TdmHTTPBase> host_;
+  hosttest::Settings settings_;
 };
 
 TEST_F(HttpsEngine, HttpsRequestReachesAPlainBackendAsAnEncryptedRequest) {
@@ -167,7 +119,7 @@ TEST_F(HttpsEngine, HttpsRequestReachesAPlainBackendAsAnEncryptedRequest) {
   AddDomain("secure.test", https, backend.Port(), true);
   AddSet(https);
   ASSERT_EQ(Start(), "Server started");
-  EXPECT_EQ(host_->Stats->ServerState, 1);
+  EXPECT_EQ(State(), 1);
   ASSERT_EQ(host_->SSLServers->Count(), 1);
   EXPECT_TRUE(host_->SSLServers->Items(0)->Server->Active());
 
@@ -185,12 +137,12 @@ TEST_F(HttpsEngine, HttpsRequestReachesAPlainBackendAsAnEncryptedRequest) {
   EXPECT_EQ(heads[0].substr(0, 20), "GET /page HTTP/1.1\r\n");
   EXPECT_NE(heads[0].find("VTEncryption: SSL\r\n"), std::string::npos) << heads[0];
 
-  const std::string log = EventLog();
+  const std::string log = LogText();
   EXPECT_NE(log.find(Format("Preparing to listen on 127.0.0.1:%d", https)), std::string::npos);
   EXPECT_NE(log.find("Starting SSL Listener..."), std::string::npos);
   EXPECT_NE(log.find("SSL Listener started"), std::string::npos);
   EXPECT_EQ(Stop(), "SERVER STOPPED");
-  EXPECT_EQ(host_->Stats->ServerState, 3);
+  EXPECT_EQ(State(), 3);
   EXPECT_FALSE(host_->SSLServers->AnyActive());
 }
 
@@ -201,7 +153,7 @@ TEST_F(HttpsEngine, TwoEnabledSetsListenOnTheirOwnPortsFedFromTheOnePool) {
   AddDomain("one.test", first, backend.Port(), true);
   AddDomain("two.test", second, backend.Port(), true);
   AddSet(first);
-  config_.SSLSettingsList.AddNew();  // disabled: no listener
+  settings_.handler.SSLSettingsList.AddNew();  // disabled: no listener
   AddSet(second);
   ASSERT_EQ(Start(), "Server started");
 
@@ -228,12 +180,12 @@ TEST_F(HttpsEngine, AWrongPasswordFailsTheStartAndTheStopStillEndsEverything) {
   const std::string msg = Start();
   EXPECT_EQ(msg.rfind("ERROR : Failed to start server. \r\nERROR : The error message was:", 0), 0u) << msg;
   EXPECT_NE(msg.find("Could not load key, check password."), std::string::npos) << msg;
-  EXPECT_EQ(host_->Stats->ServerState, 3);
+  EXPECT_EQ(State(), 3);
   EXPECT_TRUE(host_->HTTPServer->Active()) << "listeners started before stay until the next stop";
   EXPECT_FALSE(host_->SSLServers->AnyActive());
   EXPECT_EQ(Stop(), "SERVER STOPPED");
   EXPECT_FALSE(host_->HTTPServer->Active());
-  EXPECT_EQ(host_->Stats->ServerState, 3);
+  EXPECT_EQ(State(), 3);
 }
 
 TEST_F(HttpsEngine, MissingOrWrongCertificateFilesFailTheStartWithTheirReason) {
@@ -252,7 +204,7 @@ TEST_F(HttpsEngine, MissingOrWrongCertificateFilesFailTheStartWithTheirReason) {
   // With no enabled domain a reload would restart the engine by itself.
   AddDomain("plain.test", FreePort(), FreePort());
   for (const Case& c : cases) {
-    config_.SSLSettingsList.Clear();
+    settings_.handler.SSLSettingsList.Clear();
     TSSLSettings* s = AddSet(FreePort());
     s->CertificateFile = c.certificate;
     s->KeyFile = c.key;
@@ -260,13 +212,13 @@ TEST_F(HttpsEngine, MissingOrWrongCertificateFilesFailTheStartWithTheirReason) {
     const std::string msg = Start();
     EXPECT_NE(msg.find("ERROR : Failed to start server. "), std::string::npos) << c.name << ": " << msg;
     EXPECT_NE(msg.find(c.reason), std::string::npos) << c.name << ": " << msg;
-    EXPECT_EQ(host_->Stats->ServerState, 3) << c.name;
+    EXPECT_EQ(State(), 3) << c.name;
     EXPECT_FALSE(host_->SSLServers->AnyActive()) << c.name;
     EXPECT_EQ(Stop(), "SERVER STOPPED") << c.name;  // the HTTP listener started before
   }
   // Files given with a folder are read from there; no CA file is needed
   // when clients are not checked.
-  config_.SSLSettingsList.Clear();
+  settings_.handler.SSLSettingsList.Clear();
   TSSLSettings* s = AddSet(FreePort());
   s->CertificateFile = Cert("server.pem");
   s->KeyFile = Cert("server.key");
@@ -284,7 +236,7 @@ TEST_F(HttpsEngine, ASetWhosePortIsTakenDoesNotKeepTheNextSetFromListening) {
   AddSet(taken);
   AddSet(free);
   EXPECT_EQ(Start(), "Server started");
-  EXPECT_EQ(host_->Stats->ServerState, 1);
+  EXPECT_EQ(State(), 1);
   EXPECT_TRUE(Logged(Format("ERROR : Failed to start server, there is already a server listening to 127.0.0.1:%d",
                             taken)));
   ASSERT_EQ(host_->SSLServers->Count(), 2);
@@ -361,12 +313,12 @@ TEST_F(HttpsEngine, ClientCertificatesFollowTheVerifyFlags) {
   TSSLSettings* set = AddSet(https);
   for (const Case& c : cases) {
     set->VerifyFlags = c.flags;
-    if (host_) Stop();
+    StopIfRunning();
     ASSERT_EQ(Start(), "Server started") << int(c.flags);
     for (const Client& k : c.clients) {
       const std::string label = Format("flags %d, client '%s'", c.flags, std::string(k.name));
       const std::string name = k.name;
-      const size_t before = EventLog().size();
+      const size_t before = LogText().size();
       bool served = false;
       {
         TestTlsClient client(https, name.empty() ? "" : Cert(name + ".pem"), name.empty() ? "" : Cert(name + ".key"));
@@ -376,7 +328,7 @@ TEST_F(HttpsEngine, ClientCertificatesFollowTheVerifyFlags) {
       if (k.verifyLogged) {
         EXPECT_TRUE(Logged(name == "rogue" ? "VerifyPeer : /CN=Rogue" : "VerifyPeer : /CN=Test Client")) << label;
       } else {
-        EXPECT_EQ(EventLog().find("VerifyPeer : ", before), std::string::npos) << label;
+        EXPECT_EQ(LogText().find("VerifyPeer : ", before), std::string::npos) << label;
       }
     }
   }
@@ -401,7 +353,7 @@ TEST_F(HttpsEngine, OneMixedDomainOverHttpAndHttps) {
   mixed->IPsToBindTo.Clear();
   mixed->IPsToBindTo.Add(ip);
   TVirtualPath* path = mixed->AddVirtualPath();
-  path->Path = "/secure/";
+  path->Path = "/secure";
   path->SSL = true;
   path->OutPort = secure.Port();
   TDomain* forced = AddDomain("forced.test", http, site.Port());
@@ -412,47 +364,11 @@ TEST_F(HttpsEngine, OneMixedDomainOverHttpAndHttps) {
   ASSERT_EQ(Start(), "Server started");
 
   auto httpGet = [&](const std::string& host, const std::string& target) {
-    tcptest::RawPeer peer(SocketHandle(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)));
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(http));
-    ::inet_pton(AF_INET, ip.c_str(), &sa.sin_addr);
-    if (::connect(peer.Fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return std::string();
-    peer.Send("GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
-    return ReadResponse([&](size_t n) { return peer.Receive(n); });
+    return HttpGet(http, host, target, ip);
   };
   auto httpsGet = [&](const std::string& host, const std::string& target) {
-    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
-    SocketHandle s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(443);
-    ::inet_pton(AF_INET, ip.c_str(), &sa.sin_addr);
-    timeval tv{5, 0};
-    ::setsockopt(s.Get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    std::string reply;
-    if (::connect(s.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
-      SSL* ssl = SSL_new(ctx);
-      SSL_set_fd(ssl, s.Get());
-      if (SSL_connect(ssl) == 1) {
-        const std::string request = "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
-        SSL_write(ssl, request.data(), static_cast<int>(request.size()));
-        reply = ReadResponse([&](size_t n) {
-          std::string out(n, '\0');
-          size_t got = 0;
-          while (got < n) {
-            int r = SSL_read(ssl, out.data() + got, static_cast<int>(n - got));
-            if (r <= 0) break;
-            got += static_cast<size_t>(r);
-          }
-          out.resize(got);
-          return out;
-        });
-      }
-      SSL_free(ssl);
-    }
-    SSL_CTX_free(ctx);
-    return reply;
+    TestTlsClient client(443, "", "", ip);
+    return HttpsGet(client, host, target);
   };
 
   // HTTPS: the secure path goes to its own back end, marked as encrypted.
@@ -464,6 +380,9 @@ TEST_F(HttpsEngine, OneMixedDomainOverHttpAndHttps) {
   EXPECT_EQ(secure.Heads().size(), 1u);
   ASSERT_EQ(site.Heads().size(), 1u);
   EXPECT_EQ(site.LastHead().find("VTEncryption"), std::string::npos);
+  // The bare path is sent to its folder over the scheme it came with.
+  const std::string folder = httpsGet("mixed.test", "/secure");
+  EXPECT_NE(folder.find("Location: https://mixed.test/secure/\r\n"), std::string::npos) << folder;
   // HTTPS outside the secure path finds nothing of the mixed domain.
   EXPECT_EQ(httpsGet("mixed.test", "/other").substr(0, 22), "HTTP/1.1 404 Not Found");
   // Forced HTTPS: the plain request is sent to https.
@@ -510,7 +429,7 @@ TEST_F(HttpsEngineThreads, ConcurrentVerifiedClientsThenAStopThatEndsAnOpenSessi
   ASSERT_TRUE(idle.Connected());
   ASSERT_TRUE(WaitUntil([&] { return host_->SSLServers->Items(0)->Server->ActiveThreadCount() == 1; }));
   EXPECT_EQ(Stop(), "SERVER STOPPED");
-  EXPECT_EQ(host_->Stats->ServerState, 3);
+  EXPECT_EQ(State(), 3);
   EXPECT_FALSE(host_->SSLServers->AnyActive());
   EXPECT_EQ(idle.ReadUntilClose(), "");
 }

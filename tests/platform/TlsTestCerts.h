@@ -137,12 +137,26 @@ class TlsFiles {
   bool owned_ = false;
 };
 
+// A blocking socket connected to Ip:Port (invalid when the connect failed).
+inline SocketHandle ConnectTo(const std::string& ip, int port) {
+  SocketHandle s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(static_cast<uint16_t>(port));
+  if (::inet_pton(AF_INET, ip.c_str(), &sa.sin_addr) != 1 ||
+      ::connect(s.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    s.Reset();
+  }
+  return s;
+}
+
 // A blocking OpenSSL client over loopback; it does not check the server's
 // certificate. Cert and Key: the client's own certificate, if any.
 class TestTlsClient {
  public:
-  explicit TestTlsClient(int port, const std::string& cert = "", const std::string& key = "")
-      : ctx_(SSL_CTX_new(TLS_client_method())), socket_(tcptest::RawConnect(port)) {
+  explicit TestTlsClient(int port, const std::string& cert = "", const std::string& key = "",
+                         const std::string& ip = "127.0.0.1")
+      : ctx_(SSL_CTX_new(TLS_client_method())), socket_(ConnectTo(ip, port)) {
     timeval tv{5, 0};
     ::setsockopt(socket_.Get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     ::setsockopt(socket_.Get(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
