@@ -47,8 +47,9 @@ std::string ReadResponse(Read&& read) {
   return got;
 }
 
-std::string HttpsGet(TestTlsClient& client, const std::string& host, const std::string& path) {
-  if (!client.Write("GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n")) return "";
+std::string HttpsGet(TestTlsClient& client, const std::string& host, const std::string& path,
+                     const std::string& extraHeaders = "") {
+  if (!client.Write("GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\n" + extraHeaders + "\r\n")) return "";
   return ReadResponse([&](size_t n) { return client.Read(n); });
 }
 
@@ -129,13 +130,17 @@ TEST_F(HttpsEngine, HttpsRequestReachesAPlainBackendAsAnEncryptedRequest) {
     std::string reply = HttpsGet(client, "secure.test", "/page");
     EXPECT_EQ(reply.substr(0, 15), "HTTP/1.1 200 OK") << reply;
     EXPECT_NE(reply.find("hello over tls"), std::string::npos) << reply;
-    // The same connection goes on with a second request.
-    EXPECT_NE(HttpsGet(client, "secure.test", "/again").find("hello over tls"), std::string::npos);
+    // The same connection goes on with a second request; a WebDAV
+    // destination reaches the plain back end as http.
+    EXPECT_NE(HttpsGet(client, "secure.test", "/again", "Destination: https://secure.test/moved\r\n")
+                  .find("hello over tls"),
+              std::string::npos);
   }
   const std::vector<std::string> heads = backend.Heads();
   ASSERT_EQ(heads.size(), 2u);
   EXPECT_EQ(heads[0].substr(0, 20), "GET /page HTTP/1.1\r\n");
   EXPECT_NE(heads[0].find("VTEncryption: SSL\r\n"), std::string::npos) << heads[0];
+  EXPECT_NE(heads[1].find("Destination: http://secure.test/moved\r\n"), std::string::npos) << heads[1];
 
   const std::string log = LogText();
   EXPECT_NE(log.find(Format("Preparing to listen on 127.0.0.1:%d", https)), std::string::npos);
