@@ -118,7 +118,11 @@ TEST_F(HttpsEngine, HttpsRequestReachesAPlainBackendAsAnEncryptedRequest) {
   ScriptedBackend backend(Answer(Ok("hello over tls")));
   const int https = FreePort();
   AddDomain("secure.test", https, backend.Port(), true);
-  AddSet(https);
+  // The stored version (TLS 1) is not applied: the method negotiates, and
+  // the legacy cipher list of old records still leaves ciphers to use.
+  TSSLSettings* set = AddSet(https);
+  set->SSLVersion = 3;
+  set->CipherList = std::string(LegacyCipherList);
   ASSERT_EQ(Start(), "Server started");
   EXPECT_EQ(State(), 1);
   ASSERT_EQ(host_->SSLServers->Count(), 1);
@@ -196,15 +200,16 @@ TEST_F(HttpsEngine, AWrongPasswordFailsTheStartAndTheStopStillEndsEverything) {
 TEST_F(HttpsEngine, MissingOrWrongCertificateFilesFailTheStartWithTheirReason) {
   struct Case {
     const char* name;
-    std::string certificate, key, root;
+    std::string certificate, key, root, ciphers;
     std::string reason;
   };
   const std::vector<Case> cases = {
-      {"missing certificate", "nothere.pem", "server.key", "ca.pem", "Could not load certificate."},
-      {"no certificate named", "", "server.key", "ca.pem", "Could not load certificate."},
-      {"key of another certificate", "client.pem", "server.key", "ca.pem", "Could not load key, check password."},
-      {"missing CA file", "server.pem", "server.key", "nothere.pem", "Could not load root certificate."},
-      {"a key as certificate", "server.key", "server.key", "ca.pem", "Could not load certificate."},
+      {"missing certificate", "nothere.pem", "server.key", "ca.pem", "", "Could not load certificate."},
+      {"no certificate named", "", "server.key", "ca.pem", "", "Could not load certificate."},
+      {"key of another certificate", "client.pem", "server.key", "ca.pem", "", "Could not load key, check password."},
+      {"missing CA file", "server.pem", "server.key", "nothere.pem", "", "Could not load root certificate."},
+      {"a key as certificate", "server.key", "server.key", "ca.pem", "", "Could not load certificate."},
+      {"unknown cipher list", "server.pem", "server.key", "ca.pem", "NO-SUCH-CIPHER", "SetCipher failed."},
   };
   // With no enabled domain a reload would restart the engine by itself.
   AddDomain("plain.test", FreePort(), FreePort());
@@ -214,6 +219,7 @@ TEST_F(HttpsEngine, MissingOrWrongCertificateFilesFailTheStartWithTheirReason) {
     s->CertificateFile = c.certificate;
     s->KeyFile = c.key;
     s->RootCertificateFile = c.root;
+    s->CipherList = c.ciphers;
     const std::string msg = Start();
     EXPECT_NE(msg.find("ERROR : Failed to start server. "), std::string::npos) << c.name << ": " << msg;
     EXPECT_NE(msg.find(c.reason), std::string::npos) << c.name << ": " << msg;
