@@ -291,10 +291,7 @@ void TdmHTTPBase::PrepareBindings() {
     HTTPServer->AddBinding(ip == "*" ? std::string() : ip, port);
     Log(Format("Preparing to listen on %s:%d", ip == "*" ? std::string("all local IPs") : ip, port));
   }
-  {
-    ReadLockGuard g(config.Synchronizer);
-    CreateSSLServers();
-  }
+  CreateSSLServers();  // takes the configuration's read lock itself
   if (HTTPServer->BindingCount() == 0 && SSLBindingCount() == 0)
     Log("Note: No active domains configured, Vantrell Switch isn't listening on any ports!");
 }
