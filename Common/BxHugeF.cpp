@@ -521,21 +521,12 @@ void TBxHugeFile::SetDate(TDateTime date) {
     CheckHandle();
     // Buffered bytes written later would move the date again.
     if (!FlushBuffer()) RaiseOSError(static_cast<int>(lastError_), "SetDate");
-    int year, month, day, hour, minute, second, msec;
-    DecodeDate(date, year, month, day);
+    int hour, minute, second, msec;
     DecodeTime(date, hour, minute, second, msec);
-    struct tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    tm.tm_isdst = -1;
     struct timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = mktime(&tm);
+    times[1].tv_sec = DateTimeToUnix(date);
     times[1].tv_nsec = static_cast<long>(msec) * 1000000;
     Win32Check(futimens(fd_, times) == 0, "SetDate");
   });

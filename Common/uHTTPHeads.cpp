@@ -110,18 +110,7 @@ bool IsRedirectStatus(int32_t code) { return code == 301 || code == 302 || code 
 
 // The UTC broken-down time of the local moment Local plus Seconds.
 std::tm UtcAfter(TDateTime local, int32_t seconds) {
-  int year, month, day, hour, minute, second, msec;
-  DecodeDate(local, year, month, day);
-  DecodeTime(local, hour, minute, second, msec);
-  std::tm lt{};
-  lt.tm_year = year - 1900;
-  lt.tm_mon = month - 1;
-  lt.tm_mday = day;
-  lt.tm_hour = hour;
-  lt.tm_min = minute;
-  lt.tm_sec = second;
-  lt.tm_isdst = -1;
-  std::time_t t = std::mktime(&lt) + seconds;
+  std::time_t t = DateTimeToUnix(local) + seconds;
   std::tm utc{};
   gmtime_r(&t, &utc);
   return utc;

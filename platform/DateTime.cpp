@@ -116,6 +116,21 @@ void DecodeTime(TDateTime t, int& hour, int& minute, int& second, int& msec) {
   hour = static_cast<int>(ms / 60);
 }
 
+std::time_t DateTimeToUnix(TDateTime local) {
+  int year, month, day, hour, minute, second, msec;
+  DecodeDate(local, year, month, day);
+  DecodeTime(local, hour, minute, second, msec);
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
+
 int DayOfWeek(TDateTime t) {
   int64_t days, ms;
   Split(t, days, ms);

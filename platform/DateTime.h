@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 using TDateTime = double;
@@ -17,6 +18,9 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
 void DecodeDate(TDateTime t, int& year, int& month, int& day);
 void DecodeTime(TDateTime t, int& hour, int& minute, int& second, int& msec);
 int DayOfWeek(TDateTime t);  // 1 = Sunday .. 7 = Saturday
+// Seconds since the epoch of a local date-time (whole seconds; the zone rules
+// of the machine decide daylight saving).
+std::time_t DateTimeToUnix(TDateTime local);
 
 // The program's one "short date, blank, long time" form: "yyyy-mm-dd hh:nn:ss".
 std::string DateTimeToStr(TDateTime t);
