@@ -1,13 +1,6 @@
 #include "Common/uLoadBalancingClasses.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <limits>
 
 #include "Common/uGuardedCounter.h"
@@ -625,59 +618,18 @@ void TServerClusterList::TakeStateFrom(const TServerClusterList& old) {
   }
 }
 
-namespace {
-
-void WriteWholeFile(const std::string& fileName, const std::vector<uint8_t>& bytes) {
-  const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw EWriteError(Format("Cannot create file \"%s\". %s", fileName, std::strerror(errno)));
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ::close(fd);
-      throw EWriteError();
-    }
-    done += static_cast<size_t>(n);
-  }
-  const bool synced = ::fsync(fd) == 0;
-  if (::close(fd) != 0 || !synced) throw EWriteError();
-}
-
-std::vector<uint8_t> ReadWholeFile(const std::string& fileName) {
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in) throw EReadError(Format("Cannot open file \"%s\". %s", fileName, std::strerror(errno)));
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw EReadError();
-  return bytes;
-}
-
-}  // namespace
-
 void TServerClusterList::SaveConnectionsToFile(const std::string& fileName) const {
   TPackedConnectionList list;
   PackConnections(list);
   StreamWriter w;
   list.SaveToStream(w);
-  const std::string folder = ExtractFilePath(fileName);
-  if (!folder.empty()) ForceDirectories(folder);
   // The old file stays until the new one is complete.
-  const std::string temporary = fileName + ".tmp";
-  try {
-    WriteWholeFile(temporary, w.Bytes());
-  } catch (...) {
-    DeleteFile(temporary);
-    throw;
-  }
-  if (!RenameFile(temporary, fileName)) {
-    DeleteFile(temporary);
-    throw EWriteError(Format("Cannot rename \"%s\" to \"%s\"", temporary, fileName));
-  }
+  WriteFileReplacing(fileName, w.Bytes());
 }
 
 void TServerClusterList::LoadConnectionsFromFile(const std::string& fileName) {
   if (!FileExists(fileName)) return;
-  const std::vector<uint8_t> bytes = ReadWholeFile(fileName);
+  const std::vector<uint8_t> bytes = ReadFileBytes(fileName);
   StreamReader r(bytes);
   TPackedConnectionList list;
   list.LoadFromStream(r);

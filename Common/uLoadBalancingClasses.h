@@ -289,7 +289,7 @@ class TServerClusterList {
   // configuration's writer lock is held).
   void TakeStateFrom(const TServerClusterList& old);
 
-  // Written to FileName + ".tmp", then renamed over FileName.
+  // Written to a temporary file that then replaces FileName.
   void SaveConnectionsToFile(const std::string& fileName) const;
   // Nothing when the file is missing; a bad file raises EReadError and
   // restores nothing.
