@@ -115,12 +115,13 @@ if [ "${BENCH_PIN:-1}" = 1 ] && [ "$ncpu" -ge 3 ]; then
   cpus_backend="0-$((nb - 1))"
   cpus_proxy="$nb-$((nb + np - 1))"
   cpus_wrk="$((nb + np))-$((ncpu - 1))"
-  pin() { local set=$1; shift; taskset -c "$set" "$@"; }
+  on_backend=(taskset -c "$cpus_backend"); on_proxy=(taskset -c "$cpus_proxy"); on_wrk=(taskset -c "$cpus_wrk")
 else
   nb=1; np=1; nw=$(( ncpu > 1 ? ncpu / 2 : 1 ))
   cpus_backend=""; cpus_proxy=""; cpus_wrk=""
-  pin() { shift; "$@"; }
+  on_backend=(env); on_proxy=(env); on_wrk=(env)
 fi
+# The prefixes exec their command, so $! of a started server is the server.
 
 # Ports: fixed inside the private namespace, else the first free ones.
 port_free() { ! ss -Htln "sport = :$1" 2>/dev/null | grep -q .; }
@@ -250,7 +251,7 @@ wait_ready() {
 
 started_pid=""
 start_backend() {
-  pin "$cpus_backend" nginx -c "$work/nginx-backend/nginx.conf" >"$work/nginx-backend/out.log" 2>&1 &
+  "${on_backend[@]}" nginx -c "$work/nginx-backend/nginx.conf" >"$work/nginx-backend/out.log" 2>&1 &
   started_pid=$!; pids+=("$started_pid")
   wait_ready "http://127.0.0.1:$p_backend$path" "$started_pid"
 }
@@ -264,16 +265,15 @@ start_target() {
       (cd "$work/switch" &&
         "$build/bench/bench_settings" --port "$p_switch" --backend-port "$p_backend" \
           --https-port "$p_switch_tls" --cert bench.crt --key bench.key >/dev/null)
-      (cd "$work/switch" && exec ${BENCH_SWITCH_CMD:-} $( [ -n "$cpus_proxy" ] && echo taskset -c "$cpus_proxy" ) \
-          "$build/vantrell" prog) >"$work/switch/out.log" 2>&1 &
+      (cd "$work/switch" && exec ${BENCH_SWITCH_CMD:-} "${on_proxy[@]}" "$build/vantrell" prog) >"$work/switch/out.log" 2>&1 &
       started_pid=$!; pids+=("$started_pid")
       wait_ready "http://127.0.0.1:$p_switch$path" "$started_pid" ;;
     nginx)
-      pin "$cpus_proxy" nginx -c "$work/nginx-proxy/nginx.conf" >"$work/nginx-proxy/out.log" 2>&1 &
+      "${on_proxy[@]}" nginx -c "$work/nginx-proxy/nginx.conf" >"$work/nginx-proxy/out.log" 2>&1 &
       started_pid=$!; pids+=("$started_pid")
       wait_ready "http://127.0.0.1:$p_nginx$path" "$started_pid" ;;
     haproxy)
-      pin "$cpus_proxy" haproxy -db -f "$work/haproxy.cfg" >"$work/haproxy-access.log" 2>"$work/haproxy-err.log" &
+      "${on_proxy[@]}" haproxy -db -f "$work/haproxy.cfg" >"$work/haproxy-access.log" 2>"$work/haproxy-err.log" &
       started_pid=$!; pids+=("$started_pid")
       wait_ready "http://127.0.0.1:$p_haproxy$path" "$started_pid" ;;
   esac
@@ -312,9 +312,9 @@ measure() {  # TARGET RUN
   local url; url=$(url_of "$t" "$r")
   local out="$work/wrk-$r-$t.txt"
   if [ "$warmup" != 0 ]; then
-    pin "$cpus_wrk" wrk -t"$threads" -c"$conns" -d"${warmup}s" --timeout 5s "${hdr[@]}" "$url" >/dev/null 2>&1 || true
+    "${on_wrk[@]}" wrk -t"$threads" -c"$conns" -d"${warmup}s" --timeout 5s "${hdr[@]}" "$url" >/dev/null 2>&1 || true
   fi
-  if ! pin "$cpus_wrk" wrk -t"$threads" -c"$conns" -d"${duration}s" --timeout 5s --latency "${hdr[@]}" "$url" \
+  if ! "${on_wrk[@]}" wrk -t"$threads" -c"$conns" -d"${duration}s" --timeout 5s --latency "${hdr[@]}" "$url" \
       >"$out" 2>&1; then
     note[$r/$t]="wrk failed"
     return
