@@ -129,6 +129,12 @@ void TClientThread::Disconnect(bool report) {
   }
 }
 
+bool TClientThread::EndServerConnection() {
+  if (!FServerConnection.Connected()) return false;
+  DisconnectServer();
+  return true;
+}
+
 std::string TClientThread::GetStatusText() {
   TcpConnection* client = Connection();
   const bool serverConnected = FServerConnection.KnownConnected();

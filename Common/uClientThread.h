@@ -93,6 +93,9 @@ class TClientThread : public PeerThread, public THeadOwner {
   // reset by the peer; those end a connection without a report.
   static bool IsReportableException(const std::exception& e);
   void Disconnect(bool report);
+  // The engine host's disconnect handler: closes a back-end connection that
+  // is still open; true when it was.
+  bool EndServerConnection();
   // Any thread: "Id=%d, Server=%s, Client=%s, Status=%s".
   std::string GetStatusText();
 

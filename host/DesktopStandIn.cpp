@@ -1,16 +1,33 @@
-// Until the desktop console exists: a desktop program that holds the program
-// name and runs the main loop until SIGTERM or SIGINT.
+// Until the desktop console exists: a desktop program without a console. It
+// holds the program name, creates the engine host, loads the settings and
+// starts the switch the way the console's main form does, runs the main loop
+// and, on SIGTERM or SIGINT, stops the switch and frees the engine (which
+// saves the affinity tables). Result texts go to standard output.
 #include <pthread.h>
 #include <signal.h>
 
 #include <atomic>
+#include <cstdio>
+#include <memory>
 #include <thread>
 
+#include "Common/uClusterChecks.h"
+#include "Common/uServerVerification.h"
+#include "HTTPRedirect/udmHTTPBase.h"
 #include "host/ProgramMain.h"
 #include "host/uGlobalName.h"
 #include "platform/MainLoop.h"
+#include "platform/MessageBox.h"
 
 namespace {
+
+// Check threads still running at the end get this long to finish.
+constexpr int kFinalizeChecksMs = 5000;
+
+void Report(const std::string& msg) {
+  std::printf("%s\n", msg.c_str());
+  std::fflush(stdout);
+}
 
 class TDesktopStandIn : public TDesktopApplication {
  public:
@@ -25,20 +42,52 @@ class TDesktopStandIn : public TDesktopApplication {
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
-    std::atomic<bool> done{false};
-    std::thread waiter([&] {
-      int sig = 0;
-      if (sigwait(&stopSignals, &sig) == 0 && !done) MainLoop::Instance().Quit();
-    });
-    MainLoop::Instance().Run();
-    done = true;
-    pthread_kill(waiter.native_handle(), SIGTERM);  // wakes the waiter if Run ended otherwise
-    waiter.join();
+
+    InstallServerChecks();
+    RunEngine(stopSignals);
+    FinalizeVerificationThreads(kFinalizeChecksMs);
+
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     UnregisterGlobalName(GlobalNameHandle.exchange(NoGlobalNameHandle));
   }
 
  private:
+  void RunEngine(const sigset_t& stopSignals) {
+    std::unique_ptr<TdmHTTPBase> engine;
+    try {
+      engine = std::make_unique<TdmHTTPBase>();
+    } catch (const Exception& e) {
+      MessageDlg(title_, e.Message(), TMsgDlgType::mtError);
+      return;
+    }
+    engine->RegisterHooks();
+    std::string msg;
+    engine->LoadSettings(msg);
+    Report(msg);
+    engine->StartServer(msg);
+    Report(msg);
+
+    // The stop waits for the engine's stop timer, so it runs on this thread
+    // while the main loop keeps turning.
+    std::atomic<bool> done{false};
+    std::thread waiter([&] {
+      int sig = 0;
+      if (sigwait(&stopSignals, &sig) == 0 && !done) {
+        if (engine->IsServerRunning()) {
+          std::string stopMsg;
+          engine->StopServer(stopMsg);
+          Report(stopMsg);
+        }
+      }
+      MainLoop::Instance().Quit();
+    });
+    MainLoop::Instance().Run();
+    done = true;
+    pthread_kill(waiter.native_handle(), SIGTERM);  // wakes the waiter if Run ended otherwise
+    waiter.join();
+    engine.reset();
+  }
+
   std::string title_;
 };
 

@@ -1,0 +1,155 @@
+// The engine host's log writers: the event log, the W3C access logs and the
+// relay of lines to a console on the main loop.
+#include <filesystem>
+
+#include "Common/BxHugeF.h"
+#include "Common/uCachedLogFileClasses.h"
+#include "Common/uDomainHandler.h"
+#include "Common/uStatHolder.h"
+#include "Common/uW3CLog.h"
+#include "HTTPRedirect/udmHTTPBase.h"
+#include "HTTPRedirect/udmHTTPBaseParts.h"
+
+namespace {
+
+// The configured log root, or "Log" in the program folder; with a trailing "/".
+std::string LogRoot(const TDomainHandler& config) {
+  std::string dir;
+  {
+    ReadLockGuard g(config.Synchronizer);
+    dir = config.LogDirectory;
+  }
+  if (dir.empty()) return IncludeTrailingPathDelimiter(GetCurrentDir()) + "Log/";
+  return IncludeTrailingPathDelimiter(dir);
+}
+
+std::string FullPath(const std::string& folder) {
+  std::error_code ec;
+  const std::filesystem::path full = std::filesystem::absolute(folder, ec);
+  return ec ? folder : full.lexically_normal().string();
+}
+
+// A log name becomes a folder name; it must not lead out of the log root.
+bool SafeLogName(const std::string& name) {
+  return name.find('/') == std::string::npos && name.find('\\') == std::string::npos &&
+         name.find("..") == std::string::npos;
+}
+
+std::string TwoDigits(int n) { return Format("%.2d", n % 100); }
+
+}  // namespace
+
+// ------------------------------------------------------------ event log
+
+void TdmHTTPBase::Log(const std::string& text) {
+  LogFile->WriteLine(text);
+  if (relay_->hasSink && Stats->ServerState < 3) PostToGUI(text, 0);
+}
+
+void TdmHTTPBase::ClientLog(const std::string& text, TClientThread*) {
+  LogFile->WriteLine(text);
+  if ((GUILogFlags & 1) != 0 && relay_->hasSink && Stats->ServerState < 2) PostToGUI(text, 0);
+}
+
+void TdmHTTPBase::WebAdminLog(TDomainHandler*, const std::string& text) { LogFile->WriteLine("Web Admin : " + text); }
+
+void TdmHTTPBase::LoggerCallback(const std::string& text) {
+  if (LogFile) LogFile->WriteLine(text);
+}
+
+void TdmHTTPBase::UpdateLogDirectory() {
+  const std::string folder = FullPath(LogRoot(*Stats->DomainHandler) + "VT") + "/";
+  if (folder != LogFile->Folder()) LogFile->SetFolder(folder);
+}
+
+// ------------------------------------------------------------ W3C logs
+
+void TdmHTTPBase::ClientW3CLog(const std::string& text, TClientThread* thread) {
+  // The match's own copy of the log name: the domain itself may be gone
+  // after a reload.
+  const std::string siteName = thread != nullptr && thread->MatchData != nullptr ? thread->MatchData->SiteName : "";
+  try {
+    WriteW3CLine(siteName, text);
+  } catch (const std::exception& e) {
+    // The request goes on without its access-log line.
+    Log(Format("W3C log write failed : %s", e.what()));
+  }
+  if ((GUILogFlags & 2) != 0 && relay_->hasSink && Stats->ServerState < 2) PostToGUI(text, 1);
+}
+
+// The folder, the file, the header decision and the remembered file name are
+// all settled under W3CLock, so one domain's first line of a file gets
+// exactly one header however many threads write at once.
+void TdmHTTPBase::WriteW3CLine(const std::string& siteName, const std::string& text) {
+  if (!SafeLogName(siteName)) {
+    Log(Format("W3C log name refused : %s", siteName));
+    return;
+  }
+  const std::string root = LogRoot(*Stats->DomainHandler);
+  std::lock_guard<std::mutex> g(W3CLock);
+  int year, month, day;
+  DecodeDate(Now(), year, month, day);
+  const std::string folder = FullPath(root + "W3C/" + siteName) + "/";
+  if (!ForceDirectories(folder)) {
+    Log(Format("Failed to create path %s!", folder));
+    return;
+  }
+  const std::string path = folder + "ex" + TwoDigits(year) + TwoDigits(month) + TwoDigits(day) + ".log";
+  std::string& last = W3CFileNames[siteName];
+  std::string bytes;
+  if (path != last) bytes = GetW3CLogHeader() + "\r\n";
+  bytes += text;
+  bytes += "\r\n";
+  TBxHugeFileStream stream(path, TBxAccess::Append, hfBuffered);
+  if (stream.Write(bytes.data(), static_cast<int64_t>(bytes.size())) != static_cast<int64_t>(bytes.size()))
+    throw EInOutError(Format("Write error on %s", path));
+  stream.Close();
+  last = path;
+}
+
+// ------------------------------------------------------------ console relay
+
+void TdmHTTPBase::SetGUILogSink(TGUILogSink sink) {
+  std::lock_guard<std::mutex> g(relay_->mutex);
+  relay_->hasSink = static_cast<bool>(sink);
+  relay_->sink = std::move(sink);
+}
+
+bool TdmHTTPBase::HasGUILogSink() const { return relay_->hasSink; }
+
+void TdmHTTPBase::SetOnRefreshServerState(std::function<void()> refresh) {
+  std::lock_guard<std::mutex> g(relay_->mutex);
+  relay_->hasRefresh = static_cast<bool>(refresh);
+  relay_->refresh = std::move(refresh);
+}
+
+// Posted in order, never waited for: a thread that logs never blocks on the
+// main thread, which may itself be waiting for that thread (a stop) or for a
+// lock it holds (a reload).
+void TdmHTTPBase::PostToGUI(const std::string& text, uint8_t kind) {
+  if (relay_->pending.fetch_add(1) >= TRelay::kMaxPending) {
+    relay_->pending.fetch_sub(1);
+    return;
+  }
+  loop_.Post([relay = relay_, text, kind] {
+    relay->pending.fetch_sub(1);
+    TGUILogSink sink;
+    {
+      std::lock_guard<std::mutex> g(relay->mutex);
+      sink = relay->sink;
+    }
+    if (sink) sink(text, kind);
+  });
+}
+
+void TdmHTTPBase::RefreshConsole() {
+  if (!relay_->hasRefresh) return;
+  loop_.Post([relay = relay_] {
+    std::function<void()> refresh;
+    {
+      std::lock_guard<std::mutex> g(relay->mutex);
+      refresh = relay->refresh;
+    }
+    if (refresh) refresh();
+  });
+}
