@@ -2,7 +2,6 @@
 // relay of lines to a console on the main loop.
 #include <filesystem>
 
-#include "Common/BxHugeF.h"
 #include "Common/uCachedLogFileClasses.h"
 #include "Common/uDomainHandler.h"
 #include "Common/uStatHolder.h"
@@ -79,31 +78,31 @@ void TdmHTTPBase::ClientW3CLog(const std::string& text, TClientThread* thread) {
 
 // The folder, the file, the header decision and the remembered file name are
 // all settled under W3CLock, so one domain's first line of a file gets
-// exactly one header however many threads write at once.
+// exactly one header however many threads write at once. The header goes out
+// with that line while the lock is held; every later line of the file is
+// appended after the lock was left, whole, in one write.
 void TdmHTTPBase::WriteW3CLine(const std::string& siteName, const std::string& text) {
   if (!SafeLogName(siteName)) {
     Log(Format("W3C log name refused : %s", siteName));
     return;
   }
   const std::string root = LogRoot(*Stats->DomainHandler);
-  std::lock_guard<std::mutex> g(W3CLock);
+  std::unique_lock<std::mutex> g(W3CLock);
   int year, month, day;
   DecodeDate(Now(), year, month, day);
   const std::string folder = FullPath(root + "W3C/" + siteName) + "/";
+  const std::string path = folder + "ex" + TwoDigits(year) + TwoDigits(month) + TwoDigits(day) + ".log";
+  std::string& last = W3CFileNames[siteName];
+  if (path == last) {
+    g.unlock();
+    W3CFiles.Append(path, text + "\r\n");
+    return;
+  }
   if (!ForceDirectories(folder)) {
     Log(Format("Failed to create path %s!", folder));
     return;
   }
-  const std::string path = folder + "ex" + TwoDigits(year) + TwoDigits(month) + TwoDigits(day) + ".log";
-  std::string& last = W3CFileNames[siteName];
-  std::string bytes;
-  if (path != last) bytes = GetW3CLogHeader() + "\r\n";
-  bytes += text;
-  bytes += "\r\n";
-  TBxHugeFileStream stream(path, TBxAccess::Append, hfBuffered);
-  if (stream.Write(bytes.data(), static_cast<int64_t>(bytes.size())) != static_cast<int64_t>(bytes.size()))
-    throw EInOutError(Format("Write error on %s", path));
-  stream.Close();
+  W3CFiles.Append(path, GetW3CLogHeader() + "\r\n" + text + "\r\n");
   last = path;
 }
 
