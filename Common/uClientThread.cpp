@@ -206,7 +206,8 @@ void TClientThread::HandleConnection() {
       FinishTurn(counted, timedOut, endMessage);
       if (leave) break;
       first = false;
-    } while (!ShouldStop() && FCloseConnection == 0 && Client().Connected() && FServerConnection.Connected());
+    // ShouldStop has just looked at the client connection.
+    } while (!ShouldStop() && FCloseConnection == 0 && FServerConnection.Connected());
     if (!leave) LogWhyStopped(counted);
   } catch (const std::exception& e) {
     LogWhyStopped(counted);
@@ -560,7 +561,8 @@ void TClientThread::OpenServerConnection() {
     FConnectedServer = m.Server;
     if (FConnectedServer) FConnectedServer->OnBackendConnected();
   }
-  Assert(server.Connected(), Format("Connection to %s:%d failed!", host, m.TargetPort).c_str());
+  // Connected() or Connect() has just looked at the socket.
+  if (!server.KnownConnected()) Assert(false, Format("Connection to %s:%d failed!", host, m.TargetPort).c_str());
 }
 
 void TClientThread::DisconnectServer() {

@@ -155,7 +155,8 @@ void TClientThread::TransferPlain() {
     int64_t remaining = length;
     bool done = false;
     uint64_t lastData = GetTickCount64();
-    while (!done && client.Connected() && (remaining > 0 || untilClose)) {
+    // A complete body ends the loop without looking at the client socket.
+    while (!done && (remaining > 0 || untilClose) && client.Connected()) {
       if (Terminated() || Stopped()) {
         LogInfo("IN TRANSFER: Thread terminated!");
         LogSummaries();
