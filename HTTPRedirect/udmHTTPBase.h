@@ -167,6 +167,7 @@ class TdmHTTPBase {
   std::mutex W3CLock;
   std::map<std::string, std::string> W3CFileNames;  // log name -> file last written
   TAppendFiles W3CFiles;
+  std::map<std::string, std::string> W3CFolders;  // absolute folder as given -> its full form
 
   bool FirstLoad = true;
   bool statLinesWritten_ = false;

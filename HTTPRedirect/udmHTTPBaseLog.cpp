@@ -90,7 +90,16 @@ void TdmHTTPBase::WriteW3CLine(const std::string& siteName, const std::string& t
   std::unique_lock<std::mutex> g(W3CLock);
   int year, month, day;
   DecodeDate(Now(), year, month, day);
-  const std::string folder = FullPath(root + "W3C/" + siteName) + "/";
+  // An absolute folder's full form does not change; it is worked out once.
+  const std::string given = root + "W3C/" + siteName;
+  std::string folder;
+  if (!given.empty() && given[0] == '/') {
+    std::string& known = W3CFolders[given];
+    if (known.empty()) known = FullPath(given) + "/";
+    folder = known;
+  } else {
+    folder = FullPath(given) + "/";
+  }
   const std::string path = folder + "ex" + TwoDigits(year) + TwoDigits(month) + TwoDigits(day) + ".log";
   std::string& last = W3CFileNames[siteName];
   if (path == last) {
