@@ -492,7 +492,11 @@ void TClientThread::DetermineTargetMachine() {
   TRequestMatchData& m = *MatchData;
   m.Setup(r.Host, FLocalIP, static_cast<int32_t>(FSessionKey), FClientIP, r.Document, FLocalPort);
   TDomainHandler& handler = *Stats->DomainHandler;
-  Stats->RemoveVTHeaders = handler.RemoveVTHeaders;
+  {
+    // A reload replaces the settings under the write lock.
+    ReadLockGuard lock(handler.Synchronizer);
+    Stats->RemoveVTHeaders = handler.RemoveVTHeaders;
+  }
   handler.MatchRequest(m);
   FSessionKey = static_cast<uint32_t>(m.SessionValue);
   FVirtualPath = m.VirtualPath;
@@ -548,7 +552,18 @@ void TClientThread::OpenServerConnection() {
   // A domain without a target address serves from this machine.
   const std::string host = m.TargetHost.empty() ? std::string("127.0.0.1") : m.TargetHost;
   TcpClient& server = FServerConnection;
-  if (server.Port() != m.TargetPort || server.Host() != host || !server.Connected()) {
+  bool reuse = server.Port() == m.TargetPort && server.Host() == host && server.Connected();
+  if (reuse) {
+    // Bytes that came after the last response, before this request was
+    // sent, answer nothing of ours: such a connection is not reused.
+    try {
+      server.ReadFromStack(0);
+      reuse = server.InputBufferSize() == 0 && server.Connected();
+    } catch (const std::exception&) {
+      reuse = false;
+    }
+  }
+  if (!reuse) {
     DisconnectServer();
     server.SetHost(host);
     server.SetPort(m.TargetPort);

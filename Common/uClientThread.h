@@ -157,7 +157,8 @@ class TClientThread : public PeerThread, public THeadOwner {
   void TransferCompressed();
   int64_t ReadServerBlock(bool count, int64_t wanted);
   std::string ReadServerLine();
-  int64_t ReadChunkSize();
+  // Writes the size line on to the client when Forward is set.
+  int64_t ReadChunkSize(bool forward);
   void CopyChunkData(int64_t size);
   void WriteChunk(TVTCompressionStream& stream, bool last);
   bool TransferPostData();

@@ -190,6 +190,9 @@ void TClientThread::TransferPlain() {
         LogInfoFmt("  Transfer: Sent %d in %d blocks (Current=%d, Left=%d, Expected=%d) %s", n, FBlocksTransferred,
                    FBytesFromServer, remaining, length, FBytesFromServer < length ? "MORE DATA EXPECTED" : "");
         LogInfoFmt("  Exception: %s", e.what());
+        // The body cannot be completed: the client must not wait on a kept
+        // connection for the rest of it.
+        DisconnectServer();
         break;
       }
       AddBytes(true, n);
@@ -207,6 +210,8 @@ void TClientThread::TransferPlain() {
             LogInfo(std::string("IN TRANSFER: Browser died 1! (") + ExceptionClassName(e) + " " + Trim(e.what()) + ")");
             LogSummaries();
           }
+          // A client that took part of the body cannot be served further.
+          client.Disconnect();
           break;
         }
         FBytesFromServer += n;
@@ -238,25 +243,35 @@ void TClientThread::TransferPlain() {
 
 void TClientThread::TransferChunked() {
   TcpConnection& client = Client();
+  TResponseHeader& p = *ResponseHeader;
+  // A client before HTTP/1.1 cannot read chunks: it gets the data alone,
+  // ended by the close.
+  const bool forwardFraming = RequestHeader->Version == "HTTP/1.1";
+  if (!forwardFraming) {
+    p.Updated.DeleteAllHeaders("Transfer-Encoding");
+    p.Updated.DeleteAllHeaders("Keep-Alive");
+    p.Updated.SetHeaderUnique("Connection", "Close");
+    FCloseConnection = 1;
+  }
   SendResponseHeader(false);
   FBlocksTransferred = 0;
   FBytesFromServer = 0;
   ResponseHeader->ContentLength = 0;
   try {
-    int64_t size = ReadChunkSize();
+    int64_t size = ReadChunkSize(forwardFraming);
     while (size > 0) {
       if (Terminated() || Stopped()) return;
       ResponseHeader->ContentLength = CheckedAdd64(ResponseHeader->ContentLength, size);
       CopyChunkData(size);
       if (!ReadServerLine().empty()) throw EVantrell("Chunk data longer than its size");
-      client.Write("\r\n");
-      size = ReadChunkSize();
+      if (forwardFraming) client.Write("\r\n");
+      size = ReadChunkSize(forwardFraming);
     }
     // The last chunk: trailer lines up to the closing empty line.
     for (int lines = 0;; ++lines) {
       if (lines >= Limits.MaxHeadLines) throw EVantrell("Too many trailer lines");
       const std::string line = ReadServerLine();
-      client.Write(line + "\r\n");
+      if (forwardFraming) client.Write(line + "\r\n");
       if (line.empty()) break;
     }
   } catch (const std::exception& e) {
@@ -270,11 +285,11 @@ void TClientThread::TransferChunked() {
   }
 }
 
-int64_t TClientThread::ReadChunkSize() {
+int64_t TClientThread::ReadChunkSize(bool forward) {
   const std::string text = ChunkSizeText(ReadServerLine());
   const std::optional<int64_t> size = ParseChunkSize(text);
   if (!size) throw EVantrell(Format("Invalid chunk size \"%s\"", text));
-  Client().Write(text + "\r\n");
+  if (forward) Client().Write(text + "\r\n");
   return *size;
 }
 

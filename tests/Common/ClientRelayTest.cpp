@@ -138,6 +138,19 @@ TEST_F(ClientRelay, ChunkedResponseIsRelayedChunkByChunk) {
   EXPECT_EQ(backend.Accepts(), 1);
 }
 
+TEST_F(ClientRelay, ClientBeforeHTTP11GetsChunkedDataUnframed) {
+  ScriptedBackend backend(Answer("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nKeep-Alive: timeout=5\r\n"
+                                 "Connection: keep-alive\r\n\r\n5\r\nhello\r\n3;x=y\r\nabc\r\n0\r\nX-T: t\r\n\r\n"));
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send("GET / HTTP/1.0\r\nHost: www.a.com\r\nConnection: keep-alive\r\n\r\n");
+  Response r = client.ReadResponse();
+  EXPECT_EQ(r.Header("Transfer-Encoding"), "");
+  EXPECT_EQ(r.Header("Keep-Alive"), "");
+  EXPECT_EQ(r.Header("Connection"), "Close");
+  EXPECT_EQ(r.body, "helloabc");  // read until the close
+}
+
 TEST_F(ClientRelay, UnreadableChunkSizeEndsBothConnections) {
   ScriptedBackend backend([](BackendConn& conn, ScriptedBackend& b) {
     b.ReadRequest(conn);
@@ -165,6 +178,30 @@ TEST_F(ClientRelay, BytesPastContentLengthAreNeverForwarded) {
   EXPECT_EQ(client.ReadUntilClose(), "");
 }
 
+TEST_F(ClientRelay, LateBytesAfterABodyAreNeverForwarded) {
+  // The first connection sends a second "response" after its body, when the
+  // client has not asked for one yet.
+  std::atomic<int> connections{0};
+  ScriptedBackend backend([&](BackendConn& conn, ScriptedBackend& b) {
+    const std::string name = "conn" + std::to_string(++connections);
+    if (b.ReadRequest(conn).empty()) return;
+    conn.Send(Ok(name));
+    if (name == "conn1") {
+      std::this_thread::sleep_for(50ms);
+      conn.Send("HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nsmuggled");
+    }
+    while (!b.ReadRequest(conn).empty()) conn.Send(Ok(name));
+  });
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
+  EXPECT_EQ(client.ReadResponse().body, "conn1");
+  std::this_thread::sleep_for(200ms);
+  client.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
+  EXPECT_EQ(client.ReadResponse().body, "conn2");
+  EXPECT_EQ(backend.Accepts(), 2);
+}
+
 TEST_F(ClientRelay, BackendDyingMidBodyClosesTheClient) {
   ScriptedBackend backend([](BackendConn& conn, ScriptedBackend& b) {
     b.ReadRequest(conn);
@@ -176,6 +213,73 @@ TEST_F(ClientRelay, BackendDyingMidBodyClosesTheClient) {
   client.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
   client.ReadResponse(true);
   EXPECT_EQ(client.ReadUntilClose(), std::string(5000, 'p'));
+}
+
+TEST_F(ClientRelay, StalledBackendIsCutByTheIdleLimit) {
+  limits_.IdleLimitMs = 300;
+  struct Case {
+    const char* name;
+    std::string request;
+    std::string sent;  // what the back end sends before it stalls
+  };
+  const Case cases[] = {
+      {"plain", "GET / HTTP/1.1\r\n", "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n0123456789"},
+      {"chunked", "GET / HTTP/1.1\r\n", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab"},
+      {"chunk size", "GET / HTTP/1.1\r\n", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5"},
+      {"compressed", "GET / HTTP/1.1\r\nAccept-Encoding: gzip\r\n",
+       "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 5000\r\n\r\n0123456789"},
+      {"interim", "POST / HTTP/1.1\r\nContent-Length: 0\r\n", "HTTP/1.1 100 Continue\r\nX-A: 1\r\n"},
+  };
+  for (const Case& c : cases) {
+    ScriptedBackend backend([&](BackendConn& conn, ScriptedBackend& b) {
+      b.ReadRequest(conn);
+      conn.Send(c.sent);
+      EXPECT_TRUE(conn.SeesClose()) << c.name;
+    });
+    ClearDomains();
+    AddDomain("www.a.com", backend.Port());
+    Client client(Port());
+    const auto start = std::chrono::steady_clock::now();
+    client.Send(c.request + "Host: www.a.com\r\n\r\n");
+    client.ReadUntilClose();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << c.name;
+    EXPECT_TRUE(Idle()) << c.name;
+  }
+}
+
+TEST_F(ClientRelay, ClientThatStopsReadingIsCutByTheIdleLimit) {
+  limits_.IdleLimitMs = 300;
+  ScriptedBackend backend([](BackendConn& conn, ScriptedBackend& b) {
+    b.ReadRequest(conn);
+    conn.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000000000\r\n\r\n");
+    const std::string block(65536, 'z');
+    while (conn.Send(block)) {
+    }
+  });
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitUntil([] { return ActiveThreads.load() == 1; }));
+  EXPECT_TRUE(Idle());
+  // Cut, not left waiting for a further request after half a body.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+  EXPECT_TRUE(Logged("IN TRANSFER: Browser died 1! (EIdSocketError"));
+}
+
+TEST_F(ClientRelay, OverlongBackendLineEndsTheConnection) {
+  ScriptedBackend backend([](BackendConn& conn, ScriptedBackend& b) {
+    b.ReadRequest(conn);
+    conn.Send("HTTP/1.1 200 OK\r\nX-Long: ");
+    const std::string block(65536, 'l');
+    while (conn.Send(block)) {
+    }
+  });
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
+  EXPECT_EQ(client.ReadUntilClose(), "");
+  EXPECT_TRUE(Logged("Exception in HandleConnection from 127.0.0.1"));
 }
 
 TEST_F(ClientRelay, HeadSendsTheHeadAlone) {
@@ -220,6 +324,7 @@ TEST_F(ClientRelay, CompressesWhatMayBeCompressed) {
   const CompressionCase cases[] = {
       {"whole", "HTTP/1.1\r\nAccept-Encoding: gzip\r\n", Ok(small), "gzip", false, false},
       {"streamed", "HTTP/1.1\r\nAccept-Encoding: gzip, deflate\r\n", Ok(large), "gzip", true, false},
+      {"just streamed", "HTTP/1.1\r\nAccept-Encoding: gzip\r\n", Ok(Compressible(32001)), "gzip", true, false},
       {"deflate", "HTTP/1.1\r\nAccept-Encoding: deflate\r\n", Ok(large), "deflate", true, false},
       // An HTTP/1.0 client cannot read chunks: the close ends the body.
       {"http/1.0", "HTTP/1.0\r\nConnection: keep-alive\r\nAccept-Encoding: gzip\r\n",
@@ -263,6 +368,8 @@ TEST_F(ClientRelay, RelaysPlainWhenCompressionMustNotApply) {
       {"not 200", "Accept-Encoding: gzip\r\n",
        "HTTP/1.1 404 Not Found\r\nContent-Type: text/plain\r\nContent-Length: 5000\r\n\r\n" + body, "", false, false},
       {"squid", "Accept-Encoding: gzip\r\nVia: 1.0 Squid/2.6\r\n", Ok(body), "", false, false},
+      {"squid, deflate", "Accept-Encoding: deflate\r\nVia: 1.0 Squid/2.6\r\n", Ok(body), "", false, false},
+      {"empty", "Accept-Encoding: gzip\r\n", Ok(""), "", false, false},
       {"not accepted", "Accept-Encoding: br\r\n", Ok(body), "", false, false},
       {"not listed", "Accept-Encoding: gzip\r\n",
        "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: 5000\r\n\r\n" + body, "", false, false},
@@ -275,7 +382,7 @@ TEST_F(ClientRelay, RelaysPlainWhenCompressionMustNotApply) {
     client.Send("GET /page HTTP/1.1\r\n" + c.request + "Host: www.a.com\r\n\r\n");
     Response r = client.ReadResponse();
     EXPECT_EQ(r.Header("Content-Encoding"), c.encoding) << c.name;
-    EXPECT_EQ(r.body, body) << c.name;
+    EXPECT_EQ(r.body, c.response.substr(c.response.find("\r\n\r\n") + 4)) << c.name;
   }
   stats_.CompressionEnabled = false;
   ScriptedBackend backend(Answer(Ok(body)));
@@ -297,6 +404,16 @@ TEST_F(ClientRelay, FakeSizeCountsOnlyInDebugMode) {
     client.ReadResponse();
     ASSERT_TRUE(Idle());
     EXPECT_EQ(stats_.BytesTransferred.load() - before >= 1000000, debug);
+  }
+  // Only a plain decimal counts; anything else is ignored, not an error.
+  for (const char* value : {"-5000", "9x", "99999999999999999999"}) {
+    const int64_t before = stats_.BytesTransferred.load();
+    Client client(Port());
+    client.Send(std::string("GET /?AddFakeSize=") + value + " HTTP/1.1\r\nHost: www.a.com\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(client.ReadResponse().body, "x") << value;
+    ASSERT_TRUE(Idle());
+    const int64_t added = stats_.BytesTransferred.load() - before;
+    EXPECT_TRUE(added > 0 && added < 1000) << value << ": " << added;
   }
   DebugMode = false;
 }

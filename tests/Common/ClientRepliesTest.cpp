@@ -66,6 +66,11 @@ TEST_F(ClientReplies, UnmatchedForbiddenAndCircular) {
   for (const std::string& line : W3C()) EXPECT_NE(line.find(" GET / - 0 0 "), std::string::npos) << line;
 }
 
+TEST_F(ClientReplies, ClientTextCannotForgeEventLines) {
+  EXPECT_EQ(Reply("GET / HTTP/1.1\r\nHost: www.x\x1b[31m.com\x01\r\n\r\n"), "HTTP/1.1 404 Not Found\r\n\r\n");
+  EXPECT_TRUE(Logged("Unmatched request, killed connection. Host=www.x [31m.com, Doc=/"));
+}
+
 TEST_F(ClientReplies, RefusalsByDenyAction) {
   TempFolder folder;
   const std::string denyFile = folder.Path() + "denied.htm";

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <set>
 
 #include "platform/SysUtils.h"
@@ -106,6 +108,27 @@ TEST_F(ClientRoad, HeadLimitCountsTheRequestLineAndHeaderLines) {
   EXPECT_EQ(backend.Heads().size(), 1u);
 }
 
+TEST_F(ClientRoad, HeadLimitCountsFromTheHeadsFirstByte) {
+  ScriptedBackend backend(Answer(Ok("ok")));
+  AddDomain("www.a.com", backend.Port());
+  limits_.HeadLimitMs = 400;
+  Client client(Port());
+  const auto start = std::chrono::steady_clock::now();
+  client.Send("GET / HTTP/1.1\r\n");
+  // Every line comes well within the limit; the head as a whole does not.
+  bool closed = false;
+  for (int i = 0; i < 30 && !closed; ++i) {
+    std::this_thread::sleep_for(100ms);
+    client.Send("X-Slow" + std::to_string(i) + ": v\r\n");
+    pollfd p{client.Peer().Fd(), POLLIN, 0};
+    closed = ::poll(&p, 1, 0) > 0;
+  }
+  EXPECT_TRUE(closed);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+  EXPECT_TRUE(Logged("Client Exception EExceptionHeaderTimedOut:Reading header timed out!"));
+  EXPECT_TRUE(backend.Heads().empty());
+}
+
 TEST_F(ClientRoad, BlankLinesBeforeTheRequestLineAreSkippedAndCounted) {
   ScriptedBackend backend(Answer(Ok("ok")));
   AddDomain("www.a.com", backend.Port());
@@ -135,6 +158,26 @@ TEST_F(ClientRoad, HopCountNineIsForwardedAndTenGetsTheCircularPage) {
             "There appears to be a circulare reference in the Vantrell Switch configuration!\r\n");
   EXPECT_EQ(backend.Heads().size(), 1u);
   EXPECT_TRUE(Logged("Circular reference: Request was aborted after 10 Vantrell Switch hops"));
+  // A second, lower count does not reset the guard.
+  Client again(Port());
+  again.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\nVTHopCount: 10\r\nVTHopCount: 0\r\n\r\n");
+  EXPECT_EQ(again.ReadUntilClose().substr(0, 17), "HTTP/1.0 200 OK\r\n");
+  EXPECT_EQ(backend.Heads().size(), 1u);
+}
+
+TEST_F(ClientRoad, AbsoluteTargetIsSentInOriginFormToATargetOfItsOwn) {
+  ScriptedBackend backend(Answer(Ok("ok")));
+  TDomain* domain = AddDomain("www.a.com", backend.Port());
+  {
+    // A domain without a target address serves from this machine.
+    WriteLockGuard g(Handler().Synchronizer);
+    domain->DefaultTargetAddress = "";
+  }
+  Client client(Port());
+  client.Send("GET http://www.other.com/x?q HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
+  EXPECT_EQ(client.ReadResponse().body, "ok");
+  EXPECT_EQ(backend.LastHead().substr(0, 19), "GET /x?q HTTP/1.1\r\n");
+  EXPECT_TRUE(Logged("-> (127.0.0.1):" + std::to_string(backend.Port()) + "/x?q"));
 }
 
 TEST_F(ClientRoad, BadFramingIsRefusedWithoutForwarding) {
@@ -149,12 +192,21 @@ TEST_F(ClientRoad, BadFramingIsRefusedWithoutForwarding) {
       {"Transfer-Encoding: chunked\r\nContent-Length: 5\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
       {"Content-Length: 5\r\nContent-Length: 6\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
       {"Host: www.b.com\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
+      {"Content-Length : 5\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
+      {"X-A: 1\r\n folded\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
+      {"X\x01Y: 1\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
+      // A length that is not a plain decimal closes without a reply.
+      {"Content-Length: $10\r\n", ""},
   };
   for (const Case& c : cases) {
     Client client(Port());
     client.Send(Get("/", "www.a.com", c.extra));
     EXPECT_EQ(client.ReadUntilClose(), c.reply) << c.extra;
   }
+  // Only a well-formed version is echoed into a reply.
+  Client client(Port());
+  client.Send("GET / HTTP/1.1 200 OK\r\nHost: www.a.com\r\n\r\n");
+  EXPECT_EQ(client.ReadUntilClose(), "HTTP/1.0 400 Bad Request\r\n\r\n");
   EXPECT_EQ(backend.Heads().size(), 0u);
 }
 
@@ -190,6 +242,34 @@ TEST_F(ClientRoad, W3CLineOfARequest) {
   EXPECT_TRUE(Contains(line, " HTTP/1.1 www.a.com Agent+1 x=1 http://r/")) << line;
 }
 
+TEST_F(ClientRoad, NothingReachesEitherLogWithTheSwitchesOff) {
+  ScriptedBackend backend(Answer(Ok("ok")));
+  TDomain* quiet = AddDomain("www.a.com", backend.Port());
+  AddDomain("www.b.com", backend.Port());
+  {
+    WriteLockGuard g(Handler().Synchronizer);
+    quiet->LogEnabled = false;  // this domain's requests only
+  }
+  {
+    Client client(Port());
+    client.Send(Get("/", "www.a.com", "Connection: close\r\n"));
+    EXPECT_EQ(client.ReadResponse().body, "ok");
+    ASSERT_TRUE(Idle());
+  }
+  EXPECT_TRUE(Log().empty());
+  EXPECT_TRUE(W3C().empty());
+  {
+    WriteLockGuard g(Handler().Synchronizer);
+    Handler().LogOptions = 0;
+  }
+  Client client(Port());
+  client.Send(Get("/", "www.b.com", "Connection: close\r\n"));
+  EXPECT_EQ(client.ReadResponse().body, "ok");
+  ASSERT_TRUE(Idle());
+  EXPECT_TRUE(Log().empty());
+  EXPECT_TRUE(W3C().empty());
+}
+
 TEST_F(ClientRoad, RequestAndSummaryLines) {
   ScriptedBackend backend(Answer(Ok("12345")));
   AddDomain("www.a.com", backend.Port());
@@ -220,6 +300,14 @@ TEST_F(ClientRoad, KeepAliveWaitEndsAtTheFirstStepUnderOverload) {
 TEST_F(ClientRoad, SlowHeadIsCutUnderOverloadOnly) {
   ScriptedBackend backend(Answer(Ok("ok")));
   AddDomain("www.a.com", backend.Port());
+  {
+    // Without overload a head may take longer than the slow-head limit.
+    Client client(Port());
+    client.Send("GET / HTTP/1.1\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(limits_.SlowHeadMs + 200));
+    client.Send("Host: www.a.com\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(client.ReadResponse().body, "ok");
+  }
   stats_.PoolSize = 1;
   Client client(Port());
   client.Send("GET / HTTP/1.1\r\n");

@@ -3,6 +3,8 @@
 // waits promptly.
 #include <gtest/gtest.h>
 
+#include "Common/uLoadBalancingClasses.h"
+#include "Common/uStreamIO.h"
 #include "tests/Common/ClientRoadFixture.h"
 
 namespace roadtest {
@@ -78,6 +80,85 @@ TEST_F(ClientRoadThreads, EngineStopEndsKeepAliveWaitsWithinAStep) {
   stats_.ServerState = 2;
   EXPECT_TRUE(client.SeesClose());
   EXPECT_TRUE(Logged("Server stopping, connection terminated"));
+}
+
+TEST_F(ClientRoadThreads, SettingsReloadDuringATransferAndBetweenRequests) {
+  constexpr size_t kPiece = 20000;
+  constexpr int kPieces = 60;
+  ScriptedBackend backend([&](BackendConn& conn, ScriptedBackend& b) {
+    while (true) {
+      const std::string head = b.ReadRequest(conn);
+      if (head.empty()) return;
+      if (head.find("/p/big") == std::string::npos) {
+        conn.Send(Ok("small"));
+        continue;
+      }
+      conn.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kPiece * kPieces) + "\r\n\r\n");
+      for (int i = 0; i < kPieces; ++i) {
+        if (!conn.Send(std::string(kPiece, static_cast<char>('a' + i % 26)))) return;
+        std::this_thread::sleep_for(2ms);
+      }
+    }
+  });
+  std::shared_ptr<TServer> first;
+  {
+    WriteLockGuard g(Handler().Synchronizer);
+    auto cluster = Handler().ServerClusters->Add();
+    cluster->Name = "Farm";
+    first = TServer::Create(*cluster);
+    first->ServerName = "S1";
+    first->ServerAddress = "127.0.0.1";
+    first->ServerPort = backend.Port();
+    first->Capacity = 1;
+    first->Enabled = true;
+    first->Online = true;
+  }
+  TDomain* domain = AddDomain("www.a.com", 1);
+  {
+    WriteLockGuard g(Handler().Synchronizer);
+    domain->ServerCluster = Handler().ServerClusters->GetCluster(0).get();
+    TVirtualPath* path = domain->AddVirtualPath();
+    path->SetPath("/p/");
+    path->SetCluster(domain->ServerCluster);
+  }
+  StreamWriter saved;
+  Handler().SaveToStream(saved);
+  const std::vector<uint8_t> settings = saved.Bytes();
+
+  Client client(Port());
+  client.Send("GET /p/big HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
+  ASSERT_TRUE(WaitUntil([&] { return backend.Heads().size() == 1; }));
+  // Every reload frees the domain, path and server records the running
+  // request matched, while it counts its bytes and relays its body.
+  std::atomic<bool> reloading{true};
+  std::atomic<int> reloads{0};
+  std::thread reloader([&] {
+    while (reloading) {
+      Handler().LoadFromStream(settings);
+      ++reloads;
+      std::this_thread::sleep_for(1ms);
+    }
+  });
+  Response big = client.ReadResponse();
+  std::string expected;
+  for (int i = 0; i < kPieces; ++i) expected += std::string(kPiece, static_cast<char>('a' + i % 26));
+  EXPECT_TRUE(big.body == expected) << big.body.size() << " bytes";
+  for (int i = 0; i < 20; ++i) {
+    client.Send("GET /p/small HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
+    EXPECT_EQ(client.ReadResponse().body, "small");
+  }
+  reloading = false;
+  reloader.join();
+  EXPECT_GT(reloads, 10);
+  EXPECT_EQ(backend.Accepts(), 1);
+  EXPECT_EQ(first->LiveConnections.load(), 1);  // counted where it was opened
+  client.Peer().Close();
+  ASSERT_TRUE(Idle());
+  EXPECT_EQ(first->LiveConnections.load(), 0);
+  const TServerList& servers = Handler().ServerClusters->GetCluster(0)->Servers;
+  for (int i = 0; i < servers.Count(); ++i) EXPECT_EQ(servers.GetServer(i)->LiveConnections.load(), 0);
+  EXPECT_EQ(stats_.TotalRequests.load(), 21);
+  EXPECT_EQ(W3C().size(), 21u);
 }
 
 }  // namespace
