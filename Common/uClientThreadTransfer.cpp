@@ -216,7 +216,9 @@ void TClientThread::TransferPlain() {
         }
         FBytesFromServer += n;
         remaining = std::max<int64_t>(length - FBytesFromServer, 0);
-        if (moreExpected) ThrottlePause(n);
+        // The pause spaces the blocks of a body; after its last block it
+        // would only hold the finished response back.
+        if (moreExpected && (remaining > 0 || untilClose)) ThrottlePause(n);
       }
       if (!client.Connected()) {
         LogInfo("IN TRANSFER: Browser died 2!");
