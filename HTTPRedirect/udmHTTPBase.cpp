@@ -62,6 +62,9 @@ TdmHTTPBase::TdmHTTPBase(MainLoop& loop)
     throw EVantrell(std::string("ERROR : Vantrell failed to create log. Logging disabled ;") + e.what());
   }
   Stats = std::make_unique<TStatHolder>();
+  // The client threads' overload rule reads it from the first connection on,
+  // not only from the first statistics tick.
+  Stats->PoolSize = HTTPThreadPool->PoolSize();
   SetThreadClass([] { return std::make_unique<TClientThread>(); });
 
   // Callbacks and hooks point here only once everything they reach exists.
@@ -217,6 +220,7 @@ void TdmHTTPBase::LoadSettings(std::string& msg) {
     if (maxThreads > 0 && maxThreads != HTTPThreadPool->PoolSize()) {
       Log(Format("MaxThreadsToPool changed from %d to %d.", HTTPThreadPool->PoolSize(), maxThreads));
       HTTPThreadPool->SetPoolSize(maxThreads);
+      Stats->PoolSize = maxThreads;
     }
     msg = noSettingsFile ? "No settings file found!" : "Settings reloaded";
   } catch (const std::exception& e) {
@@ -279,10 +283,7 @@ void TdmHTTPBase::PrepareBindings() {
     HTTPServer->AddBinding(ip == "*" ? std::string() : ip, port);
     Log(Format("Preparing to listen on %s:%d", ip == "*" ? std::string("all local IPs") : ip, port));
   }
-  {
-    ReadLockGuard g(config.Synchronizer);
-    CreateSSLServers();
-  }
+  CreateSSLServers();  // takes the configuration's read lock itself
   if (HTTPServer->BindingCount() == 0 && SSLBindingCount() == 0)
     Log("Note: No active domains configured, Vantrell Switch isn't listening on any ports!");
 }

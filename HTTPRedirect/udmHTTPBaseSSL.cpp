@@ -1,20 +1,35 @@
-// The engine host's calls into its HTTPS listeners. Until the HTTPS
-// listeners (udmSSLServer) are part of the build this unit stands in: no
-// listener is built, none is active and none has a binding. The unit that
-// brings TSSLServerList replaces these bodies with calls to it.
+// The engine host's calls into its HTTPS listeners (udmSSLServer).
+#include "Common/uDomainHandler.h"
 #include "HTTPRedirect/udmHTTPBase.h"
+#include "HTTPRedirect/udmSSLServer.h"
 
-void TSSLServerListDeleter::operator()(TSSLServerList*) const {}
+void TSSLServerListDeleter::operator()(TSSLServerList* list) const { delete list; }
 
-// Under the configuration's read lock (PrepareBindings holds it): frees the
-// old listeners and builds one per enabled certificate set.
-void TdmHTTPBase::CreateSSLServers() {}
+// One listener per enabled certificate set, in list order. The old
+// listeners go first, outside the read lock: freeing one waits for its
+// client threads, which may want the configuration's lock themselves.
+void TdmHTTPBase::CreateSSLServers() {
+  if (SSLServers) {
+    SSLServers->Clear();
+  } else {
+    SSLServers.reset(new TSSLServerList);
+  }
+  TDomainHandler& config = *GetDomainHandler();
+  ReadLockGuard g(config.Synchronizer);
+  for (const auto& set : config.SSLSettingsList) {
+    if (set->Enabled) SSLServers->Add(TdmSSLServer::CreateForSettings(*this, *set));
+  }
+}
 
-void TdmHTTPBase::StartSSLServers(std::string&, std::string&) {}
+void TdmHTTPBase::StartSSLServers(std::string& msg, std::string& applyMsg) {
+  if (SSLServers) SSLServers->StartAll(msg, applyMsg);
+}
 
-bool TdmHTTPBase::AnySSLServerActive() const { return false; }
+bool TdmHTTPBase::AnySSLServerActive() const { return SSLServers && SSLServers->AnyActive(); }
 
 // Raises what a listener's deactivation raised.
-void TdmHTTPBase::DeactivateSSLServers() {}
+void TdmHTTPBase::DeactivateSSLServers() {
+  if (SSLServers) SSLServers->SetActive(false);
+}
 
-int TdmHTTPBase::SSLBindingCount() const { return 0; }
+int TdmHTTPBase::SSLBindingCount() const { return SSLServers ? SSLServers->BindingCount() : 0; }

@@ -76,7 +76,8 @@ class ScriptedBackend {
  public:
   using Script = std::function<void(BackendConn&, ScriptedBackend&)>;
 
-  explicit ScriptedBackend(Script script) : script_(std::move(script)), listener_(tcptest::RawListener()) {
+  explicit ScriptedBackend(Script script, int backlog = 16)
+      : script_(std::move(script)), listener_(tcptest::RawListener(backlog)) {
     port_ = tcptest::PortOf(listener_.Get());
     acceptor_ = std::thread([this] { AcceptLoop(); });
   }

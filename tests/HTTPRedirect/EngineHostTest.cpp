@@ -135,7 +135,11 @@ TEST_F(EngineHost, NoEnabledDomainStartsListeningNowhere) {
 }
 
 TEST_F(EngineHost, LoadSettingsWithoutFileAndTheMaxThreadsTable) {
+  // The client threads' overload rule reads the pool size before any
+  // statistics tick has copied it.
+  EXPECT_EQ(Host().Stats->PoolSize, 40);
   EXPECT_EQ(Load(), "No settings file found!");
+  EXPECT_EQ(Host().Stats->PoolSize, 150);
   EXPECT_TRUE(Logged("MaxThreadsToPool changed from 40 to 150."));
   EXPECT_EQ(Host().HTTPThreadPool->PoolSize(), 150);
 
@@ -159,6 +163,7 @@ TEST_F(EngineHost, LoadSettingsWithoutFileAndTheMaxThreadsTable) {
     const size_t mark = Mark();
     EXPECT_EQ(Load(), "Settings reloaded");
     EXPECT_EQ(Host().HTTPThreadPool->PoolSize(), c.expectedPool);
+    EXPECT_EQ(Host().Stats->PoolSize, c.expectedPool);
     const Lines lines = Since(mark);
     EXPECT_EQ(lines.empty() ? std::string() : lines.back(), c.line);
   }

@@ -1,0 +1,139 @@
+// The program itself: build/vantrell started in a program folder of its own,
+// serving, and stopped by a signal.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "Common/uDomainHandler.h"
+#include "Common/uLoadBalancingClasses.h"
+#include "host/uGlobalName.h"
+#include "platform/DateTime.h"
+#include "platform/SysUtils.h"
+#include "tests/Common/ClientRoadHost.h"
+#include "tests/Common/TempFolder.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class Program {
+ public:
+  // Starts the program in Folder with its output in Folder/out.txt.
+  explicit Program(const std::string& folder) : folder_(folder) {
+    const std::string binary = std::string(VT_TEST_BINARY_DIR) + "/vantrell";
+    DeleteFile(folder + "out.txt");
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      if (::chdir(folder.c_str()) != 0) ::_exit(127);
+      const int in = ::open("/dev/null", O_RDONLY);
+      const int out = ::open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(in, 0);
+      ::dup2(out, 1);
+      ::dup2(out, 2);
+      ::execl(binary.c_str(), binary.c_str(), "prog", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+  }
+  ~Program() {
+    if (pid_ > 0 && !exited_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  std::string Output() const { return ReadWholeFile(folder_ + "out.txt"); }
+  bool WaitForOutput(const std::string& text) {
+    return tcptest::WaitUntil([&] { return Output().find(text) != std::string::npos; }, 10000ms);
+  }
+  // Another test started an instance at the same moment.
+  bool RefusedAsSecond() const { return Output().find("already running") != std::string::npos; }
+  // Sends Sig and waits (at most 20 s) for the exit; the exit code, or -1.
+  int Signal(int sig) {
+    ::kill(pid_, sig);
+    int status = 0;
+    const bool ended = tcptest::WaitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 20000ms);
+    if (!ended) return -1;
+    exited_ = true;
+    if (WIFSIGNALED(status)) return 1000 + WTERMSIG(status);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  std::string folder_;
+  pid_t pid_ = -1;
+  bool exited_ = false;
+};
+
+std::string EventLog(const std::string& folder) {
+  std::string all;
+  for (const auto& entry : std::filesystem::directory_iterator(folder + "Log/VT")) all += ReadWholeFile(entry.path());
+  return all;
+}
+
+TEST(ProgramRun, ServesAndStopsOnSignalSavingTheAffinityTable) {
+  if (IsGlobalNameRegistered("VantrellHSProgram")) GTEST_SKIP() << "a program already runs on this machine";
+  TempFolder folder;
+  roadtest::ScriptedBackend backend(roadtest::Answer(roadtest::Ok("hello")));
+  SocketHandle probe = tcptest::RawListener();
+  const int port = tcptest::PortOf(probe.Get());
+  probe.Reset();
+  {
+    TDomainHandler settings;
+    auto cluster = settings.ServerClusters->Add();
+    cluster->Name = "farm";
+    auto server = TServer::Create(*cluster);
+    server->ServerName = "web";
+    server->ServerAddress = "127.0.0.1";
+    server->ServerPort = backend.Port();
+    server->SetCapacity(1);
+    server->Enabled = true;
+    TDomain* d = settings.AddDomain();
+    d->DomainName = "shop.example";
+    d->SiteName = "shop";
+    d->ListenOnPort = port;
+    d->ServerCluster = cluster.get();
+    settings.SaveToFile(folder.Path() + SettingsFileName);
+  }
+
+  {
+    Program run(folder.Path());
+    const bool started = run.WaitForOutput("Server started\n");
+    if (!started && run.RefusedAsSecond()) GTEST_SKIP() << "an instance started elsewhere";
+    ASSERT_TRUE(started) << run.Output();
+    // The first statistics tick, before any request: no affinity entry yet.
+    EXPECT_TRUE(tcptest::WaitUntil([&] { return EventLog(folder.Path()).find("|STAT1: ") != std::string::npos; }));
+    roadtest::Client c(port);
+    c.Send("GET / HTTP/1.1\r\nHost: shop.example\r\n\r\n");
+    EXPECT_EQ(c.ReadResponse().body, "hello");
+    EXPECT_EQ(run.Signal(SIGTERM), 0) << run.Output();
+    EXPECT_NE(run.Output().find("SERVER STOPPED\n"), std::string::npos);
+  }
+  const std::string log = EventLog(folder.Path());
+  EXPECT_NE(log.find("|SERVER STOPPED\r\n"), std::string::npos);
+  EXPECT_NE(log.find("|STAT1: ActiveThreads=0, PooledThreads=0, Trans=0, Compr=0, Conn=0, LBConn=0\r\n"),
+            std::string::npos);
+  EXPECT_TRUE(FileExists(folder.Path() + "data/lbconnections.bin"));
+  int year, month, day;
+  DecodeDate(Now(), year, month, day);
+  const std::string w3c =
+      ReadWholeFile(folder.Path() + "Log/W3C/shop/" + Format("ex%.2d%.2d%.2d.log", year % 100, month, day));
+  EXPECT_NE(w3c.find("#Fields: "), std::string::npos);
+
+  // The next start restores the client's affinity entry.
+  const size_t before = log.size();
+  {
+    Program run(folder.Path());
+    ASSERT_TRUE(run.WaitForOutput("Server started\n")) << run.Output();
+    EXPECT_TRUE(tcptest::WaitUntil([&] { return EventLog(folder.Path()).find("LBConn=1\r\n", before) != std::string::npos; },
+                                   10000ms));
+    EXPECT_EQ(run.Signal(SIGINT), 0) << run.Output();
+  }
+}
+
+}  // namespace
