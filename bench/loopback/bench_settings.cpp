@@ -108,6 +108,7 @@ int main(int argc, char** argv) {
       set->CertificateName = "bench";
       set->SetCertificateFile(o.cert);
       set->SetKeyFile(o.key);
+      set->SetRootCertificateFile(o.cert);  // self-signed: the certificate is its own root
       set->VerifyFlags = 0;
       set->CipherList.clear();  // OpenSSL's defaults, as the other proxies of the run use
       set->Bindings.AddBinding("127.0.0.1", o.httpsPort);
