@@ -18,6 +18,8 @@
 # A benchmark, not a test: CI never runs it. Settings (environment):
 #   BENCH_DURATION=10    seconds per measured run
 #   BENCH_WARMUP=2       seconds of load before each measured run (0: none)
+#   BENCH_REPEAT=1       rounds over all targets; the table shows each figure's
+#                        median round, and requests and failures of all rounds
 #   BENCH_RUNS="ka64 close64 ka1000 tls64"
 #   BENCH_TARGETS="direct switch nginx haproxy"
 #   BENCH_BUILD=<repo>/build   build folder of the switch
@@ -34,6 +36,7 @@ src=$(cd "$here/../.." && pwd)
 build=${BENCH_BUILD:-$src/build}
 duration=${BENCH_DURATION:-10}
 warmup=${BENCH_WARMUP:-2}
+repeat=${BENCH_REPEAT:-1}
 runs=${BENCH_RUNS:-ka64 close64 ka1000 tls64}
 targets=${BENCH_TARGETS:-direct switch nginx haproxy}
 
@@ -292,7 +295,8 @@ url_of() {  # TARGET RUN
 }
 
 # ------------------------------------------------------------ measuring
-declare -A rps p50 p99 sockerr non2xx total note
+# Figures per run/target/round.
+declare -A rps p50 p99 errs non2xx total note
 
 # wrk latency figure (e.g. 812.00us, 1.20ms, 2.01s) in milliseconds.
 to_ms() {
@@ -302,79 +306,102 @@ to_ms() {
     printf "%.3f", n }'
 }
 
-measure() {  # TARGET RUN
-  local t=$1 r=$2 conns=64 hdr=()
+measure() {  # TARGET RUN ROUND
+  local t=$1 r=$2 k=$1/$2/$3 conns=64 hdr=()
   case $r in
     close64) hdr=(-H "Connection: close") ;;
     ka1000) conns=1000 ;;
   esac
   local threads=$nw
   local url; url=$(url_of "$t" "$r")
-  local out="$work/wrk-$r-$t.txt"
+  local out="$work/wrk-$r-$t-$3.txt"
   if [ "$warmup" != 0 ]; then
     "${on_wrk[@]}" wrk -t"$threads" -c"$conns" -d"${warmup}s" --timeout 5s "${hdr[@]}" "$url" >/dev/null 2>&1 || true
   fi
   if ! "${on_wrk[@]}" wrk -t"$threads" -c"$conns" -d"${duration}s" --timeout 5s --latency "${hdr[@]}" "$url" \
       >"$out" 2>&1; then
-    note[$r/$t]="wrk failed"
+    note[$k]="wrk failed"
     return
   fi
-  rps[$r/$t]=$(awk '/^Requests\/sec:/ {print $2}' "$out")
-  total[$r/$t]=$(awk '/requests in/ {print $1}' "$out")
-  p50[$r/$t]=$(to_ms "$(awk '$1 == "50%" {print $2}' "$out")")
-  p99[$r/$t]=$(to_ms "$(awk '$1 == "99%" {print $2}' "$out")")
-  sockerr[$r/$t]=$(awk -F'[ ,]+' '/Socket errors:/ {print $5 + $7 + $9 + $11}' "$out")
-  non2xx[$r/$t]=$(awk '/Non-2xx or 3xx responses:/ {print $5}' "$out")
-  : "${sockerr[$r/$t]:=0}" "${non2xx[$r/$t]:=0}"
+  rps[$k]=$(awk '/^Requests\/sec:/ {print $2}' "$out")
+  total[$k]=$(awk '/requests in/ {print $1}' "$out")
+  p50[$k]=$(to_ms "$(awk '$1 == "50%" {print $2}' "$out")")
+  p99[$k]=$(to_ms "$(awk '$1 == "99%" {print $2}' "$out")")
+  # connect read write timeout
+  errs[$k]=$(awk -F'[ ,]+' '/Socket errors:/ {print $5, $7, $9, $11}' "$out")
+  non2xx[$k]=$(awk '/Non-2xx or 3xx responses:/ {print $5}' "$out")
+  : "${errs[$k]:=0 0 0 0}" "${non2xx[$k]:=0}"
 }
 
 echo "cores: back end ${cpus_backend:-any}, proxy ${cpus_proxy:-any} ($np), wrk ${cpus_wrk:-any} ($nw threads);" \
-     "${duration}s per run after ${warmup}s warm-up" >&2
+     "${duration}s per run after ${warmup}s warm-up, $repeat round(s)" >&2
 if ! start_backend; then
   echo "the back end did not start:" >&2
   cat "$work/nginx-backend/error.log" "$work/nginx-backend/out.log" >&2 || true
   exit 1
 fi
-for t in $targets; do
-  if ! start_target "$t"; then
-    echo "$t did not come up; its rows stay empty" >&2
-    for r in $runs; do note[$r/$t]="did not start"; done
-    [ -n "$started_pid" ] && stop_pid "$started_pid"
-    continue
-  fi
-  for r in $runs; do
-    echo "  $r $t ..." >&2
-    measure "$t" "$r"
+for round in $(seq "$repeat"); do
+  for t in $targets; do
+    if ! start_target "$t"; then
+      echo "$t did not come up; its rows stay empty" >&2
+      for r in $runs; do note[$t/$r/$round]="did not start"; done
+      [ -n "$started_pid" ] && stop_pid "$started_pid"
+      continue
+    fi
+    for r in $runs; do
+      echo "  round $round: $r $t ..." >&2
+      measure "$t" "$r" "$round"
+    done
+    if [ -n "$started_pid" ]; then
+      stop_pid "$started_pid"
+      # Access log lines written, as a check that logging was on.
+      case $t in
+        switch) lines=$(cat "$work"/switch/Log/W3C/*/*.log 2>/dev/null | grep -vc '^#' || true) ;;
+        nginx) lines=$(wc -l <"$work/nginx-proxy/access.log" 2>/dev/null || echo 0) ;;
+        haproxy) lines=$(wc -l <"$work/haproxy-access.log" 2>/dev/null || echo 0) ;;
+      esac
+      echo "  $t access-log lines so far: $lines" >&2
+    fi
   done
-  if [ -n "$started_pid" ]; then
-    stop_pid "$started_pid"
-    # Access log lines written, as a check that logging was on.
-    case $t in
-      switch) lines=$(cat "$work"/switch/Log/W3C/*/*.log 2>/dev/null | grep -vc '^#' || true) ;;
-      nginx) lines=$(wc -l <"$work/nginx-proxy/access.log" 2>/dev/null || echo 0) ;;
-      haproxy) lines=$(wc -l <"$work/haproxy-access.log" 2>/dev/null || echo 0) ;;
-    esac
-    echo "  $t access-log lines: $lines" >&2
-  fi
 done
 
 # ------------------------------------------------------------ table
 ratio() {  # VALUE REFERENCE
   awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "" || b + 0 == 0) print "-"; else printf "%.2f", a / b }'
 }
-printf '%-8s %-8s %10s %6s %9s %6s %9s %6s %10s %9s %8s\n' \
-  run target 'req/s' 'x dir' 'p50 ms' 'x dir' 'p99 ms' 'x dir' requests 'sock err' 'non-2xx'
+# The round whose requests/s is the median of TARGET RUN's measured rounds.
+median_round() {
+  local t=$1 r=$2 round list=()
+  for round in $(seq "$repeat"); do
+    [ -n "${rps[$t/$r/$round]:-}" ] && list+=("${rps[$t/$r/$round]} $round")
+  done
+  [ ${#list[@]} -gt 0 ] || return 0
+  printf '%s\n' "${list[@]}" | sort -g | awk '{ a[NR] = $2 } END { print a[int((NR + 1) / 2)] }'
+}
+[ "$repeat" -gt 1 ] && echo "figures: median round of $repeat; requests and failures: all rounds"
+printf '%-8s %-8s %10s %6s %9s %6s %9s %6s %10s %17s %8s\n' \
+  run target 'req/s' 'x dir' 'p50 ms' 'x dir' 'p99 ms' 'x dir' requests 'sock err c/r/w/t' 'non-2xx'
 for r in $runs; do
+  md=$(median_round direct "$r"); d=direct/$r/$md
   for t in $targets; do
-    k=$r/$t; d=$r/direct
-    if [ -n "${note[$k]:-}" ]; then
-      printf '%-8s %-8s %s\n' "$r" "$t" "${note[$k]}"
+    m=$(median_round "$t" "$r")
+    if [ -z "$m" ]; then
+      printf '%-8s %-8s %s\n' "$r" "$t" "${note[$t/$r/1]:-no figures}"
       continue
     fi
-    printf '%-8s %-8s %10.0f %6s %9.3f %6s %9.3f %6s %10s %9s %8s\n' "$r" "$t" \
+    k=$t/$r/$m
+    sum_total=0; sum_non2xx=0; c=0; rd=0; w=0; to=0
+    for round in $(seq "$repeat"); do
+      [ -n "${rps[$t/$r/$round]:-}" ] || continue
+      sum_total=$((sum_total + total[$t/$r/$round]))
+      sum_non2xx=$((sum_non2xx + non2xx[$t/$r/$round]))
+      read -r a b e f <<<"${errs[$t/$r/$round]}"
+      c=$((c + a)); rd=$((rd + b)); w=$((w + e)); to=$((to + f))
+    done
+    printf '%-8s %-8s %10.0f %6s %9.3f %6s %9.3f %6s %10s %17s %8s\n' "$r" "$t" \
       "${rps[$k]}" "$(ratio "${rps[$k]}" "${rps[$d]:-}")" \
       "${p50[$k]}" "$(ratio "${p50[$k]}" "${p50[$d]:-}")" \
       "${p99[$k]}" "$(ratio "${p99[$k]}" "${p99[$d]:-}")" \
-      "${total[$k]}" "${sockerr[$k]}" "${non2xx[$k]}"
+      "$sum_total" "$c/$rd/$w/$to" "$sum_non2xx"
   done
 done
