@@ -1,5 +1,7 @@
 #include "Common/uHTTPHeaders.h"
 
+#include <vector>
+
 #include "platform/SysUtils.h"
 
 namespace {
@@ -35,10 +37,16 @@ int THTTPHeaders::IndexOfHeader(std::string_view name, int from) const {
   // A name without ":" is the text before a line's first ":" exactly when
   // the line has ":" right after it; no need to search each line for it.
   const bool plainName = name.find(':') == std::string_view::npos;
-  for (int i = from < 1 ? 1 : from; i < Count(); ++i) {
-    const std::string& line = Items()[i];
+  const std::vector<std::string>& lines = Items();
+  const int count = static_cast<int>(lines.size());
+  // Many header names share a length (User-Agent, Connection, VTCallerIP):
+  // the first letter tells most of them apart without a call.
+  const char first = name.empty() ? '\0' : static_cast<char>(name[0] & ~0x20);
+  for (int i = from < 1 ? 1 : from; i < count; ++i) {
+    const std::string& line = lines[static_cast<size_t>(i)];
     if (plainName) {
       if (line.size() > name.size() && line[name.size()] == ':' &&
+          (name.empty() || static_cast<char>(line[0] & ~0x20) == first) &&
           SameText(std::string_view(line).substr(0, name.size()), name)) {
         return i;
       }
@@ -123,6 +131,11 @@ void THTTPHeaders::AddHeaders(const TStringList& lines) {
 void THTTPHeaders::Normalize() {
   if (Empty()) return;
   if (!Items().back().empty()) Add(std::string());
+  // Nearly always in form already: look before changing anything.
+  const std::vector<std::string>& lines = Items();
+  bool inForm = true;
+  for (size_t i = 0; i + 1 < lines.size() && inForm; ++i) inForm = !lines[i].empty();
+  if (inForm) return;
   for (int i = Count() - 2; i >= 0; --i) {
     if (Items()[i].empty()) Delete(i);
   }

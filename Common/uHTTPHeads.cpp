@@ -156,7 +156,7 @@ TContentCodings ParseAcceptEncoding(std::string_view text) {
   std::string_view rest = text;
   while (!rest.empty()) {
     auto comma = rest.find(',');
-    std::string token = Trim(rest.substr(0, comma));
+    std::string_view token = TrimView(rest.substr(0, comma));
     rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
     if (!token.empty()) flags |= CodingBit(DecodeContentEncoding(token));
   }
@@ -238,7 +238,15 @@ void TRequestHeader::Parse() {
     Document = firstLine.substr(blank1 + 1, blank2 - blank1 - 1);
     Version = firstLine.substr(blank2 + 1);
   }
-  if (!Version.empty()) {
+  const bool versionless = Version.empty();
+  if (versionless) {
+    // Only the HTTP/0.9 form, a bare GET line, goes on without a version.
+    // Any longer head would reach the back end as sent, its header lines
+    // never read, checked or rewritten.
+    bool headerLines = false;
+    for (int i = 1; i < Raw.Count() && !headerLines; ++i) headerLines = !Raw[i].empty();
+    if (headerLines || !SameText(firstLine.substr(0, blank1), "GET")) badFirstLine = true;
+  } else {
     // The version is echoed into every direct reply: only a well-formed one
     // may stand there.
     if (!IsHTTPVersion(Version)) {
@@ -247,7 +255,10 @@ void TRequestHeader::Parse() {
     }
     if (Method.empty() || Document.empty()) badFirstLine = true;
   }
-  if (badFirstLine) Refuse("400 Bad Request");
+  if (badFirstLine) {
+    Refuse("400 Bad Request");
+    if (versionless) Version = "HTTP/1.0";  // for the reply's status line
+  }
 
   // Schemes compare without regard to case; a target in absolute form is
   // reduced to path and query and always sent on in origin form, so that
@@ -267,15 +278,19 @@ void TRequestHeader::Parse() {
   }
 
   Owner->FCloseConnection = 1;
-  if (Version.empty()) return;
+  if (versionless) return;
   Owner->FSessionKey = 0;
   ParseHeaderLines();
 
   // The affinity cookie overrides a forwarded-address key. Several Cookie
   // lines are joined with blanks, so the value also ends at a blank.
-  std::string cookie = TextBetween("VTSession=", ";", GetCookieValue() + ";");
-  cookie = Trim(cookie);
-  if (auto blank = cookie.find(' '); blank != std::string::npos) cookie.resize(blank);
+  const std::string cookies = GetCookieValue();
+  std::string_view cookie;
+  if (auto at = cookies.find("VTSession="); at != std::string::npos) {
+    cookie = std::string_view(cookies).substr(at + 10);
+    cookie = TrimView(cookie.substr(0, cookie.find(';')));
+    cookie = cookie.substr(0, cookie.find(' '));
+  }
   if (!cookie.empty()) {
     int64_t n = StrToInt64Def(cookie, 0);
     Owner->FSessionKey = (n >= 0 && n <= 4294967295LL) ? static_cast<uint32_t>(n) : 1;
@@ -288,8 +303,9 @@ void TRequestHeader::ParseHeaderLines() {
   bool conflict = false;
   bool transferEncoding = false;
   bool hopCountSeen = false;
-  for (int i = 1; i < Updated.Count(); ++i) {
-    const std::string& line = Updated[i];
+  const std::vector<std::string>& lines = Updated.Items();
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
     if (line.empty()) continue;
     // An obs-fold continuation, a missing name or a name with blanks or
     // controls (also "Name :") would be read differently by some back end.

@@ -1,5 +1,6 @@
 #include "Common/uRequestMatching.h"
 
+#include <cstring>
 #include <string_view>
 
 #include "Common/uConfigTables.h"
@@ -87,6 +88,41 @@ bool StartsWithText(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && SameText(s.substr(0, prefix.size()), prefix);
 }
 
+// The request's host as the host rules of every domain compare it: with a
+// name, or with a name's tail. Host names that differ mostly differ in their
+// last eight bytes, which are compared first, in line.
+class THostKey {
+ public:
+  explicit THostKey(std::string_view host) : host_(host), tail_(host.size() >= 8 ? UpTail(host) : 0) {}
+
+  bool Equals(std::string_view name) const { return name.size() == host_.size() && SameTail(name) && SameText(host_, name); }
+  bool EndsWith(std::string_view suffix) const {
+    return suffix.size() <= host_.size() && SameTail(suffix) &&
+           SameText(host_.substr(host_.size() - suffix.size()), suffix);
+  }
+
+ private:
+  static uint64_t UpTail(std::string_view s) {
+    uint64_t x;
+    std::memcpy(&x, s.data() + s.size() - 8, 8);
+    return UpWord(x);
+  }
+  // Only for a text no longer than the host.
+  bool SameTail(std::string_view s) const { return s.size() < 8 || UpTail(s) == tail_; }
+
+  std::string_view host_;
+  uint64_t tail_;
+};
+
+bool HostRuleTakes(const TDomain& domain, const THostKey& host) {
+  if (host.Equals(domain.DomainName)) return true;
+  for (const std::string& alias : domain.VirtualDomains) {
+    if (host.Equals(alias)) return true;
+    if (!alias.empty() && alias[0] == '*' && host.EndsWith(std::string_view(alias).substr(1))) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool TIPRestrictor::InList(const std::string& ip) const {
@@ -118,19 +154,7 @@ bool TIPRestrictor::IsAllowed(const std::string& ip) const {
 
 // ------------------------------------------------------- host, binding, path
 
-bool TDomain::MatchesHost(const std::string& host) const {
-  if (EqualText(host, DomainName)) return true;
-  for (const std::string& alias : VirtualDomains) {
-    if (EqualText(host, alias)) return true;
-    if (!alias.empty() && alias[0] == '*') {
-      std::string_view suffix = std::string_view(alias).substr(1);
-      if (host.size() >= suffix.size() && EqualText(std::string_view(host).substr(host.size() - suffix.size()), suffix)) {
-        return true;
-      }
-    }
-  }
-  return false;
-}
+bool TDomain::MatchesHost(const std::string& host) const { return HostRuleTakes(*this, THostKey(host)); }
 
 bool TDomain::IsBoundTo(const std::string& localIP, int32_t port) const {
   if (port != ListenOnPort) return false;
@@ -147,12 +171,28 @@ std::string TVirtualPath::MapPath(const std::string& requestPath) const {
   std::string_view rest = requestPath.size() > Path.size() ? std::string_view(requestPath).substr(Path.size())
                                                            : std::string_view();
   if (rest == "/") rest = std::string_view();
-  std::string target = PathReplace;
-  target.append(rest);
-  auto query = target.find('?');
-  if (query == std::string::npos) return CollapseSlashes(target);
-  // Slashes inside the query are the client's data.
-  return CollapseSlashes(std::string_view(target).substr(0, query)) + target.substr(query);
+  // PathReplace + Rest with every run of slashes before the first "?" made
+  // one; slashes inside the query are the client's data. Built in one pass,
+  // since it runs for every request under a virtual path.
+  std::string target;
+  target.reserve(PathReplace.size() + rest.size());
+  bool inQuery = false;
+  for (std::string_view part : {std::string_view(PathReplace), rest}) {
+    if (inQuery) {
+      target.append(part);
+      continue;
+    }
+    for (size_t i = 0; i < part.size(); ++i) {
+      const char c = part[i];
+      if (c == '?') {
+        target.append(part.substr(i));
+        inQuery = true;
+        break;
+      }
+      if (c != '/' || target.empty() || target.back() != '/') target.push_back(c);
+    }
+  }
+  return target;
 }
 
 // ------------------------------------------------------------- one domain
@@ -326,13 +366,14 @@ PassStep AfterHostPass(TRequestMatchData& m) {
 
 bool TDomainHandler::RunMatchPass(TRequestMatchData& m, int pass) {
   const bool defaultPass = pass == 3;
+  const THostKey hostKey(m.Host);
   int index = 0;
   for (const auto& domain : Domains) {
     // A domain whose host rule fails ends its match at once and changes
     // nothing (outside the default pass): most domains of a large
     // configuration are passed over here without being read again.
     int8_t& host = m.HostMatches[static_cast<size_t>(index++)];
-    if (host < 0) host = domain->MatchesHost(m.Host) ? 1 : 0;
+    if (host < 0) host = HostRuleTakes(*domain, hostKey) ? 1 : 0;
     if (host == 0 && !(defaultPass && domain->DefaultForPort)) continue;
     domain->Match(m, defaultPass);
     if ((pass == 1 ? AfterVirtualPathPass(m) : AfterHostPass(m)) == PassStep::End) return true;

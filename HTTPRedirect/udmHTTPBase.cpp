@@ -52,10 +52,12 @@ void RaiseThreadPriority() {
 // ------------------------------------------------------------ creation
 
 TdmHTTPBase::TdmHTTPBase(MainLoop& loop)
-    : loop_(loop), stopWaiter_(std::make_unique<TStopWaiter>()), relay_(std::make_shared<TRelay>()) {
+    : loop_(loop),
+      programFolder_(IncludeTrailingPathDelimiter(GetCurrentDir())),
+      stopWaiter_(std::make_unique<TStopWaiter>()), relay_(std::make_shared<TRelay>()) {
   CreateServerComponents();
   try {
-    LogFile = std::make_unique<TLogFile>(IncludeTrailingPathDelimiter(GetCurrentDir()) + "Log/VT/",
+    LogFile = std::make_unique<TLogFile>(programFolder_ + "Log/VT/",
                                          TLogFile::smDateTime, true, "txt", "vt", "");
     LogFile->SetSeparator("|");
   } catch (const std::exception& e) {
@@ -141,7 +143,7 @@ TdmHTTPBase::~TdmHTTPBase() {
 }
 
 std::string TdmHTTPBase::ConnectionsFileName() const {
-  return IncludeTrailingPathDelimiter(GetCurrentDir()) + "data/lbconnections.bin";
+  return programFolder_ + "data/lbconnections.bin";
 }
 
 void TdmHTTPBase::SaveConnections() {
@@ -206,7 +208,13 @@ void TdmHTTPBase::LoadSettings(std::string& msg) {
       StopServer(dropped);
       StartServer(dropped);
     }
-    if (enabledNow == 0 && (HTTPServer->BindingCount() > 0 || SSLBindingCount() > 0)) {
+    bool listening;
+    {
+      // A start on another thread rebuilds the bindings under this lock.
+      std::lock_guard<std::recursive_mutex> startStop(StartStopLock);
+      listening = HTTPServer->BindingCount() > 0 || SSLBindingCount() > 0;
+    }
+    if (enabledNow == 0 && listening) {
       StopServer(dropped);
       StartServer(dropped);
     }

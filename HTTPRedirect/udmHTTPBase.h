@@ -156,6 +156,9 @@ class TdmHTTPBase {
   int SSLBindingCount() const;
 
   MainLoop& loop_;
+  // The process's current folder at creation, with a trailing "/": the
+  // program folder, below which data/ and Log/ lie.
+  const std::string programFolder_;
   MainLoop::TimerId Timer_StopServer = 0;
   MainLoop::TimerId Timer_Tick = 0;
   MainLoop::TimerId Timer_UpdateStats = 0;
@@ -164,10 +167,16 @@ class TdmHTTPBase {
   std::unique_ptr<TStopWaiter> stopWaiter_;
   std::shared_ptr<TRelay> relay_;
 
+  // Per log name: the configured folder it was last written under and that
+  // folder made a full path (empty: not known to exist).
+  struct TW3CTarget {
+    std::string rawFolder;
+    std::string folder;
+  };
   std::mutex W3CLock;
   std::map<std::string, std::string> W3CFileNames;  // log name -> file last written
+  std::map<std::string, TW3CTarget> W3CTargets;
   TAppendFiles W3CFiles;
-  std::map<std::string, std::string> W3CFolders;  // absolute folder as given -> its full form
 
   bool FirstLoad = true;
   bool statLinesWritten_ = false;

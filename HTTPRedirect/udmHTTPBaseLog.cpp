@@ -12,13 +12,13 @@
 namespace {
 
 // The configured log root, or "Log" in the program folder; with a trailing "/".
-std::string LogRoot(const TDomainHandler& config) {
+std::string LogRoot(const TDomainHandler& config, const std::string& programFolder) {
   std::string dir;
   {
     ReadLockGuard g(config.Synchronizer);
     dir = config.LogDirectory;
   }
-  if (dir.empty()) return IncludeTrailingPathDelimiter(GetCurrentDir()) + "Log/";
+  if (dir.empty()) return programFolder + "Log/";
   return IncludeTrailingPathDelimiter(dir);
 }
 
@@ -57,7 +57,7 @@ void TdmHTTPBase::LoggerCallback(const std::string& text) {
 }
 
 void TdmHTTPBase::UpdateLogDirectory() {
-  const std::string folder = FullPath(LogRoot(*Stats->DomainHandler) + "VT") + "/";
+  const std::string folder = FullPath(LogRoot(*Stats->DomainHandler, programFolder_) + "VT") + "/";
   if (folder != LogFile->Folder()) LogFile->SetFolder(folder);
 }
 
@@ -86,33 +86,38 @@ void TdmHTTPBase::WriteW3CLine(const std::string& siteName, const std::string& t
     Log(Format("W3C log name refused : %s", siteName));
     return;
   }
-  const std::string root = LogRoot(*Stats->DomainHandler);
+  const std::string rawFolder = LogRoot(*Stats->DomainHandler, programFolder_) + "W3C/" + siteName;
   std::unique_lock<std::mutex> g(W3CLock);
   int year, month, day;
   DecodeDate(Now(), year, month, day);
-  // An absolute folder's full form does not change; it is worked out once.
-  const std::string given = root + "W3C/" + siteName;
-  std::string folder;
-  if (!given.empty() && given[0] == '/') {
-    std::string& known = W3CFolders[given];
-    if (known.empty()) known = FullPath(given) + "/";
-    folder = known;
-  } else {
-    folder = FullPath(given) + "/";
+  const std::string fileName = "ex" + TwoDigits(year) + TwoDigits(month) + TwoDigits(day) + ".log";
+  TW3CTarget& target = W3CTargets[siteName];
+  // The folder is expanded and made once per folder setting; when it was
+  // removed meanwhile the append makes it again.
+  const bool known = target.rawFolder == rawFolder && !target.folder.empty();
+  if (!known) {
+    const std::string folder = FullPath(rawFolder) + "/";
+    if (!ForceDirectories(folder)) {
+      target.folder.clear();
+      Log(Format("Failed to create path %s!", folder));
+      return;
+    }
+    target.rawFolder = rawFolder;
+    target.folder = folder;
   }
-  const std::string path = folder + "ex" + TwoDigits(year) + TwoDigits(month) + TwoDigits(day) + ".log";
+  const std::string path = target.folder + fileName;
   std::string& last = W3CFileNames[siteName];
-  if (path == last) {
-    g.unlock();
-    W3CFiles.Append(path, text + "\r\n");
-    return;
+  const bool header = path != last;
+  const std::string bytes = header ? GetW3CLogHeader() + "\r\n" + text + "\r\n" : text + "\r\n";
+  if (!header) g.unlock();
+  try {
+    W3CFiles.Append(path, bytes);
+  } catch (const EInOutError&) {
+    if (!g.owns_lock()) g.lock();
+    W3CTargets[siteName].folder.clear();
+    throw;
   }
-  if (!ForceDirectories(folder)) {
-    Log(Format("Failed to create path %s!", folder));
-    return;
-  }
-  W3CFiles.Append(path, GetW3CLogHeader() + "\r\n" + text + "\r\n");
-  last = path;
+  if (header) last = path;
 }
 
 // ------------------------------------------------------------ console relay

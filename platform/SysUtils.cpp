@@ -345,20 +345,6 @@ std::string LowerCase(std::string_view s) {
   for (char& c : r) c = Low(c);
   return r;
 }
-namespace {
-// Up() of eight bytes at once: 0x20 off every byte in 'a'..'z'. No byte
-// carries into the next, since the high bits are kept out of the sums.
-inline uint64_t UpWord(uint64_t x) {
-  constexpr uint64_t ones = 0x0101010101010101ull;
-  constexpr uint64_t high = 0x8080808080808080ull;
-  const uint64_t low7 = x & ~high;
-  const uint64_t atLeastA = low7 + ones * (0x80 - 'a');
-  const uint64_t aboveZ = low7 + ones * (0x80 - 'z' - 1);
-  const uint64_t lower = atLeastA & ~aboveZ & ~x & high;
-  return x - (lower >> 2);
-}
-}  // namespace
-
 // Header names and host names are compared on every request, most of them
 // unequal: eight bytes at a time.
 bool SameText(std::string_view a, std::string_view b) {

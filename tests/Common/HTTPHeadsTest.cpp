@@ -302,6 +302,12 @@ TEST_F(Heads, RefusesHeadsThatCouldBeReadTwoWays) {
       {"GET  HTTP/1.1\r\n", "400 Bad Request", "HTTP/1.1"},
       {"GET http://a:99999/x HTTP/1.1\r\n", "400 Bad Request", "HTTP/1.1"},
       {"GET http:/x HTTP/1.1\r\n", "400 Bad Request", "HTTP/1.1"},
+      // Without a version only a bare GET line goes on; header lines after
+      // a versionless line would reach the back end unread.
+      {"POST /x\r\nHost: a\r\nTransfer-Encoding: chunked\r\n", "400 Bad Request", "HTTP/1.0"},
+      {"GET /x\r\nHost: a\r\n", "400 Bad Request", "HTTP/1.0"},
+      {"DELETE /x\r\n", "400 Bad Request", "HTTP/1.0"},
+      {"GET /a\x01\r\n", "400 Bad Request", "HTTP/1.0"},
   };
   for (const RefusalCase& c : cases) {
     SCOPED_TRACE(c.head);
@@ -316,6 +322,7 @@ TEST_F(Heads, RefusesHeadsThatCouldBeReadTwoWays) {
   // An HTTP/0.9 line has no headers to refuse.
   ParseRequest("GET /x");
   EXPECT_EQ(request.Refusal, "");
+  EXPECT_EQ(request.Version, "");
 }
 
 TEST_F(Heads, NumbersThatAreNotDecimalIntegersFailTheParse) {

@@ -70,6 +70,10 @@ TEST(RequestMatchingRules, HostAndBinding) {
   EXPECT_TRUE(d->MatchesHost(".shop.com"));
   EXPECT_FALSE(d->MatchesHost("shop.com"));
   EXPECT_FALSE(d->MatchesHost("b.com"));
+  // Names that agree in their last eight bytes but not before them.
+  EXPECT_FALSE(d->MatchesHost("xww.a.com"));
+  EXPECT_FALSE(d->MatchesHost("xshop.com"));
+  EXPECT_TRUE(d->MatchesHost("WWW.x.SHOP.COM"));
   d->VirtualDomains.Add("*");
   EXPECT_TRUE(d->MatchesHost(""));
 
@@ -98,6 +102,11 @@ TEST(RequestMatchingRules, MapPath) {
       {"/b/", "/x", "/b//c", "/x/c"},
       {"/app", "/backend", "/APP/x", "/backend/x"},
       {"/app", "", "/app//x", "/app//x"},
+      // Slashes meeting where the replacement and the rest join; a "?" in
+      // the replacement starts the query.
+      {"/app", "/x/", "/app//y//z?q=//", "/x/y/z?q=//"},
+      {"/app", "/x?a=//b", "/app//c", "/x?a=//b//c"},
+      {"/app", "//x//", "/app?q=a//b", "/x/?q=a//b"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.request);

@@ -8,6 +8,7 @@
 
 #include "Common/uProgramMode.h"
 #include "HTTPRedirect/uEngineHooks.h"
+#include "platform/MessageBox.h"
 #include "tests/HTTPRedirect/HostFixture.h"
 
 namespace {
@@ -84,6 +85,28 @@ TEST_F(EngineHost, PortTakenByAnotherProgramFailsTheStart) {
   EXPECT_TRUE(Logged(Format("ERROR : Failed to start server, there is already a server listening to 127.0.0.1:%d", port)));
   // The failure text is two stamped lines.
   EXPECT_TRUE(Logged("ERROR : The error message was:Operation aborted"));
+}
+
+TEST_F(EngineHost, InteractiveStartShowsItsFailures) {
+  auto boxer = std::make_unique<RecordingMessageBoxer>();
+  RecordingMessageBoxer* boxes = boxer.get();
+  InstallMessageBoxer(std::move(boxer));
+  SocketHandle other = tcptest::RawListener();
+  const int port = tcptest::PortOf(other.Get());
+  LoadOneDomain(port);
+  Host().Interactive = true;
+  const std::string msg = Start();
+  Host().Interactive = false;
+  // The probe's own box, then the start's.
+  ASSERT_EQ(boxes->shown.size(), 2u);
+  EXPECT_EQ(boxes->shown[0].text,
+            Format("ERROR : Failed to start server, there is already a server listening to 127.0.0.1:%d", port));
+  EXPECT_EQ(boxes->shown[1].text, msg);
+  for (const auto& box : boxes->shown) {
+    EXPECT_EQ(box.caption, "Vantrell Switch");
+    EXPECT_EQ(box.type, TMsgDlgType::mtError);
+  }
+  InstallMessageBoxer(nullptr);
 }
 
 TEST_F(EngineHost, RefusedBindings) {

@@ -181,6 +181,36 @@ TEST_F(EngineHostThreads, SettingsReloadWhileRequestsFlow) {
   EXPECT_EQ(State(), 1);
 }
 
+TEST_F(EngineHostThreads, ReloadOnAnotherThreadWhileTheTimersRun) {
+  // The web administration reloads on its worker threads while the main
+  // loop's timers walk the clusters and read the log folder.
+  roadtest::ScriptedBackend backend(roadtest::Answer(roadtest::Ok("hello")));
+  Serve(backend.Port());
+  std::atomic<bool> done{false};
+  std::thread reloader([&] {
+    for (int i = 0; i < 100; ++i) {
+      Settings s;
+      auto cluster = s.AddCluster("farm");
+      s.AddServer(*cluster, backend.Port());
+      s.AddServer(*cluster, backend.Port() + (i % 2));
+      s.handler.LogDirectory = i % 2 ? folder_.Path() + "logs" : "";
+      s.AddDomain("shop.example", port_, backend.Port())->ServerCluster = cluster.get();
+      s.Save();
+      std::string msg;
+      Host().LoadSettings(msg);
+      if (msg != "Settings reloaded") ADD_FAILURE() << msg;
+    }
+    done = true;
+  });
+  EXPECT_TRUE(PumpUntil([&] {
+    Host().Timer_UpdateStatsTimer();
+    Host().Timer_TickTimer();
+    return done.load();
+  }, 60000ms));
+  reloader.join();
+  EXPECT_EQ(State(), 1);
+}
+
 TEST_F(EngineHostThreads, CorruptSettingsReloadedWhileRequestsFlow) {
   roadtest::ScriptedBackend backend(roadtest::Answer(roadtest::Ok("hello")));
   Serve(backend.Port());

@@ -94,7 +94,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(request.Version.empty() || request.Version.size() == 8);
     return 0;
   }
-  if (request.IsEmpty()) return 0;
+  if (request.IsEmpty()) {
+    // Only a bare request line goes on without a version.
+    for (int i = 1; i < request.Raw.Count(); ++i) Check(request.Raw[i].empty());
+    return 0;
+  }
   match.HostHeader = request.HostWithPort.empty() ? "backend" : HostWithoutPort(request.HostWithPort);
   match.DomainName = "www.example.com";
   match.TargetPort = 8080;
