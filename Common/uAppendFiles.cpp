@@ -1,6 +1,7 @@
 #include "Common/uAppendFiles.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -35,12 +36,14 @@ TAppendFiles::TAppendFiles(int keepOpenMs) : keepOpenMs_(keepOpenMs) {}
 
 TAppendFiles::~TAppendFiles() = default;
 
-std::shared_ptr<TAppendFiles::Descriptor> TAppendFiles::Acquire(const std::string& path) {
+std::shared_ptr<TAppendFiles::Descriptor> TAppendFiles::Acquire(const std::string& path, const Descriptor* stale) {
   const uint64_t now = NowMs();
   std::lock_guard<std::mutex> g(mutex_);
   DropExpired(now);
   Entry& entry = files_[path];
-  if (entry.fd && now - entry.openedMs < static_cast<uint64_t>(keepOpenMs_)) return entry.fd;
+  if (entry.fd && entry.fd.get() != stale && now - entry.openedMs < static_cast<uint64_t>(keepOpenMs_)) {
+    return entry.fd;
+  }
   entry.fd.reset();
   int fd = OpenForAppend(path);
   if (fd < 0 && errno == ENOENT && ForceDirectories(ExtractFilePath(path))) fd = OpenForAppend(path);
@@ -68,7 +71,10 @@ void TAppendFiles::DropExpired(uint64_t now) {
 
 void TAppendFiles::Append(const std::string& path, std::string_view bytes) {
   if (bytes.empty()) return;
-  const std::shared_ptr<Descriptor> file = Acquire(path);
+  std::shared_ptr<Descriptor> file = Acquire(path, nullptr);
+  // A deleted file (or folder) is made again for this write.
+  struct stat st;
+  if (::fstat(file->fd, &st) == 0 && st.st_nlink == 0) file = Acquire(path, file.get());
   const char* p = bytes.data();
   size_t left = bytes.size();
   while (left > 0) {

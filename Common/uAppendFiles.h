@@ -3,9 +3,10 @@
 // O_APPEND, so the bytes of one call are never split by another thread's,
 // and no lock is held while the write runs.
 //
-// A descriptor stays open for at most KeepOpenMs after it was opened and is
-// then opened again by the next Append, so a file that was moved or deleted
-// is written anew within that time, and an idle file is closed.
+// A file that was deleted (or whose folder was) is made again by the next
+// Append. A descriptor stays open for at most KeepOpenMs after it was opened
+// and is then opened again, so a file that was moved is written anew within
+// that time, and an idle file is closed.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +37,8 @@ class TAppendFiles {
     std::shared_ptr<Descriptor> fd;
     uint64_t openedMs = 0;
   };
-  std::shared_ptr<Descriptor> Acquire(const std::string& path);
+  // The open descriptor of Path; a new one when the cached one is Stale.
+  std::shared_ptr<Descriptor> Acquire(const std::string& path, const Descriptor* stale);
   void DropExpired(uint64_t now);
 
   const int keepOpenMs_;

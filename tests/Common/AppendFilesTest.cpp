@@ -30,17 +30,20 @@ TEST(AppendFiles, AppendsToExistingFileAndCreatesMissingFolders) {
   EXPECT_EQ(ReadWholeFile(deep), "line\r\n");
 }
 
-TEST(AppendFiles, FileDeletedOrMovedIsWrittenAnewOnceTheDescriptorExpires) {
+TEST(AppendFiles, DeletedFileIsMadeAgainAtOnceAndMovedOneOnceTheDescriptorExpires) {
   TempFolder dir;
   TAppendFiles files(50);
   const std::string path = dir.Path() + "x/ex.log";
   files.Append(path, "first\r\n");
-  ASSERT_EQ(::rename(path.c_str(), (dir.Path() + "moved.log").c_str()), 0);
   std::filesystem::remove_all(dir.Path() + "x");
-  std::this_thread::sleep_for(std::chrono::milliseconds(80));
   files.Append(path, "second\r\n");
-  EXPECT_EQ(ReadWholeFile(path), "second\r\n");
-  EXPECT_EQ(ReadWholeFile(dir.Path() + "moved.log"), "first\r\n");
+  EXPECT_EQ(ReadWholeFile(path), "second\r\n") << "a removed folder and file are made again for the next line";
+
+  ASSERT_EQ(::rename(path.c_str(), (dir.Path() + "moved.log").c_str()), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(80));
+  files.Append(path, "third\r\n");
+  EXPECT_EQ(ReadWholeFile(path), "third\r\n");
+  EXPECT_EQ(ReadWholeFile(dir.Path() + "moved.log"), "second\r\n");
 }
 
 TEST(AppendFiles, IdleFilesAreClosed) {
