@@ -206,7 +206,8 @@ void TClientThread::HandleConnection() {
       FinishTurn(counted, timedOut, endMessage);
       if (leave) break;
       first = false;
-    } while (!ShouldStop() && FCloseConnection == 0 && Client().Connected() && FServerConnection.Connected());
+    // ShouldStop has just looked at the client connection.
+    } while (!ShouldStop() && FCloseConnection == 0 && FServerConnection.Connected());
     if (!leave) LogWhyStopped(counted);
   } catch (const std::exception& e) {
     LogWhyStopped(counted);
@@ -399,28 +400,50 @@ void TClientThread::ReadHeader(TcpConnection& connection, THTTPHeaders& lines, b
 
   lines.Clear();
   uint64_t headStart = 0;
-  while (true) {
-    if (!connection.Connected() || Terminated() || Stopped()) throw EExceptionHeaderHungUp();
-    bool timedOut = false;
-    std::string line = ReadHeadLine(connection, headStart, timedOut);
-    if (timedOut) throw EExceptionHeaderTimedOut();
-    AddBytes(!isRequest, static_cast<int64_t>(line.size()) + 2);
-    if (postResponse && lines.Empty() && Handle100Continue(line, bodySent)) continue;
+  // The head's bytes are counted once, when the head ends (also by an
+  // error), rather than per line: each count takes the configuration's lock.
+  int64_t headBytes = 0;
+  const auto countHead = [&] {
+    if (headBytes == 0) return;
+    const int64_t n = headBytes;
+    headBytes = 0;
+    AddBytes(!isRequest, n);
+  };
+  try {
+    while (true) {
+      if (!connection.Connected() || Terminated() || Stopped()) throw EExceptionHeaderHungUp();
+      bool timedOut = false;
+      std::string line = ReadHeadLine(connection, headStart, timedOut);
+      if (timedOut) throw EExceptionHeaderTimedOut();
+      headBytes = CheckedAdd64(headBytes, static_cast<int64_t>(line.size()) + 2);
+      if (postResponse && lines.Empty()) {
+        countHead();  // an interim reply's bytes are counted before the body relay goes on
+        if (Handle100Continue(line, bodySent)) continue;
+      }
 
-    if (line.empty()) {
-      if (lines.Empty()) continue;  // blank lines before the first line
-      AddBytes(!isRequest, 2);
-      return;
+      if (line.empty()) {
+        if (lines.Empty()) continue;  // blank lines before the first line
+        headBytes += 2;
+        countHead();
+        return;
+      }
+      lines.Add(line);
+      if (isRequest && lines.Count() == 1 && IsBareGet(line)) {
+        countHead();
+        return;
+      }
+      if (lines.Count() > Limits.MaxHeadLines) {
+        countHead();
+        LogInfoFmt("Too many headers in request (%d lines of %d bytes)", lines.Count(),
+                   static_cast<int64_t>(lines.TStringList::Text().size()));
+        LogSummaries();
+        connection.Disconnect();
+        throw EAbort();
+      }
     }
-    lines.Add(line);
-    if (isRequest && lines.Count() == 1 && IsBareGet(line)) return;
-    if (lines.Count() > Limits.MaxHeadLines) {
-      LogInfoFmt("Too many headers in request (%d lines of %d bytes)", lines.Count(),
-                 static_cast<int64_t>(lines.TStringList::Text().size()));
-      LogSummaries();
-      connection.Disconnect();
-      throw EAbort();
-    }
+  } catch (...) {
+    countHead();
+    throw;
   }
 }
 
@@ -553,7 +576,8 @@ void TClientThread::OpenServerConnection() {
     FConnectedServer = m.Server;
     if (FConnectedServer) FConnectedServer->OnBackendConnected();
   }
-  Assert(server.Connected(), Format("Connection to %s:%d failed!", host, m.TargetPort).c_str());
+  // Connected() or Connect() has just looked at the socket.
+  if (!server.KnownConnected()) Assert(false, Format("Connection to %s:%d failed!", host, m.TargetPort).c_str());
 }
 
 void TClientThread::DisconnectServer() {

@@ -104,13 +104,14 @@ class TClientThread : public PeerThread, public THeadOwner {
   void WriteLog(const std::string& text);
   void LogInfo(const std::string& text) override;
   void LogDetail(const std::string& text) override;
+  // The formatted forms format only when the line would be written.
   template <class... Args>
   void LogInfoFmt(std::string_view fmt, const Args&... args) {
-    LogInfo(Format(fmt, args...));
+    if ((MatchData->LogFlags & 2) != 0) LogInfo(Format(fmt, args...));
   }
   template <class... Args>
   void LogDetailFmt(std::string_view fmt, const Args&... args) {
-    LogDetail(Format(fmt, args...));
+    if ((MatchData->LogFlags & 4) != 0) LogDetail(Format(fmt, args...));
   }
 
   int64_t RequestId() const { return FRequestId; }

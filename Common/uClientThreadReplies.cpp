@@ -52,6 +52,7 @@ void TClientThread::LogDetail(const std::string& text) {
 }
 
 void TClientThread::LogRequest() {
+  if ((MatchData->LogFlags & 4) == 0) return;  // a detail line; its parts are not built for nothing
   const TRequestHeader& r = *RequestHeader;
   const TRequestMatchData& m = *MatchData;
   LogDetailFmt(" %d, %s,%s,%s,%s,%s%s -> %s%s %s, %s, %s", FRequestId, FClientIP,

@@ -155,7 +155,8 @@ void TClientThread::TransferPlain() {
     int64_t remaining = length;
     bool done = false;
     uint64_t lastData = GetTickCount64();
-    while (!done && client.Connected() && (remaining > 0 || untilClose)) {
+    // A complete body ends the loop without looking at the client socket.
+    while (!done && (remaining > 0 || untilClose) && client.Connected()) {
       if (Terminated() || Stopped()) {
         LogInfo("IN TRANSFER: Thread terminated!");
         LogSummaries();
@@ -215,7 +216,9 @@ void TClientThread::TransferPlain() {
         }
         FBytesFromServer += n;
         remaining = std::max<int64_t>(length - FBytesFromServer, 0);
-        if (moreExpected) ThrottlePause(n);
+        // The pause spaces the blocks of a body; after its last block it
+        // would only hold the finished response back.
+        if (moreExpected && (remaining > 0 || untilClose)) ThrottlePause(n);
       }
       if (!client.Connected()) {
         LogInfo("IN TRANSFER: Browser died 2!");

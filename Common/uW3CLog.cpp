@@ -11,35 +11,65 @@ constexpr size_t kMaxFieldLength = 1024;
 }  // namespace
 
 void AddW3CField(std::string& line, std::string_view value) {
-  std::string v(value.substr(0, kMaxFieldLength));
-  if (value.size() > kMaxFieldLength) v += "[entry+cut]";
-  if (Trim(v).empty()) {
+  const bool cut = value.size() > kMaxFieldLength;
+  const std::string_view v = value.substr(0, kMaxFieldLength);
+  if (!cut && TrimView(v).empty()) {
     line += " -";
     return;
   }
   line += ' ';
-  for (const char c : v) {
-    const auto u = static_cast<unsigned char>(c);
-    line += (u <= ' ' || u == 0x7F) ? '+' : c;
+  const size_t start = line.size();
+  line.append(v);
+  for (size_t i = start; i < line.size(); ++i) {
+    const auto u = static_cast<unsigned char>(line[i]);
+    if (u <= ' ' || u == 0x7F) line[i] = '+';
   }
+  if (cut) line += "[entry+cut]";
 }
+
+namespace {
+
+// Value in decimal, zero-padded on the left to Width digits (non-negative).
+void AppendPadded(std::string& line, int value, int width) {
+  char digits[16];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value > 0 && n < 15);
+  for (int i = n; i < width; ++i) line += '0';
+  while (n > 0) line += digits[--n];
+}
+
+}  // namespace
 
 std::string BuildW3CLine(const TW3CLogEntry& e) {
   int year, month, day, hour, minute, second, msec;
   DecodeDate(e.Time, year, month, day);
   DecodeTime(e.Time, hour, minute, second, msec);
-  std::string line = Format("%.4d-%.2d-%.2d", year, month, day);
+  std::string line;
+  line.reserve(256 + e.Document.size() + e.UserAgent.size() + e.Cookie.size() + e.Referer.size());
+  AppendPadded(line, year, 4);
+  line += '-';
+  AppendPadded(line, month, 2);
+  line += '-';
+  AppendPadded(line, day, 2);
 
-  std::string stem = e.Document;
-  std::string query = "-";
+  std::string_view stem = e.Document;
+  std::string_view query = "-";
   if (const size_t q = e.Document.find('?'); q != std::string::npos) {
-    stem = e.Document.substr(0, q);
-    query = e.Document.substr(q + 1);
+    stem = std::string_view(e.Document).substr(0, q);
+    query = std::string_view(e.Document).substr(q + 1);
   }
   // Round half to even, as the time-taken figures always were.
   const auto taken = static_cast<int64_t>(std::nearbyint(e.ElapsedMs));
 
-  AddW3CField(line, Format("%.2d:%.2d:%.2d", hour, minute, second));
+  line += ' ';
+  AppendPadded(line, hour, 2);
+  line += ':';
+  AppendPadded(line, minute, 2);
+  line += ':';
+  AppendPadded(line, second, 2);
   AddW3CField(line, e.ClientIP);
   AddW3CField(line, "-");
   AddW3CField(line, e.SiteName);

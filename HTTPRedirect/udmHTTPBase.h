@@ -25,6 +25,7 @@
 #include <string>
 #include <string_view>
 
+#include "Common/uAppendFiles.h"
 #include "Common/uClientThread.h"
 #include "platform/MainLoop.h"
 #include "platform/SysUtils.h"
@@ -175,6 +176,7 @@ class TdmHTTPBase {
   std::mutex W3CLock;
   std::map<std::string, std::string> W3CFileNames;  // log name -> file last written
   std::map<std::string, TW3CTarget> W3CTargets;
+  TAppendFiles W3CFiles;
 
   bool FirstLoad = true;
   bool statLinesWritten_ = false;

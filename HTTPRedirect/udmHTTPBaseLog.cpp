@@ -2,7 +2,6 @@
 // relay of lines to a console on the main loop.
 #include <filesystem>
 
-#include "Common/BxHugeF.h"
 #include "Common/uCachedLogFileClasses.h"
 #include "Common/uDomainHandler.h"
 #include "Common/uStatHolder.h"
@@ -36,14 +35,6 @@ bool SafeLogName(const std::string& name) {
 }
 
 std::string TwoDigits(int n) { return Format("%.2d", n % 100); }
-
-// One open, one append of the whole text and one close.
-void AppendW3CBytes(const std::string& path, const std::string& bytes) {
-  TBxHugeFileStream stream(path, TBxAccess::Append, hfBuffered);
-  if (stream.Write(bytes.data(), static_cast<int64_t>(bytes.size())) != static_cast<int64_t>(bytes.size()))
-    throw EInOutError(Format("Write error on %s", path));
-  stream.Close();
-}
 
 }  // namespace
 
@@ -87,20 +78,22 @@ void TdmHTTPBase::ClientW3CLog(const std::string& text, TClientThread* thread) {
 
 // The folder, the file, the header decision and the remembered file name are
 // all settled under W3CLock, so one domain's first line of a file gets
-// exactly one header however many threads write at once.
+// exactly one header however many threads write at once. The header goes out
+// with that line while the lock is held; every later line of the file is
+// appended after the lock was left, whole, in one write.
 void TdmHTTPBase::WriteW3CLine(const std::string& siteName, const std::string& text) {
   if (!SafeLogName(siteName)) {
     Log(Format("W3C log name refused : %s", siteName));
     return;
   }
   const std::string rawFolder = LogRoot(*Stats->DomainHandler, programFolder_) + "W3C/" + siteName;
-  std::lock_guard<std::mutex> g(W3CLock);
+  std::unique_lock<std::mutex> g(W3CLock);
   int year, month, day;
   DecodeDate(Now(), year, month, day);
   const std::string fileName = "ex" + TwoDigits(year) + TwoDigits(month) + TwoDigits(day) + ".log";
   TW3CTarget& target = W3CTargets[siteName];
-  // The folder is expanded and made once per folder setting; when the file
-  // then cannot be opened (the folder was removed meanwhile) it is made again.
+  // The folder is expanded and made once per folder setting; when it was
+  // removed meanwhile the append makes it again.
   const bool known = target.rawFolder == rawFolder && !target.folder.empty();
   if (!known) {
     const std::string folder = FullPath(rawFolder) + "/";
@@ -114,20 +107,17 @@ void TdmHTTPBase::WriteW3CLine(const std::string& siteName, const std::string& t
   }
   const std::string path = target.folder + fileName;
   std::string& last = W3CFileNames[siteName];
-  std::string bytes;
-  if (path != last) bytes = GetW3CLogHeader() + "\r\n";
-  bytes += text;
-  bytes += "\r\n";
+  const bool header = path != last;
+  const std::string bytes = header ? GetW3CLogHeader() + "\r\n" + text + "\r\n" : text + "\r\n";
+  if (!header) g.unlock();
   try {
-    AppendW3CBytes(path, bytes);
-  } catch (const EBxHugeFileStream&) {
-    if (!known || !ForceDirectories(target.folder)) {
-      target.folder.clear();
-      throw;
-    }
-    AppendW3CBytes(path, bytes);
+    W3CFiles.Append(path, bytes);
+  } catch (const EInOutError&) {
+    if (!g.owns_lock()) g.lock();
+    W3CTargets[siteName].folder.clear();
+    throw;
   }
-  last = path;
+  if (header) last = path;
 }
 
 // ------------------------------------------------------------ console relay

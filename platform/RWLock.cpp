@@ -13,18 +13,45 @@ struct TMultiReadExclusiveWriteSynchronizer::ThreadCounts {
 };
 
 namespace {
+// A thread mostly holds one lock at a time: that lock's counts live in a
+// slot of their own, and only further locks go to the map, so that taking
+// and leaving a lock allocates nothing. A lock's counts are in the slot or in
+// the map, never in both.
 template <class Counts>
-std::unordered_map<const void*, Counts>& CountsOfThisThread() {
-  thread_local std::unordered_map<const void*, Counts> counts;
-  return counts;
+struct ThreadLocks {
+  const void* slotLock = nullptr;
+  Counts slot;
+  std::unordered_map<const void*, Counts> others;
+};
+
+template <class Counts>
+ThreadLocks<Counts>& LocksOfThisThread() {
+  thread_local ThreadLocks<Counts> locks;
+  return locks;
 }
 }  // namespace
 
 TMultiReadExclusiveWriteSynchronizer::ThreadCounts& TMultiReadExclusiveWriteSynchronizer::Mine() {
-  return CountsOfThisThread<ThreadCounts>()[this];
+  auto& locks = LocksOfThisThread<ThreadCounts>();
+  if (locks.slotLock == this) return locks.slot;
+  if (locks.slotLock == nullptr) {
+    auto it = locks.others.find(this);
+    if (it != locks.others.end()) return it->second;
+    locks.slotLock = this;
+    locks.slot = ThreadCounts();
+    return locks.slot;
+  }
+  return locks.others[this];
 }
 
-void TMultiReadExclusiveWriteSynchronizer::ForgetMine() { CountsOfThisThread<ThreadCounts>().erase(this); }
+void TMultiReadExclusiveWriteSynchronizer::ForgetMine() {
+  auto& locks = LocksOfThisThread<ThreadCounts>();
+  if (locks.slotLock == this) {
+    locks.slotLock = nullptr;
+  } else {
+    locks.others.erase(this);
+  }
+}
 
 void TMultiReadExclusiveWriteSynchronizer::BeginRead() {
   ThreadCounts& mine = Mine();

@@ -152,11 +152,19 @@ WaitResult WaitSocket(int fd, short events, int timeoutMs, const StopCheck& stop
 // ---------------------------------------------------------- PlainTransport
 long PlainTransport::Receive(char* buf, size_t len, int timeoutMs, const StopCheck& stop) {
   Deadline deadline(timeoutMs);
+  bool waitFirst = wouldBlock_ && timeoutMs != 0;
   for (;;) {
-    ssize_t n = ::recv(socket_.Get(), buf, len, MSG_DONTWAIT);
-    if (n >= 0) return static_cast<long>(n);
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) RaiseSocketError(errno);
+    if (!waitFirst) {
+      ssize_t n = ::recv(socket_.Get(), buf, len, MSG_DONTWAIT);
+      if (n >= 0) {
+        wouldBlock_ = false;
+        return static_cast<long>(n);
+      }
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) RaiseSocketError(errno);
+      wouldBlock_ = true;
+    }
+    waitFirst = false;
     int left = deadline.RemainingMs();
     if (left == 0) return kTimedOut;
     switch (WaitSocket(socket_.Get(), POLLIN, left, stop)) {

@@ -128,4 +128,7 @@ class PlainTransport : public Transport {
 
  private:
   SocketHandle socket_;
+  // The last receive found nothing: a wait then polls before it receives,
+  // which saves the receive that would only find nothing again.
+  bool wouldBlock_ = false;
 };

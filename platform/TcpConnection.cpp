@@ -117,7 +117,7 @@ void TcpConnection::RequireOpenForRead() {
 }
 
 long TcpConnection::ReceiveMore(int timeoutMs) {
-  if (!chunk_) chunk_ = std::make_unique<char[]>(kReceiveChunk);
+  if (!chunk_) chunk_ = std::make_unique_for_overwrite<char[]>(kReceiveChunk);
   long n;
   try {
     n = transport_->Receive(chunk_.get(), kReceiveChunk, timeoutMs, stop_);

@@ -1,0 +1,99 @@
+#include "Common/uAppendFiles.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "platform/SysUtils.h"
+
+namespace {
+
+uint64_t NowMs() {
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
+}
+
+int OpenForAppend(const std::string& path) {
+  return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+}
+
+}  // namespace
+
+struct TAppendFiles::Descriptor {
+  explicit Descriptor(int f) : fd(f) {}
+  ~Descriptor() { ::close(fd); }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  const int fd;
+};
+
+TAppendFiles::TAppendFiles(int keepOpenMs) : keepOpenMs_(keepOpenMs) {}
+
+TAppendFiles::~TAppendFiles() = default;
+
+std::shared_ptr<TAppendFiles::Descriptor> TAppendFiles::Acquire(const std::string& path, const Descriptor* stale) {
+  const uint64_t now = NowMs();
+  std::lock_guard<std::mutex> g(mutex_);
+  DropExpired(now);
+  Entry& entry = files_[path];
+  if (entry.fd && entry.fd.get() != stale && now - entry.openedMs < static_cast<uint64_t>(keepOpenMs_)) {
+    return entry.fd;
+  }
+  entry.fd.reset();
+  int fd = OpenForAppend(path);
+  if (fd < 0 && errno == ENOENT && ForceDirectories(ExtractFilePath(path))) fd = OpenForAppend(path);
+  if (fd < 0) {
+    const int error = errno;
+    files_.erase(path);
+    throw EInOutError(Format("Cannot open %s : %s", path, std::strerror(error)));
+  }
+  entry.fd = std::make_shared<Descriptor>(fd);
+  entry.openedMs = now;
+  return entry.fd;
+}
+
+void TAppendFiles::DropExpired(uint64_t now) {
+  if (now - lastSweepMs_ < static_cast<uint64_t>(keepOpenMs_)) return;
+  lastSweepMs_ = now;
+  for (auto it = files_.begin(); it != files_.end();) {
+    if (now - it->second.openedMs >= static_cast<uint64_t>(keepOpenMs_)) {
+      it = files_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void TAppendFiles::Append(const std::string& path, std::string_view bytes) {
+  if (bytes.empty()) return;
+  std::shared_ptr<Descriptor> file = Acquire(path, nullptr);
+  // A deleted file (or folder) is made again for this write.
+  struct stat st;
+  if (::fstat(file->fd, &st) == 0 && st.st_nlink == 0) file = Acquire(path, file.get());
+  const char* p = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(file->fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw EInOutError(Format("Write error on %s : %s", path, std::strerror(errno)));
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+}
+
+void TAppendFiles::CloseAll() {
+  std::lock_guard<std::mutex> g(mutex_);
+  files_.clear();
+}
+
+size_t TAppendFiles::OpenCount() {
+  std::lock_guard<std::mutex> g(mutex_);
+  return files_.size();
+}
