@@ -67,10 +67,51 @@ void TAppendFiles::DropExpired(uint64_t now) {
       ++it;
     }
   }
+  for (auto it = queues_.begin(); it != queues_.end();) {
+    if (!it->second.writing && it->second.pending.empty()) {
+      it = queues_.erase(it);
+    } else {
+      ++it;
+    }
+  }
 }
 
 void TAppendFiles::Append(const std::string& path, std::string_view bytes) {
   if (bytes.empty()) return;
+  std::string batch;
+  Queue* queue;
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    queue = &queues_[path];
+    if (queue->writing) {
+      queue->pending.append(bytes);  // the writing thread takes them
+      return;
+    }
+    queue->writing = true;
+    batch.swap(queue->pending);  // left by a failed write
+    batch.append(bytes);
+  }
+  // Writes until nothing is queued: a batch takes far less time than the
+  // lines that arrive meanwhile take to write one by one, so this ends.
+  for (;;) {
+    try {
+      WriteAll(path, batch);
+    } catch (...) {
+      std::lock_guard<std::mutex> g(mutex_);
+      queue->writing = false;
+      throw;
+    }
+    batch.clear();
+    std::lock_guard<std::mutex> g(mutex_);
+    if (queue->pending.empty()) {
+      queue->writing = false;
+      return;
+    }
+    batch.swap(queue->pending);
+  }
+}
+
+void TAppendFiles::WriteAll(const std::string& path, const std::string& bytes) {
   std::shared_ptr<Descriptor> file = Acquire(path, nullptr);
   // A deleted file (or folder) is made again for this write.
   struct stat st;

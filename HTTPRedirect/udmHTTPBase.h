@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 
@@ -173,7 +174,7 @@ class TdmHTTPBase {
     std::string rawFolder;
     std::string folder;
   };
-  std::mutex W3CLock;
+  std::shared_mutex W3CLock;
   std::map<std::string, std::string> W3CFileNames;  // log name -> file last written
   std::map<std::string, TW3CTarget> W3CTargets;
   TAppendFiles W3CFiles;

@@ -79,18 +79,44 @@ void TdmHTTPBase::ClientW3CLog(const std::string& text, TClientThread* thread) {
 // The folder, the file, the header decision and the remembered file name are
 // all settled under W3CLock, so one domain's first line of a file gets
 // exactly one header however many threads write at once. The header goes out
-// with that line while the lock is held; every later line of the file is
-// appended after the lock was left, whole, in one write.
+// with that line while the lock is held exclusively; every later line of the
+// file only reads the settled state under a shared hold and is appended after
+// the lock was left, whole.
 void TdmHTTPBase::WriteW3CLine(const std::string& siteName, const std::string& text) {
   if (!SafeLogName(siteName)) {
     Log(Format("W3C log name refused : %s", siteName));
     return;
   }
   const std::string rawFolder = LogRoot(*Stats->DomainHandler, programFolder_) + "W3C/" + siteName;
-  std::unique_lock<std::mutex> g(W3CLock);
   int year, month, day;
   DecodeDate(Now(), year, month, day);
   const std::string fileName = "ex" + TwoDigits(year) + TwoDigits(month) + TwoDigits(day) + ".log";
+  const auto append = [&](const std::string& path, const std::string& bytes) {
+    try {
+      W3CFiles.Append(path, bytes);
+    } catch (const EInOutError&) {
+      std::lock_guard<std::shared_mutex> g(W3CLock);
+      W3CTargets[siteName].folder.clear();
+      throw;
+    }
+  };
+  std::string path;
+  {
+    std::shared_lock<std::shared_mutex> g(W3CLock);
+    const auto target = W3CTargets.find(siteName);
+    const auto last = W3CFileNames.find(siteName);
+    if (target != W3CTargets.end() && target->second.rawFolder == rawFolder && !target->second.folder.empty() &&
+        last != W3CFileNames.end() && last->second.size() == target->second.folder.size() + fileName.size() &&
+        last->second.starts_with(target->second.folder) && last->second.ends_with(fileName)) {
+      path = last->second;
+    }
+  }
+  if (!path.empty()) {
+    append(path, text + "\r\n");
+    return;
+  }
+
+  std::unique_lock<std::shared_mutex> g(W3CLock);
   TW3CTarget& target = W3CTargets[siteName];
   // The folder is expanded and made once per folder setting; when it was
   // removed meanwhile the append makes it again.
@@ -105,19 +131,22 @@ void TdmHTTPBase::WriteW3CLine(const std::string& siteName, const std::string& t
     target.rawFolder = rawFolder;
     target.folder = folder;
   }
-  const std::string path = target.folder + fileName;
+  path = target.folder + fileName;
   std::string& last = W3CFileNames[siteName];
   const bool header = path != last;
   const std::string bytes = header ? GetW3CLogHeader() + "\r\n" + text + "\r\n" : text + "\r\n";
   if (!header) g.unlock();
-  try {
-    W3CFiles.Append(path, bytes);
-  } catch (const EInOutError&) {
-    if (!g.owns_lock()) g.lock();
-    W3CTargets[siteName].folder.clear();
-    throw;
+  if (header) {
+    try {
+      W3CFiles.Append(path, bytes);
+    } catch (const EInOutError&) {
+      W3CTargets[siteName].folder.clear();
+      throw;
+    }
+    last = path;
+  } else {
+    append(path, bytes);
   }
-  if (header) last = path;
 }
 
 // ------------------------------------------------------------ console relay

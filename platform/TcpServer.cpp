@@ -14,6 +14,8 @@
 namespace {
 // Pause after an accept failure that would repeat at once (no descriptors).
 constexpr int kAcceptPauseMs = 100;
+// Connections one listener takes per wake-up of the acceptor.
+constexpr int kAcceptBatch = 64;
 
 SocketHandle OpenListener(const std::string& ip, int port, bool reuse, int queue) {
   in_addr addr{};
@@ -138,8 +140,14 @@ void TcpServer::AcceptLoop() {
       continue;
     }
     if (fds.back().revents != 0) return;
+    // Each wake-up takes what is queued (a bounded batch per listener, so no
+    // listener starves the others): when a thousand connections arrive at
+    // once, the acceptor gets only its share of the machine among the busy
+    // client threads, and one accept per wake-up would leave most waiting.
     for (size_t i = 0; i + 1 < fds.size(); ++i) {
-      if (fds[i].revents != 0) AcceptOne(fds[i].fd);
+      if (fds[i].revents == 0) continue;
+      for (int n = 0; n < kAcceptBatch && AcceptOne(fds[i].fd); ++n) {
+      }
     }
   }
 }
@@ -149,20 +157,21 @@ bool TcpServer::PauseAcceptor(int ms) {
   return ::poll(&p, 1, ms) > 0;
 }
 
-void TcpServer::AcceptOne(int listenFd) {
+bool TcpServer::AcceptOne(int listenFd) {
   int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) {
     int error = errno;
     switch (error) {
       case EAGAIN:
       case EINTR:
+        return false;  // nothing (more) queued
       case ECONNABORTED:
       case EPROTO:
-        return;  // the peer gave up before we took it
+        return true;  // the peer gave up before we took it; others may wait
       default:
         FireListenException(EIdSocketError(error));
         PauseAcceptor(kAcceptPauseMs);
-        return;
+        return false;
     }
   }
   SocketHandle socket(fd);
@@ -180,6 +189,7 @@ void TcpServer::AcceptOne(int listenFd) {
   } catch (const std::exception& e) {
     FireListenException(Exception(e.what()));
   }
+  return true;
 }
 
 void TcpServer::FireListenException(const Exception& e) {

@@ -101,7 +101,8 @@ class TcpServer {
   void Activate();
   void Deactivate();
   void AcceptLoop();
-  void AcceptOne(int listenFd);
+  // False when nothing more is queued (or accepting must pause).
+  bool AcceptOne(int listenFd);
   void FireListenException(const Exception& e);
   // Waits on the wake descriptor; true when woken for the stop.
   bool PauseAcceptor(int ms);
