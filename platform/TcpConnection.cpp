@@ -28,6 +28,7 @@ bool TcpConnection::Connected() {
   if (!connected_) return false;
   if (Buffered() > 0 || transport_->Pending() > 0) return true;
   if (peerClosed_) return false;
+  if (quiet_ && std::chrono::steady_clock::now() - quietAt_ < kQuietReuse) return true;
   try {
     // Looks without waiting; a close or reset shows as 0 or an error.
     return ReceiveMore(0) != 0 && !peerClosed_;
@@ -88,6 +89,7 @@ void TcpConnection::AttachTransport(std::unique_ptr<Transport> transport) {
   out_.clear();
   writeBufferOpen_ = false;
   readLnTimedOut_ = false;
+  quiet_ = false;
   peerClosed_ = false;
   connected_ = true;
   if (handler) handler();
@@ -119,6 +121,7 @@ void TcpConnection::RequireOpenForRead() {
 long TcpConnection::ReceiveMore(int timeoutMs) {
   if (!chunk_) chunk_ = std::make_unique_for_overwrite<char[]>(kReceiveChunk);
   long n;
+  quiet_ = false;
   try {
     n = transport_->Receive(chunk_.get(), kReceiveChunk, timeoutMs, stop_);
   } catch (const EIdSocketError& e) {
@@ -127,6 +130,10 @@ long TcpConnection::ReceiveMore(int timeoutMs) {
     throw;
   }
   if (n == Transport::kStopped) RaiseStopped();
+  if (n == Transport::kTimedOut && timeoutMs == 0) {
+    quiet_ = true;
+    quietAt_ = std::chrono::steady_clock::now();
+  }
   if (n > 0) {
     in_.append(chunk_.get(), static_cast<size_t>(n));
   } else if (n == 0) {

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <functional>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -45,8 +46,12 @@ class TcpConnection {
   // ---------------------------------------------------------------- state
   // Owning thread. False after Disconnect, or once the peer has closed and
   // every byte it sent has been read. With nothing buffered it looks at the
-  // socket without waiting, so a peer's close is noticed without a read.
+  // socket without waiting, so a peer's close is noticed without a read; a
+  // look that found nothing waiting answers for the next kQuietReuse, unless
+  // a receive came in between (callers ask before and after each block, and
+  // a peer may close right after any look anyway).
   bool Connected();
+  static constexpr std::chrono::microseconds kQuietReuse{1000};
   // Any thread: the last known state, without looking at the socket.
   bool KnownConnected() const noexcept;
   // The peer's close (or reset) has been seen.
@@ -152,6 +157,10 @@ class TcpConnection {
   size_t scanFrom_ = 0;  // where the next terminator search starts
   std::unique_ptr<char[]> chunk_;
   bool readLnTimedOut_ = false;
+  // A look without waiting found nothing at quietAt_, and nothing was
+  // received since.
+  bool quiet_ = false;
+  std::chrono::steady_clock::time_point quietAt_{};
 
   std::string out_;
   bool writeBufferOpen_ = false;
