@@ -105,6 +105,8 @@ void TdmHTTPBase::WriteW3CLine(const std::string& siteName, const std::string& t
     std::shared_lock<std::shared_mutex> g(W3CLock);
     const auto target = W3CTargets.find(siteName);
     const auto last = W3CFileNames.find(siteName);
+    // The file last written is today's file in the settled folder (compared
+    // without building the name).
     if (target != W3CTargets.end() && target->second.rawFolder == rawFolder && !target->second.folder.empty() &&
         last != W3CFileNames.end() && last->second.size() == target->second.folder.size() + fileName.size() &&
         last->second.starts_with(target->second.folder) && last->second.ends_with(fileName)) {

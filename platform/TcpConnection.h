@@ -16,8 +16,8 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
