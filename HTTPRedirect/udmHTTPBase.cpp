@@ -451,23 +451,16 @@ void TdmHTTPBase::DoStopServer(std::string& result) {
 
 // ------------------------------------------------------------ connections
 
-void TdmHTTPBase::Server_HTTPConnect(PeerThread& peer) {
-  auto* thread = dynamic_cast<TClientThread*>(&peer);
-  if (thread == nullptr) return;
-  thread->IsHTTPS = 0;
-  ConnectHook();
-  ServerConnect(*thread);
-}
+void TdmHTTPBase::Server_HTTPConnect(PeerThread& peer) { ServerConnect(peer, 0); }
 
-void TdmHTTPBase::Server_HTTPSConnect(PeerThread& peer) {
-  auto* thread = dynamic_cast<TClientThread*>(&peer);
-  if (thread == nullptr) return;
-  thread->IsHTTPS = 1;
-  ConnectHook();
-  ServerConnect(*thread);
-}
+void TdmHTTPBase::Server_HTTPSConnect(PeerThread& peer) { ServerConnect(peer, 1); }
 
-void TdmHTTPBase::ServerConnect(TClientThread& thread) {
+void TdmHTTPBase::ServerConnect(PeerThread& peer, uint8_t isHTTPS) {
+  auto* client = dynamic_cast<TClientThread*>(&peer);
+  if (client == nullptr) return;
+  TClientThread& thread = *client;
+  thread.IsHTTPS = isHTTPS;
+  ConnectHook();
   thread.Connection()->SetMaxLineLength(kMaxLineLength);
   thread.Stats = Stats.get();
   thread.Limits = Limits;

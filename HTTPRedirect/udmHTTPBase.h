@@ -139,7 +139,8 @@ class TdmHTTPBase {
   void StartHTTPListener(std::string& msg);
   void CheckLBServers();
   void DoStopServer(std::string& result);
-  void ServerConnect(TClientThread& thread);
+  // The connect handler of either listener kind.
+  void ServerConnect(PeerThread& peer, uint8_t isHTTPS);
   void InstallLogWriters(TClientThread& thread);
   void ShowStartError(const std::string& msg);
   void RefreshConsole();
