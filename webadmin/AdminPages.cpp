@@ -1,6 +1,7 @@
 #include "webadmin/AdminPages.h"
 
 #include <map>
+#include <mutex>
 
 #include "platform/SysUtils.h"
 #include "webadmin/uAdminPage.h"
@@ -59,7 +60,25 @@ const std::map<AdminPage, PageFactory>& Factories() {
   return factories;
 }
 
+std::mutex gOverrideMutex;
+std::map<AdminPage, PageFactory> gOverrides;
+
+PageFactory OverrideFor(AdminPage id) {
+  std::lock_guard lock(gOverrideMutex);
+  auto it = gOverrides.find(id);
+  return it == gOverrides.end() ? PageFactory() : it->second;
+}
+
 }  // namespace
+
+void OverridePageFactory(AdminPage id, PageFactory factory) {
+  std::lock_guard lock(gOverrideMutex);
+  if (factory) {
+    gOverrides[id] = std::move(factory);
+  } else {
+    gOverrides.erase(id);
+  }
+}
 
 const PageInfo& GetPageInfo(AdminPage id) {
   for (const auto& p : kPages) {
@@ -76,6 +95,7 @@ std::string PageTitle(AdminPage id) {
 bool PageIsBuilt(AdminPage id) { return Factories().count(id) > 0; }
 
 web::AppForm* CreatePage(web::WebApplication& app, AdminPage id) {
+  if (PageFactory f = OverrideFor(id)) return f(app);
   auto it = Factories().find(id);
   if (it != Factories().end()) return it->second(app);
   return app.createForm<TPlaceholderPage>(id);

@@ -48,6 +48,8 @@ std::string PageTitle(AdminPage id);
 using PageFactory = std::function<web::AppForm*(web::WebApplication&)>;
 // Creates the page (not shown) owned by App.
 web::AppForm* CreatePage(web::WebApplication& app, AdminPage id);
+// Replaces the factory of Id (tests: stand-in pages); an empty one undoes it.
+void OverridePageFactory(AdminPage id, PageFactory factory);
 // Whether a real page is registered for Id (else CreatePage gives a placeholder).
 bool PageIsBuilt(AdminPage id);
 

@@ -6,10 +6,7 @@
 const char* const HelpBaseURL = "/files/Help/";
 const char* const HelpIndexURL = "/files/Help/index.html?";
 
-std::string ProgramFolder() {
-  static const std::string folder = IncludeTrailingPathDelimiter(GetCurrentDir());
-  return folder;
-}
+std::string ProgramFolder() { return IncludeTrailingPathDelimiter(GetCurrentDir()); }
 
 namespace {
 
