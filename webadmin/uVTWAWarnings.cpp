@@ -8,6 +8,7 @@
 #include "Common/uSSLSettings.h"
 #include "platform/Socket.h"
 #include "platform/SysUtils.h"
+#include "platform/web/WebControls.h"
 
 namespace {
 
@@ -110,6 +111,13 @@ TErrorWarningChecker::TErrorWarningChecker(TStatusOutput statusLabel, TDomainHan
       Settings(settings),
       FileExists([](const std::string& path) { return ::FileExists(path); }),
       LocalIPv4Addresses([] { return ::LocalIPv4Addresses(); }) {}
+
+TErrorWarningChecker::TErrorWarningChecker(web::Label* statusLabel, TDomainHandler* settings,
+                                           web::ImageFile* statusImage)
+    : TErrorWarningChecker(TStatusOutput(), settings, TStatusOutput()) {
+  if (statusLabel) StatusLabel = [statusLabel](const std::string& text) { statusLabel->caption = text; };
+  if (statusImage) StatusImage = [statusImage](const std::string& file) { statusImage->fileName = file; };
+}
 
 // ------------------------------------------------------------ status setters
 

@@ -14,6 +14,10 @@ class TDomainHandler;
 class TDomain;
 class TServerCluster;
 class TSSLSettings;
+namespace web {
+class Label;
+class ImageFile;
+}  // namespace web
 
 // The host-name syntax test, also used for host replacements. On failure
 // Reason holds the text of the first test that failed.
@@ -28,6 +32,8 @@ class TErrorWarningChecker {
 
   // Either output may be empty; Settings is not owned.
   TErrorWarningChecker(TStatusOutput statusLabel, TDomainHandler* settings, TStatusOutput statusImage);
+  // On a page: the label's caption (nil: none) and the image's file name.
+  TErrorWarningChecker(web::Label* statusLabel, TDomainHandler* settings, web::ImageFile* statusImage);
 
   TStatusOutput StatusImage;
   TStatusOutput StatusLabel;

@@ -8,6 +8,7 @@
 
 #include "Common/uDomainHandler.h"
 #include "Common/uLoadBalancingClasses.h"
+#include "platform/web/WebControls.h"
 #include "tests/fuzz/settings_seeds.h"
 #include "webadmin/uVTWAWarnings.h"
 
@@ -351,6 +352,22 @@ TEST(ErrorWarningChecker, NewCheckerStartsAtZero) {
   h.GateName = "";
   EXPECT_FALSE(k.CheckGeneral());
   EXPECT_EQ(k.Message, "Server should have a name!");
+}
+
+TEST(ErrorWarningChecker, WritesIntoAPagesLabelAndImage) {
+  TDomainHandler h;
+  web::Label label;
+  web::ImageFile image;
+  label.caption = "Settings look OK";
+  TErrorWarningChecker k(&label, &h, &image);
+  h.Password = "x";
+  EXPECT_TRUE(k.CheckGeneral());
+  EXPECT_EQ(label.caption, "No errors or warnings found for general settings.");
+  EXPECT_EQ(image.fileName, "StatusGreen.jpg");
+  h.MaxThreads = 5;
+  EXPECT_FALSE(k.CheckGeneral());
+  EXPECT_EQ(label.caption, "More threads in the thread pool may improve performance");
+  EXPECT_EQ(image.fileName, "StatusOrange.jpg");
 }
 
 TEST(ErrorWarningChecker, DisabledItemsGiveInformation) {
