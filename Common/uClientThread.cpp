@@ -206,8 +206,9 @@ void TClientThread::HandleConnection() {
       FinishTurn(counted, timedOut, endMessage);
       if (leave) break;
       first = false;
-    // ShouldStop has just looked at the client connection.
-    } while (!ShouldStop() && FCloseConnection == 0 && FServerConnection.Connected());
+    // ShouldStop has just looked at the client connection; the back-end
+    // connection is looked at before the next request is written to it.
+    } while (!ShouldStop() && FCloseConnection == 0 && FServerConnection.KnownConnected());
     if (!leave) LogWhyStopped(counted);
   } catch (const std::exception& e) {
     LogWhyStopped(counted);
@@ -557,13 +558,14 @@ void TClientThread::OpenServerConnection() {
   // A domain without a target address serves from this machine.
   const std::string host = m.TargetHost.empty() ? std::string("127.0.0.1") : m.TargetHost;
   TcpClient& server = FServerConnection;
-  bool reuse = server.Port() == m.TargetPort && server.Host() == host && server.Connected();
+  bool reuse = server.Port() == m.TargetPort && server.Host() == host && server.KnownConnected();
   if (reuse) {
-    // Bytes that came after the last response, before this request was
-    // sent, answer nothing of ours: such a connection is not reused.
+    // One look without waiting: a close, or bytes that came after the last
+    // response, before this request was sent (they answer nothing of ours),
+    // and the connection is not reused.
     try {
       server.ReadFromStack(0);
-      reuse = server.InputBufferSize() == 0 && server.Connected();
+      reuse = server.InputBufferSize() == 0 && server.KnownConnected();
     } catch (const std::exception&) {
       reuse = false;
     }
