@@ -15,10 +15,11 @@
 #include "platform/RWLock.h"
 #include "platform/TcpErrors.h"
 
-std::atomic<int32_t> TClientThreadCount{0};
-std::atomic<int32_t> ActiveThreads{0};
-std::atomic<int32_t> KeepAliveWaiters{0};
-std::atomic<int32_t> ActiveTransfers{0};
+// Each changes with every connection or request: a cache line each.
+alignas(64) std::atomic<int32_t> TClientThreadCount{0};
+alignas(64) std::atomic<int32_t> ActiveThreads{0};
+alignas(64) std::atomic<int32_t> KeepAliveWaiters{0};
+alignas(64) std::atomic<int32_t> ActiveTransfers{0};
 
 void ConnectHook() {}
 
@@ -28,6 +29,9 @@ const char* ExceptionClassName(const std::exception& e) {
 }
 
 namespace {
+
+// A long body reaches the shared counters per MiB, not only at its end.
+constexpr int64_t kFoldBytes = 1 << 20;
 
 bool EngineStopping(const TStatHolder* stats) {
   if (stats == nullptr) return false;
@@ -101,6 +105,7 @@ void TClientThread::Terminate() {
 }
 
 void TClientThread::Cleanup() {
+  FoldBytes();
   DisconnectServer();
   PeerThread::Cleanup();
 }
@@ -296,6 +301,7 @@ bool TClientThread::ServeRequest(bool& counted) {
 }
 
 void TClientThread::FinishTurn(bool counted, bool timedOut, const std::string& endMessage) {
+  FoldBytes();
   if (counted) {
     WriteW3CLogEntry();
   } else if (timedOut) {
@@ -499,11 +505,18 @@ void TClientThread::DetermineTargetMachine() {
   m.Setup(r.Host, FLocalIP, static_cast<int32_t>(FSessionKey), FClientIP, r.Document, FLocalPort);
   TDomainHandler& handler = *Stats->DomainHandler;
   {
-    // A reload replaces the settings under the write lock.
+    // A reload replaces the settings under the write lock. The bytes so far
+    // (this request's head among them) go to the records of the last match,
+    // as they always have, before the match replaces them.
     ReadLockGuard lock(handler.Synchronizer);
-    Stats->RemoveVTHeaders = handler.RemoveVTHeaders;
+    FoldBytes(true);
+    // Stored only when it changes: a store per request would take the
+    // shared line from every other reader.
+    if (Stats->RemoveVTHeaders.load(std::memory_order_relaxed) != handler.RemoveVTHeaders) {
+      Stats->RemoveVTHeaders = handler.RemoveVTHeaders;
+    }
+    handler.MatchRequest(m);
   }
-  handler.MatchRequest(m);
   FSessionKey = static_cast<uint32_t>(m.SessionValue);
   FVirtualPath = m.VirtualPath;
   FDomain = m.Domain;
@@ -620,12 +633,21 @@ void TClientThread::AddBytes(bool outgoing, int64_t count) {
   } else {
     FBytesIn = CheckedAdd64(FBytesIn, count);
   }
+  FUnfoldedBytes = CheckedAdd64(FUnfoldedBytes, count);
+  if (FUnfoldedBytes >= kFoldBytes) FoldBytes();
+}
+
+void TClientThread::FoldBytes(bool locked) {
+  if (FUnfoldedBytes == 0) return;
+  const int64_t count = FUnfoldedBytes;
+  FUnfoldedBytes = 0;
   Stats->AddBytes(count);
   if (FServerStats) FServerStats->AddBytes(count);
   // The domain and path may have gone with a reload since the match; their
   // share is then dropped rather than written into a freed record.
   TDomainHandler& handler = *Stats->DomainHandler;
-  ReadLockGuard lock(handler.Synchronizer);
+  std::optional<ReadLockGuard> lock;
+  if (!locked) lock.emplace(handler.Synchronizer);
   AddSaturating(handler.BytesTransferred, count);
   if (FDomain != nullptr && handler.Domains.IndexOf(FDomain) >= 0) AddSaturating(FDomain->BytesTransferred, count);
   if (FVirtualPath != nullptr && handler.VirtualPaths.IndexOf(FVirtualPath) >= 0) {
