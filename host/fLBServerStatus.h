@@ -6,10 +6,16 @@
 // lock, and passes only clusters and servers of that configuration.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/desktop/Forms.h"
+#include "platform/desktop/StdCtrls.h"
+#include "platform/desktop/Timer.h"
+
+class TDomainHandler;
 class TServer;
 class TServerCluster;
 class TServerClusterList;
@@ -65,3 +71,51 @@ struct TLBServerDetails {
 // The details of Server of Cluster; RowStatus is the status text its row shows.
 TLBServerDetails ServerDetailsText(const TServerCluster& cluster, const TServer& server,
                                    const std::string& rowStatus);
+
+// The live configuration the monitoring windows read: asked anew each time,
+// since the console may lose its engine; nullptr reads as an empty one.
+using TLiveConfiguration = std::function<TDomainHandler*()>;
+
+// The clusters and servers of the live configuration, refreshed every second,
+// with the details of the selected server. Main thread only.
+class TfrmLBServerStatus : public TForm {
+ public:
+  TfrmLBServerStatus(TComponent* owner, TLiveConfiguration live);
+  ~TfrmLBServerStatus() override;
+
+  TImageList* ImageList1 = nullptr;
+  TListView* lvLB = nullptr;
+  TGroupBox* GroupBox_ServerDetails = nullptr;
+  TLabel *lblActiveSessions = nullptr, *lblTotalSessions = nullptr, *lblTotalRequests = nullptr,
+         *lblLastNewSession = nullptr, *lblLastNewRequest = nullptr, *lblStatus = nullptr, *lblCapacity = nullptr,
+         *lblLoad = nullptr;
+  TButton* Button_Close = nullptr;
+  TTimer* Timer1 = nullptr;
+
+  // Rows reused in place under the configuration's read lock, then the
+  // details of the selection.
+  void RefreshList();
+  // The selected server row's details, or "(none)". A row whose server a
+  // reload took out refreshes the list first.
+  void ShowServerDetails();
+
+  void lvLBClick(TControl&);
+  void FormClose(TForm&, TCloseAction& action);
+
+ private:
+  bool WriteRow(int index, TLBRow& row);
+  void WriteDetails(const TLBServerDetails& details);
+
+  TLiveConfiguration live_;
+  // Each row's server (none for a cluster row), in row order; keeps the
+  // record alive for the identity check even after a reload dropped it.
+  std::vector<std::shared_ptr<TServer>> rowServers_;
+  bool refreshing_ = false;
+};
+
+// The status window while it exists.
+extern TfrmLBServerStatus* frmLBServerStatus;
+
+// "L&B Status": creates the window once (owned by Console), fills it and
+// shows it.
+void ShowLBServerStatus(TComponent* console, TLiveConfiguration live);

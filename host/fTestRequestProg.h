@@ -8,7 +8,10 @@
 #include <functional>
 #include <string>
 
+#include "host/fLBServerStatus.h"
 #include "platform/Classes.h"
+#include "platform/desktop/Forms.h"
+#include "platform/desktop/StdCtrls.h"
 
 class TDomainHandler;
 
@@ -45,3 +48,41 @@ void RunDebugLBTest(TDomainHandler& handler, const TTestRequestInput& input, TSt
 
 // "REMOVE OLD CON.": drops the older affinity entries and dumps the clusters.
 void RunDebugRemoveConnections(TDomainHandler& handler, TStringList& report);
+
+class TfrmTestRequestProg : public TForm {
+ public:
+  // Runs FormCreate.
+  TfrmTestRequestProg(TComponent* owner, TLiveConfiguration live);
+  ~TfrmTestRequestProg() override;
+
+  TComboBox* ComboBox_Host = nullptr;
+  TEdit* Edit_PathDocument = nullptr;
+  TEdit* Edit_Port = nullptr;
+  TComboBox* ComboBox_CallerIP = nullptr;
+  TComboBox* ComboBox_LocalIP = nullptr;
+  TButton* Button_Test = nullptr;
+  TCheckBox* CheckBox_ClearLinesBeforeTest = nullptr;
+  TGroupBox* GroupBox_TestResult = nullptr;
+  TMemo* Memo_Report = nullptr;
+  TButton* Button_DebugLBTest = nullptr;
+  TButton* Button_DebugRemoveConnections = nullptr;
+  TProgressBar* ProgressBar1 = nullptr;
+
+  void FormCreate();
+  void Button_TestClick(TControl&);
+  void Button_DebugLBTestClick(TControl&);
+  void Button_DebugRemoveConnectionsClick(TControl&);
+  void FormClose(TForm&, TCloseAction& action);
+
+ private:
+  TTestRequestInput Input() const;
+  void SetReport(const TStringList& lines);
+
+  TLiveConfiguration live_;
+};
+
+// The test window while it exists.
+extern TfrmTestRequestProg* frmTestRequestProg;
+
+// "Test &Request": creates the window once (owned by Console) and shows it.
+void ShowTestRequest(TComponent* console, TLiveConfiguration live);
