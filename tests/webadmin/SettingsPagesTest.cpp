@@ -154,7 +154,7 @@ TEST_F(SettingsPages, GeneralPasswordMustVerify) {
   EXPECT_EQ(b.text("LBLSTATUS"), "Login Password should not be empty for security reasons");
 }
 
-TEST_F(SettingsPages, GeneralMaxThreadsMustBeAnInteger) {
+TEST_F(SettingsPages, GeneralPoolSizeMustBeAnInteger) {
   const auto before = FileBytes();
   TestBrowser b = Open("IMGGENERAL");
   b.type("EDTGATENAME", "Not written");
