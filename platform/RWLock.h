@@ -3,8 +3,16 @@
 // already reads is never queued behind a waiting writer, so nested reads
 // cannot deadlock. Taking write while holding only read is a programming
 // error (EAssertionFailed).
+//
+// Reading takes no shared mutex: a reader counts itself in one of a few
+// reader slots (each on a cache line of its own, chosen per thread) and
+// looks whether a writer waits or writes. Only then does it step back and
+// queue on the mutex, behind the writer: new readers let waiting writers go
+// first, so writers are not starved. A writer announces itself first, then
+// waits until every slot is empty.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -19,15 +27,22 @@ class TMultiReadExclusiveWriteSynchronizer {
   int WaitingWriters() const;
 
  private:
+  static constexpr int kReaderSlots = 32;
+  struct alignas(64) ReaderSlot {
+    std::atomic<int> count{0};
+  };
   struct ThreadCounts;
   ThreadCounts& Mine();
   void ForgetMine();  // drops the calling thread's entry once it holds nothing
+  bool AnyReader() const;
+
+  ReaderSlot slots_[kReaderSlots];
+  // Writers waiting or writing; readers queue on the mutex while it is not 0.
+  alignas(64) std::atomic<int> writers_{0};
   mutable std::mutex mutex_;
   std::condition_variable cv_;
-  int readers_ = 0;            // threads holding read (not counting nesting)
-  int waitingWriters_ = 0;
-  std::thread::id writer_{};   // thread holding write, if any
-  int writeDepth_ = 0;
+  int waitingWriters_ = 0;     // under mutex_
+  std::thread::id writer_{};   // thread holding write, if any; under mutex_
 };
 
 class ReadLockGuard {
