@@ -4,7 +4,7 @@
 
 #include "platform/SysUtils.h"
 
-// What the calling thread holds of one lock. Reads taken while the thread
+// What the calling flow holds of one lock. Reads taken while the flow
 // writes are not counted in readers_ until the write ends, when they turn
 // into a plain read.
 struct TMultiReadExclusiveWriteSynchronizer::ThreadCounts {
@@ -13,7 +13,7 @@ struct TMultiReadExclusiveWriteSynchronizer::ThreadCounts {
 };
 
 namespace {
-// A thread mostly holds one lock at a time: that lock's counts live in a
+// A flow mostly holds one lock at a time: that lock's counts live in a
 // slot of their own, and only further locks go to the map, so that taking
 // and leaving a lock allocates nothing. A lock's counts are in the slot or in
 // the map, never in both.
@@ -26,8 +26,7 @@ struct ThreadLocks {
 
 template <class Counts>
 ThreadLocks<Counts>& LocksOfThisThread() {
-  thread_local ThreadLocks<Counts> locks;
-  return locks;
+  return FlowLocal<ThreadLocks<Counts>>();
 }
 }  // namespace
 
@@ -56,13 +55,15 @@ void TMultiReadExclusiveWriteSynchronizer::ForgetMine() {
 void TMultiReadExclusiveWriteSynchronizer::BeginRead() {
   ThreadCounts& mine = Mine();
   std::unique_lock<std::mutex> lock(mutex_);
-  if (mine.readDepth > 0 || writer_ == std::this_thread::get_id()) {
+  if (mine.readDepth > 0 || writer_ == CurrentFlowId()) {
     // Already inside: never queue behind a waiting writer.
     ++mine.readDepth;
+    ++HeldLockCount();
     return;
   }
   // New readers let waiting writers go first, so writers are not starved.
-  cv_.wait(lock, [&] { return writer_ == std::thread::id() && waitingWriters_ == 0; });
+  cv_.Wait(lock, [&] { return writer_ == nullptr && waitingWriters_ == 0; });
+  ++HeldLockCount();
   ++readers_;
   mine.readDepth = 1;
   mine.countedAsReader = true;
@@ -76,9 +77,10 @@ void TMultiReadExclusiveWriteSynchronizer::EndRead() {
     ForgetMine();
     throw EAssertionFailed("EndRead without BeginRead");
   }
+  --HeldLockCount();
   if (--mine.readDepth > 0) return;
   const bool counted = mine.countedAsReader;
-  if (counted && --readers_ == 0) cv_.notify_all();
+  if (counted && --readers_ == 0) cv_.NotifyAll();
   lock.unlock();
   ForgetMine();
 }
@@ -86,9 +88,10 @@ void TMultiReadExclusiveWriteSynchronizer::EndRead() {
 void TMultiReadExclusiveWriteSynchronizer::BeginWrite() {
   ThreadCounts& mine = Mine();
   std::unique_lock<std::mutex> lock(mutex_);
-  const std::thread::id me = std::this_thread::get_id();
+  const FlowId me = CurrentFlowId();
   if (writer_ == me) {
     ++writeDepth_;
+    ++HeldLockCount();
     return;
   }
   if (mine.readDepth > 0) {
@@ -96,8 +99,9 @@ void TMultiReadExclusiveWriteSynchronizer::BeginWrite() {
     throw EAssertionFailed("BeginWrite while the thread holds only a read lock");
   }
   ++waitingWriters_;
-  cv_.wait(lock, [&] { return writer_ == std::thread::id() && readers_ == 0; });
+  cv_.Wait(lock, [&] { return writer_ == nullptr && readers_ == 0; });
   --waitingWriters_;
+  ++HeldLockCount();
   writer_ = me;
   writeDepth_ = 1;
 }
@@ -105,19 +109,20 @@ void TMultiReadExclusiveWriteSynchronizer::BeginWrite() {
 void TMultiReadExclusiveWriteSynchronizer::EndWrite() {
   ThreadCounts& mine = Mine();
   std::unique_lock<std::mutex> lock(mutex_);
-  if (writer_ != std::this_thread::get_id() || writeDepth_ <= 0) {
+  if (writer_ != CurrentFlowId() || writeDepth_ <= 0) {
     lock.unlock();
     if (mine.readDepth == 0) ForgetMine();
     throw EAssertionFailed("EndWrite without BeginWrite");
   }
+  --HeldLockCount();
   if (--writeDepth_ > 0) return;
-  writer_ = std::thread::id();
+  writer_ = nullptr;
   if (mine.readDepth > 0 && !mine.countedAsReader) {
     // Reads taken inside the write outlive it: they become a plain read.
     ++readers_;
     mine.countedAsReader = true;
   }
-  cv_.notify_all();
+  cv_.NotifyAll();
   lock.unlock();
   if (mine.readDepth == 0) ForgetMine();
 }

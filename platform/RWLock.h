@@ -1,13 +1,15 @@
-// A multi-reader / single-writer lock that the holding thread may take again:
-// read inside read, read inside write, write inside write. A thread that
+// A multi-reader / single-writer lock that the holding flow may take again:
+// read inside read, read inside write, write inside write. A flow that
 // already reads is never queued behind a waiting writer, so nested reads
 // cannot deadlock. Taking write while holding only read is a programming
-// error (EAssertionFailed).
+// error (EAssertionFailed). The holder is the flow (Flow.h): a fiber of the
+// connection runtime or an OS thread; waits park a fiber, and a fiber must
+// not park while it holds the lock.
 #pragma once
 
-#include <condition_variable>
 #include <mutex>
-#include <thread>
+
+#include "platform/Flow.h"
 
 class TMultiReadExclusiveWriteSynchronizer {
  public:
@@ -15,18 +17,18 @@ class TMultiReadExclusiveWriteSynchronizer {
   void EndRead();
   void BeginWrite();
   void EndWrite();
-  // Threads queued for write at this moment (diagnostics and tests).
+  // Flows queued for write at this moment (diagnostics and tests).
   int WaitingWriters() const;
 
  private:
   struct ThreadCounts;
   ThreadCounts& Mine();
-  void ForgetMine();  // drops the calling thread's entry once it holds nothing
+  void ForgetMine();  // drops the calling flow's entry once it holds nothing
   mutable std::mutex mutex_;
-  std::condition_variable cv_;
-  int readers_ = 0;            // threads holding read (not counting nesting)
+  FlowCondition cv_;
+  int readers_ = 0;            // flows holding read (not counting nesting)
   int waitingWriters_ = 0;
-  std::thread::id writer_{};   // thread holding write, if any
+  FlowId writer_ = nullptr;    // flow holding write, if any
   int writeDepth_ = 0;
 };
 
