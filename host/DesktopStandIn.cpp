@@ -1,6 +1,7 @@
 // Until the desktop console exists: a desktop program without a console. It
 // holds the program name, creates the engine host, loads the settings and
-// starts the switch the way the console's main form does, runs the main loop
+// starts the switch the way the console's main form does, brings up the web
+// administration, runs the main loop
 // and, on SIGTERM or SIGINT, stops the switch and frees the engine (which
 // saves the affinity tables). Result texts go to standard output.
 #include <pthread.h>
@@ -12,12 +13,14 @@
 #include <thread>
 
 #include "Common/uClusterChecks.h"
+#include "Common/uProgramMode.h"
 #include "Common/uServerVerification.h"
 #include "HTTPRedirect/udmHTTPBase.h"
 #include "host/ProgramMain.h"
 #include "host/uGlobalName.h"
 #include "platform/MainLoop.h"
 #include "platform/MessageBox.h"
+#include "webadmin/fVT_Admin.h"
 
 namespace {
 
@@ -66,6 +69,11 @@ class TDesktopStandIn : public TDesktopApplication {
     Report(msg);
     engine->StartServer(msg);
     Report(msg);
+    // The administration comes up whether or not the switch started, so a
+    // failed start can be mended from the browser.
+    engine->Log(std::string("Starting ") + (OWAEdition ? "Vantrell OWA" : "Vantrell Switch") + " Web Admin");
+    auto admin = std::make_unique<TfrmVT_Admin>([&engine](const std::string& line) { engine->Log(line); });
+    frmVT_Admin = admin.get();
 
     // The stop waits for the engine's stop timer, so it runs on this thread
     // while the main loop keeps turning.
@@ -85,6 +93,8 @@ class TDesktopStandIn : public TDesktopApplication {
     done = true;
     pthread_kill(waiter.native_handle(), SIGTERM);  // wakes the waiter if Run ended otherwise
     waiter.join();
+    frmVT_Admin = nullptr;
+    admin.reset();  // before the engine: pages may still call its hooks
     engine.reset();
   }
 
