@@ -96,15 +96,20 @@ TEST(FiberRuntime, ParkedFiberWakesOnANotifyFromAThreadOrAFiber) {
 }
 
 TEST(FiberRuntime, TimersWakeParkedFibersInDueOrder) {
+  // One carrier: its timer heap alone decides the order, by due time.
+  using Clock = std::chrono::steady_clock;
   FiberRuntime runtime(1);
   std::mutex mutex;
-  std::vector<int> order;
+  std::vector<Clock::time_point> dues;
+  bool slept = true;
   std::vector<std::unique_ptr<Fiber>> fibers;
-  for (int ms : {60, 20, 40, 0}) {
+  for (int ms : {60, 20, 40, 10, 30}) {
     fibers.push_back(runtime.Spawn([&, ms] {
+      const auto start = Clock::now();
       FlowSleep(ms);
       std::lock_guard<std::mutex> lock(mutex);
-      order.push_back(ms);
+      if (Clock::now() - start < std::chrono::milliseconds(ms)) slept = false;
+      dues.push_back(start + std::chrono::milliseconds(ms));
     }));
   }
   // A timed wait that nobody notifies ends by its time-out.
@@ -116,7 +121,9 @@ TEST(FiberRuntime, TimersWakeParkedFibersInDueOrder) {
     notified = never.WaitFor(lock, 10);
   }));
   for (auto& fiber : fibers) ASSERT_TRUE(JoinWithin(*fiber));
-  EXPECT_EQ(order, (std::vector<int>{0, 20, 40, 60}));
+  EXPECT_EQ(dues.size(), 5u);
+  EXPECT_TRUE(std::is_sorted(dues.begin(), dues.end()));
+  EXPECT_TRUE(slept);
   EXPECT_FALSE(notified);
 }
 
@@ -254,9 +261,14 @@ TEST(FiberRuntimeDeathTest, AFiberThatParksHoldingALockEndsTheProcess) {
 // Ten thousand connections held open at once on four carriers: each
 // connection's fiber echoes lines until its client leaves. The clients run
 // in a child process: both ends in one process would pass the descriptor
-// limit.
+// limit. ThreadSanitizer clears most of a megabyte per fiber it follows, so
+// its build holds a thousand.
 TEST(FiberRuntimeThreads, TenThousandConnectionsOnFourCarriers) {
+#if defined(__SANITIZE_THREAD__)
+  constexpr int kConnections = 1000;
+#else
   constexpr int kConnections = 10000;
+#endif
   rlimit limit{};
   ::getrlimit(RLIMIT_NOFILE, &limit);
   if (limit.rlim_max < kConnections + 200) GTEST_SKIP() << "descriptor limit below " << kConnections + 200;
