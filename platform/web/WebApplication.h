@@ -46,6 +46,9 @@ class WebApplication {
     return raw;
   }
   AppForm* adoptForm(std::unique_ptr<AppForm> form);
+  // Hands a page of this session to a new owner (a page that embeds it);
+  // nullptr when the session does not hold it.
+  std::unique_ptr<AppForm> takeForm(AppForm* form);
   AppForm* activeForm() const { return active_; }
   const std::vector<std::unique_ptr<AppForm>>& forms() const { return forms_; }
   void show(AppForm* form);
@@ -91,7 +94,7 @@ class WebApplication {
   AppForm* active_ = nullptr;
   std::vector<AppForm*> pendingRelease_;
   std::vector<std::string> scripts_;
-  bool authenticated_ = false;
+  std::atomic<bool> authenticated_{false};  // read by the session table under its own lock
   std::mutex dispatch_;
   size_t formsAtBegin_ = 0;
   AppForm* activeAtBegin_ = nullptr;
