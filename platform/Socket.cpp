@@ -6,6 +6,7 @@
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -178,6 +179,42 @@ WaitResult Transport::SendPair(std::string_view head, std::string_view tail, int
 
 // ---------------------------------------------------------- PlainTransport
 long PlainTransport::Receive(char* buf, size_t len, int timeoutMs, const StopCheck& stop) {
+  if (timeoutMs == 0 || AntiFreeze::Applies()) return ReceiveAfterPoll(buf, len, timeoutMs, stop);
+  // A wait is the receive itself: a blocking recv bounded by SO_RCVTIMEO
+  // takes one call where a poll and a receive take two. Sends and looks
+  // without waiting pass MSG_DONTWAIT, so only this call ever blocks.
+  Deadline deadline(timeoutMs);
+  for (;;) {
+    int slice = deadline.RemainingMs();
+    if (stop && (slice < 0 || slice > kStopSliceMs)) slice = kStopSliceMs;
+    if (slice == 0) return ReceiveAfterPoll(buf, len, 0, stop);
+    SetReceiveWait(slice);
+    ssize_t n = ::recv(socket_.Get(), buf, len, 0);
+    if (n >= 0) {
+      wouldBlock_ = false;
+      return static_cast<long>(n);
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) RaiseSocketError(errno);
+    if (stop && stop()) return kStopped;
+    if (deadline.RemainingMs() == 0) return kTimedOut;
+  }
+}
+
+void PlainTransport::SetReceiveWait(int ms) {
+  if (!blocking_) {
+    int off = 0;
+    if (::ioctl(socket_.Get(), FIONBIO, &off) != 0) RaiseSocketError(errno);
+    blocking_ = true;
+  }
+  if (ms < 0) ms = 0;  // SO_RCVTIMEO's 0: no limit
+  if (ms == receiveWaitMs_) return;
+  timeval tv{ms / 1000, (ms % 1000) * 1000};
+  if (::setsockopt(socket_.Get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) RaiseSocketError(errno);
+  receiveWaitMs_ = ms;
+}
+
+long PlainTransport::ReceiveAfterPoll(char* buf, size_t len, int timeoutMs, const StopCheck& stop) {
   Deadline deadline(timeoutMs);
   bool waitFirst = wouldBlock_ && timeoutMs != 0;
   for (;;) {
