@@ -179,7 +179,8 @@ WaitResult Transport::SendPair(std::string_view head, std::string_view tail, int
 
 // ---------------------------------------------------------- PlainTransport
 long PlainTransport::Receive(char* buf, size_t len, int timeoutMs, const StopCheck& stop) {
-  if (timeoutMs == 0 || AntiFreeze::Applies()) return ReceiveAfterPoll(buf, len, timeoutMs, stop);
+  // A fiber never blocks in the kernel: its wait parks it on the carrier.
+  if (timeoutMs == 0 || AntiFreeze::Applies() || OnFiber()) return ReceiveAfterPoll(buf, len, timeoutMs, stop);
   // A wait is the receive itself: a blocking recv bounded by SO_RCVTIMEO
   // takes one call where a poll and a receive take two. Sends and looks
   // without waiting pass MSG_DONTWAIT, so only this call ever blocks.
