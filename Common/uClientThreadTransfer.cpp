@@ -3,7 +3,6 @@
 // client as it comes, chunk by chunk, or compressed on the fly. Every block
 // goes through the thread's one 32 KiB buffer.
 #include <algorithm>
-#include <thread>
 
 #include "Common/VT_ZLibEx.h"
 #include "Common/uChunked.h"
@@ -12,6 +11,7 @@
 #include "Common/uStatHolder.h"
 #include "Common/uThrottle.h"
 #include "platform/DateTime.h"
+#include "platform/Flow.h"
 #include "platform/TcpErrors.h"
 
 namespace {
@@ -45,9 +45,8 @@ class TransferHold {
 
 }  // namespace
 
-void TClientThread::Sleep(int ms) {
-  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+// A fiber's pause leaves its carrier to the other connections.
+void TClientThread::Sleep(int ms) { FlowSleep(ms); }
 
 void TClientThread::ThrottlePause(int64_t blockSize) { Sleep(ThrottlePauseMs(blockSize, ActiveTransfers.load())); }
 

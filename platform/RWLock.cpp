@@ -4,7 +4,7 @@
 
 #include "platform/SysUtils.h"
 
-// What the calling thread holds of one lock. Reads taken while the thread
+// What the calling flow holds of one lock. Reads taken while the flow
 // writes are not counted in a reader slot until the write ends, when they
 // turn into a plain read.
 struct TMultiReadExclusiveWriteSynchronizer::ThreadCounts {
@@ -28,11 +28,11 @@ struct ThreadLocks {
 
 template <class Counts>
 ThreadLocks<Counts>& LocksOfThisThread() {
-  thread_local ThreadLocks<Counts> locks;
-  return locks;
+  return FlowLocal<ThreadLocks<Counts>>();
 }
 
-// Threads spread over the reader slots in the order they first read.
+// Threads spread over the reader slots in the order they first read; the
+// fibers of one carrier share its slot (each remembers the slot it counted in).
 int ReaderSlotOfThisThread(int slots) {
   static std::atomic<unsigned> next{0};
   thread_local const int slot = static_cast<int>(next.fetch_add(1, std::memory_order_relaxed) % slots);
@@ -77,6 +77,7 @@ void TMultiReadExclusiveWriteSynchronizer::BeginRead() {
   if (mine.readDepth > 0 || mine.writeDepth > 0) {
     // Already inside: never queue behind a waiting writer.
     ++mine.readDepth;
+    ++HeldLockCount();
     return;
   }
   const int slot = ReaderSlotOfThisThread(kReaderSlots);
@@ -86,12 +87,13 @@ void TMultiReadExclusiveWriteSynchronizer::BeginRead() {
     // A writer waits or writes: step back and queue behind it.
     count.fetch_sub(1);
     std::unique_lock<std::mutex> lock(mutex_);
-    cv_.notify_all();  // the writer may be waiting for this slot to empty
-    cv_.wait(lock, [&] { return writers_.load() == 0; });
+    cv_.NotifyAll();  // the writer may be waiting for this slot to empty
+    cv_.Wait(lock, [&] { return writers_.load() == 0; });
     // Under the mutex with no writer: one that comes later announces itself
     // under the mutex too, and then sees this count.
     count.fetch_add(1);
   }
+  ++HeldLockCount();
   mine.readDepth = 1;
   mine.countedAsReader = true;
   mine.slot = slot;
@@ -103,13 +105,14 @@ void TMultiReadExclusiveWriteSynchronizer::EndRead() {
     if (mine.writeDepth == 0) ForgetMine();
     throw EAssertionFailed("EndRead without BeginRead");
   }
+  --HeldLockCount();
   if (--mine.readDepth > 0) return;
   if (mine.countedAsReader) {
     mine.countedAsReader = false;
     slots_[mine.slot].count.fetch_sub(1);
     if (writers_.load() != 0) {
       std::lock_guard<std::mutex> lock(mutex_);
-      cv_.notify_all();
+      cv_.NotifyAll();
     }
   }
   if (mine.writeDepth == 0) ForgetMine();
@@ -119,15 +122,17 @@ void TMultiReadExclusiveWriteSynchronizer::BeginWrite() {
   ThreadCounts& mine = Mine();
   if (mine.writeDepth > 0) {
     ++mine.writeDepth;
+    ++HeldLockCount();
     return;
   }
   if (mine.readDepth > 0) throw EAssertionFailed("BeginWrite while the thread holds only a read lock");
   std::unique_lock<std::mutex> lock(mutex_);
   ++waitingWriters_;
   writers_.fetch_add(1);
-  cv_.wait(lock, [&] { return writer_ == std::thread::id() && !AnyReader(); });
+  cv_.Wait(lock, [&] { return writer_ == nullptr && !AnyReader(); });
   --waitingWriters_;
-  writer_ = std::this_thread::get_id();
+  writer_ = CurrentFlowId();
+  ++HeldLockCount();
   mine.writeDepth = 1;
 }
 
@@ -137,6 +142,7 @@ void TMultiReadExclusiveWriteSynchronizer::EndWrite() {
     if (mine.readDepth == 0) ForgetMine();
     throw EAssertionFailed("EndWrite without BeginWrite");
   }
+  --HeldLockCount();
   if (--mine.writeDepth > 0) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -147,9 +153,9 @@ void TMultiReadExclusiveWriteSynchronizer::EndWrite() {
       slots_[mine.slot].count.fetch_add(1);
       mine.countedAsReader = true;
     }
-    writer_ = std::thread::id();
+    writer_ = nullptr;
     writers_.fetch_sub(1);
-    cv_.notify_all();
+    cv_.NotifyAll();
   }
   if (mine.readDepth == 0) ForgetMine();
 }

@@ -1,8 +1,10 @@
-// A multi-reader / single-writer lock that the holding thread may take again:
-// read inside read, read inside write, write inside write. A thread that
+// A multi-reader / single-writer lock that the holding flow may take again:
+// read inside read, read inside write, write inside write. A flow that
 // already reads is never queued behind a waiting writer, so nested reads
 // cannot deadlock. Taking write while holding only read is a programming
-// error (EAssertionFailed).
+// error (EAssertionFailed). The holder is the flow (Flow.h): a fiber of the
+// connection runtime or an OS thread; waits park a fiber, and a fiber must
+// not park while it holds the lock.
 //
 // Reading takes no shared mutex: a reader counts itself in one of a few
 // reader slots (each on a cache line of its own, chosen per thread) and
@@ -13,9 +15,9 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
-#include <thread>
+
+#include "platform/Flow.h"
 
 class TMultiReadExclusiveWriteSynchronizer {
  public:
@@ -33,16 +35,16 @@ class TMultiReadExclusiveWriteSynchronizer {
   };
   struct ThreadCounts;
   ThreadCounts& Mine();
-  void ForgetMine();  // drops the calling thread's entry once it holds nothing
+  void ForgetMine();  // drops the calling flow's entry once it holds nothing
   bool AnyReader() const;
 
   ReaderSlot slots_[kReaderSlots];
   // Writers waiting or writing; readers queue on the mutex while it is not 0.
   alignas(64) std::atomic<int> writers_{0};
   mutable std::mutex mutex_;
-  std::condition_variable cv_;
+  FlowCondition cv_;
   int waitingWriters_ = 0;     // under mutex_
-  std::thread::id writer_{};   // thread holding write, if any; under mutex_
+  FlowId writer_ = nullptr;    // flow holding write, if any; under mutex_
 };
 
 class ReadLockGuard {

@@ -17,6 +17,8 @@
 #include <mutex>
 
 #include "platform/AntiFreeze.h"
+#include "platform/FiberRuntime.h"
+#include "platform/Flow.h"
 #include "platform/TcpErrors.h"
 
 namespace {
@@ -74,7 +76,10 @@ in_addr ResolveIPv4(const std::string& host) {
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* result = nullptr;
-  int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
+  int rc = 0;
+  // The resolver blocks without a descriptor to wait on: a fiber hands it to
+  // a helper thread rather than stall its carrier.
+  RunBlocking([&] { rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &result); });
   if (rc != 0 || result == nullptr) {
     throw EIdSocketError(EHOSTUNREACH, std::string(::gai_strerror(rc)) + ": " + host);
   }
@@ -142,15 +147,22 @@ int Deadline::RemainingMs() const {
 // -------------------------------------------------------------- WaitSocket
 WaitResult WaitSocket(int fd, short events, int timeoutMs, const StopCheck& stop) {
   Deadline deadline(timeoutMs);
+  // On a fiber the wait parks it on its carrier's epoll set; a look without
+  // waiting stays a plain poll.
+  const bool fiber = OnFiber();
   for (;;) {
     int slice = deadline.RemainingMs();
-    bool pump = AntiFreeze::Applies();
+    bool pump = !fiber && AntiFreeze::Applies();
     if (stop && (slice < 0 || slice > kStopSliceMs)) slice = kStopSliceMs;
     if (pump && (slice < 0 || slice > AntiFreeze::IdleTimeOutMs())) slice = AntiFreeze::IdleTimeOutMs();
-    pollfd p{fd, events, 0};
-    int rc = ::poll(&p, 1, slice);
-    if (rc > 0) return WaitResult::Ready;
-    if (rc < 0 && errno != EINTR) RaiseSocketError(errno);
+    if (fiber && slice != 0) {
+      if (FiberWaitFd(fd, events, slice)) return WaitResult::Ready;
+    } else {
+      pollfd p{fd, events, 0};
+      int rc = ::poll(&p, 1, slice);
+      if (rc > 0) return WaitResult::Ready;
+      if (rc < 0 && errno != EINTR) RaiseSocketError(errno);
+    }
     if (pump) AntiFreeze::Pump();
     if (stop && stop()) return WaitResult::Stopped;
     if (deadline.RemainingMs() == 0) return WaitResult::TimedOut;
@@ -167,7 +179,8 @@ WaitResult Transport::SendPair(std::string_view head, std::string_view tail, int
 
 // ---------------------------------------------------------- PlainTransport
 long PlainTransport::Receive(char* buf, size_t len, int timeoutMs, const StopCheck& stop) {
-  if (timeoutMs == 0 || AntiFreeze::Applies()) return ReceiveAfterPoll(buf, len, timeoutMs, stop);
+  // A fiber never blocks in the kernel: its wait parks it on the carrier.
+  if (timeoutMs == 0 || AntiFreeze::Applies() || OnFiber()) return ReceiveAfterPoll(buf, len, timeoutMs, stop);
   // A wait is the receive itself: a blocking recv bounded by SO_RCVTIMEO
   // takes one call where a poll and a receive take two. Sends and looks
   // without waiting pass MSG_DONTWAIT, so only this call ever blocks.

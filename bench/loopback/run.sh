@@ -5,6 +5,8 @@
 #   switch          - build/vantrell prog in front of it,
 #   switch-before   - a second build of the switch (BENCH_BEFORE_BUILD), so
 #                     that before/after figures come from one run,
+#   switch-threads, switch-fibers - build/vantrell with its connections on OS
+#                     threads or on the fiber runtime (VT_RUNTIME),
 #   nginx, haproxy  - the peers as pooling proxies: keep-alive to the back end,
 #                     back-end connections shared between clients,
 #   nginx-1to1      - nginx without upstream keep-alive (a back-end connection
@@ -334,15 +336,17 @@ start_target() {
   started_pid=""
   case $1 in
     direct) return 0 ;;
-    switch | switch-before)
-      local bin=$build/vantrell
+    switch | switch-before | switch-threads | switch-fibers)
+      local bin=$build/vantrell runtime=()
       [ "$1" = switch-before ] && bin=$before_build/vantrell
+      [ "$1" = switch-threads ] && runtime=(env VT_RUNTIME=threads)
+      [ "$1" = switch-fibers ] && runtime=(env VT_RUNTIME=fibers)
       # Room for the idle10k run's connections: a full pool would end
       # keep-alive waits at once.
       (cd "$work/switch" &&
         "$build/bench/bench_settings" --port "$p_switch" --backend-port "$p_backend" \
           --https-port "$p_switch_tls" --cert bench.crt --key bench.key --max-threads 12000 >/dev/null)
-      (cd "$work/switch" && exec ${BENCH_SWITCH_CMD:-} "${on_proxy[@]}" "$bin" prog) >"$work/switch/out.log" 2>&1 &
+      (cd "$work/switch" && exec ${BENCH_SWITCH_CMD:-} "${runtime[@]}" "${on_proxy[@]}" "$bin" prog) >"$work/switch/out.log" 2>&1 &
       started_pid=$!; pids+=("$started_pid")
       wait_ready "http://127.0.0.1:$p_switch$path" "$started_pid" ;;
     nginx)
@@ -369,7 +373,7 @@ url_of() {  # TARGET RUN
   local t=$1 r=$2 scheme=http port
   case $t in
     direct) port=$p_backend; [ "$r" = tls64 ] && port=$p_backend_tls ;;
-    switch | switch-before) port=$p_switch; [ "$r" = tls64 ] && port=$p_switch_tls ;;
+    switch | switch-before | switch-threads | switch-fibers) port=$p_switch; [ "$r" = tls64 ] && port=$p_switch_tls ;;
     nginx) port=$p_nginx; [ "$r" = tls64 ] && port=$p_nginx_tls ;;
     haproxy) port=$p_haproxy; [ "$r" = tls64 ] && port=$p_haproxy_tls ;;
     nginx-1to1) port=$p_nginx1; [ "$r" = tls64 ] && port=$p_nginx1_tls ;;
