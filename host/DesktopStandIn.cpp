@@ -3,13 +3,9 @@
 // starts the switch the way the console's main form does, runs the main loop
 // and, on SIGTERM or SIGINT, stops the switch and frees the engine (which
 // saves the affinity tables). Result texts go to standard output.
-#include <pthread.h>
-#include <signal.h>
-
 #include <atomic>
 #include <cstdio>
 #include <memory>
-#include <thread>
 
 #include "Common/uClusterChecks.h"
 #include "Common/uServerVerification.h"
@@ -18,6 +14,7 @@
 #include "host/uGlobalName.h"
 #include "platform/MainLoop.h"
 #include "platform/MessageBox.h"
+#include "platform/SignalThread.h"
 
 namespace {
 
@@ -35,24 +32,14 @@ class TDesktopStandIn : public TDesktopApplication {
 
   void Run() override {
     GlobalNameHandle = RegisterGlobalName("VantrellHSProgram");
-    // The signals are taken by one thread with sigwait, so nothing runs in
-    // signal context; threads started from here on inherit the mask.
-    sigset_t stopSignals, previous;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
-
     InstallServerChecks();
-    RunEngine(stopSignals);
+    RunEngine();
     FinalizeVerificationThreads(kFinalizeChecksMs);
-
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     UnregisterGlobalName(GlobalNameHandle.exchange(NoGlobalNameHandle));
   }
 
  private:
-  void RunEngine(const sigset_t& stopSignals) {
+  void RunEngine() {
     std::unique_ptr<TdmHTTPBase> engine;
     try {
       engine = std::make_unique<TdmHTTPBase>();
@@ -67,24 +54,21 @@ class TDesktopStandIn : public TDesktopApplication {
     engine->StartServer(msg);
     Report(msg);
 
-    // The stop waits for the engine's stop timer, so it runs on this thread
-    // while the main loop keeps turning.
-    std::atomic<bool> done{false};
-    std::thread waiter([&] {
-      int sig = 0;
-      if (sigwait(&stopSignals, &sig) == 0 && !done) {
+    // The stop waits for the engine's stop timer, so it runs on the signal
+    // thread while the main loop keeps turning.
+    std::atomic<bool> stopped{false};
+    {
+      SignalThread signals([&](int) {
+        if (stopped.exchange(true)) return;
         if (engine->IsServerRunning()) {
           std::string stopMsg;
           engine->StopServer(stopMsg);
           Report(stopMsg);
         }
-      }
-      MainLoop::Instance().Quit();
-    });
-    MainLoop::Instance().Run();
-    done = true;
-    pthread_kill(waiter.native_handle(), SIGTERM);  // wakes the waiter if Run ended otherwise
-    waiter.join();
+        MainLoop::Instance().Quit();
+      });
+      MainLoop::Instance().Run();
+    }
     engine.reset();
   }
 

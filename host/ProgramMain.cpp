@@ -10,6 +10,7 @@
 #include "platform/MainLoop.h"
 #include "platform/MessageBox.h"
 #include "platform/Random.h"
+#include "platform/SignalThread.h"
 #include "platform/SysUtils.h"
 
 namespace {
@@ -68,6 +69,9 @@ int ProgramMain(const std::vector<std::string>& args, const TProgramHosts& hosts
 }
 
 int RunProgram(int argc, char** argv) {
+  // Before any thread starts: every thread inherits the block, and the host's
+  // signal thread takes the stop signals.
+  BlockStopSignals();
   // A peer that goes away must not end the process through a write.
   std::signal(SIGPIPE, SIG_IGN);
   Randomize();
