@@ -50,12 +50,15 @@ int ProgramMain(const std::vector<std::string>& args, const TProgramHosts& hosts
   }
 
   std::unique_ptr<TServiceApplication> service;
+  int exitCode = 0;
   if (!HasCommandLineSwitch("prog")) {
     SetInstallTypeName(WithEdition("Vantrell Service"));
     service = hosts.createService();
-    service->Run();
+    exitCode = service->Run();
   }
-  if (RunningAsService || HasInstallSwitch()) return 0;
+  // The service object is freed on the way out, on this thread, after the
+  // main loop has ended: it frees the engine, which saves the affinity tables.
+  if (RunningAsService || HasInstallSwitch()) return exitCode;
   // A start by hand: the service object goes, with its engine and the service
   // name, before the desktop program takes over.
   service.reset();
