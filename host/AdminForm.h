@@ -1,7 +1,7 @@
-// The hidden form TfrmVT_Admin that owns the web administration's server:
-// creating it starts the server, freeing it stops it. The web administration's
-// unit defines the class, the factory and the deleter; host/AdminFormStandIn.cpp
-// stands in until it exists.
+// The hidden form TfrmVT_Admin (webadmin/fVT_Admin.h) as the hosts create it:
+// creating it brings up the web administration's server and writes its lines
+// to the engine's event log, freeing it stops the server. The hosts keep the
+// global frmVT_Admin pointing at the form they own, on the main thread.
 #pragma once
 
 #include <memory>
@@ -14,5 +14,5 @@ struct TfrmVT_AdminDeleter {
 };
 using TfrmVT_AdminPtr = std::unique_ptr<TfrmVT_Admin, TfrmVT_AdminDeleter>;
 
-// Main thread.
+// Main thread, after the engine dmHTTPBase exists.
 TfrmVT_AdminPtr CreateVT_Admin();

@@ -1,6 +1,7 @@
 // Until the desktop console exists: a desktop program without a console. It
 // holds the program name, creates the engine host, loads the settings and
-// starts the switch the way the console's main form does, runs the main loop
+// starts the switch the way the console's main form does, brings up the web
+// administration, runs the main loop
 // and, on SIGTERM or SIGINT, stops the switch and frees the engine (which
 // saves the affinity tables). Result texts go to standard output.
 #include <atomic>
@@ -10,11 +11,13 @@
 #include "Common/uClusterChecks.h"
 #include "Common/uServerVerification.h"
 #include "HTTPRedirect/udmHTTPBase.h"
+#include "host/AdminForm.h"
 #include "host/ProgramMain.h"
 #include "host/uGlobalName.h"
 #include "platform/MainLoop.h"
 #include "platform/MessageBox.h"
 #include "platform/SignalThread.h"
+#include "webadmin/fVT_Admin.h"
 
 namespace {
 
@@ -53,6 +56,10 @@ class TDesktopStandIn : public TDesktopApplication {
     Report(msg);
     engine->StartServer(msg);
     Report(msg);
+    // The administration comes up whether or not the switch started, so a
+    // failed start can be mended from the browser.
+    TfrmVT_AdminPtr admin = CreateVT_Admin();
+    frmVT_Admin = admin.get();
 
     // The stop waits for the engine's stop timer, so it runs on the signal
     // thread while the main loop keeps turning.
@@ -69,6 +76,8 @@ class TDesktopStandIn : public TDesktopApplication {
       });
       MainLoop::Instance().Run();
     }
+    frmVT_Admin = nullptr;
+    admin.reset();  // before the engine: pages may still call its hooks
     engine.reset();
   }
 

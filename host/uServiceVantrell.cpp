@@ -9,6 +9,7 @@
 #include "platform/EventLog.h"
 #include "platform/MainLoop.h"
 #include "platform/SysUtils.h"
+#include "webadmin/fVT_Admin.h"
 
 namespace {
 
@@ -66,7 +67,7 @@ void TSvrVantrell::ServiceDestroy() {
   MainLoop::Instance().SetOnIdle(nullptr);
   if (EngineLogFile == nullptr) return;
   // A console still attached goes before the engine it is attached to.
-  frmVT_Admin.reset();
+  FreeAdminForm();
   FreeConsole();
   if (engine_->Stats->ServerState == 1) {
     std::string msg;
@@ -85,7 +86,9 @@ void TSvrVantrell::ServiceStart(bool& started) {
   engine_->LoadSettings(msg);
   engine_->StartServer(msg);
   MainLoop::Instance().Synchronize([this] {
-    if (!frmVT_Admin) frmVT_Admin = seams_.createAdminForm();
+    if (adminForm_) return;
+    adminForm_ = seams_.createAdminForm();
+    frmVT_Admin = adminForm_.get();
   });
 }
 
@@ -115,13 +118,13 @@ void TSvrVantrell::ServiceShutdown() {
 
 void TSvrVantrell::AppIdle(bool& done) {
   if (!RunningAsService) return;
-  if (frmVT_Admin && !ShuttingDown && Status() == TCurrentStatus::csRunning) {
+  if (adminForm_ && !ShuttingDown && Status() == TCurrentStatus::csRunning) {
     const bool desktop = seams_.desktopPresent();
-    if (desktop && !frmVantrellProgram) {
-      frmVantrellProgram = seams_.createConsole();
+    if (desktop && !console_) {
+      console_ = seams_.createConsole();
       engine_->RegisterHooks();
-      frmVantrellProgram->EndSplash();
-    } else if (!desktop && frmVantrellProgram) {
+      console_->EndSplash();
+    } else if (!desktop && console_) {
       // Nothing may reach the console once it is freed: a line another
       // thread logs meanwhile finds no sink.
       engine_->Interactive = false;
@@ -135,22 +138,28 @@ void TSvrVantrell::AppIdle(bool& done) {
 // A console closed by the service does not ask the operator.
 void TSvrVantrell::CloseConsole() {
   MainLoop::Instance().Synchronize([this] {
-    if (!frmVantrellProgram) return;
-    frmVantrellProgram->SetCloseRequested(true);
-    frmVantrellProgram->Close();
+    if (!console_) return;
+    console_->SetCloseRequested(true);
+    console_->Close();
   });
 }
 
 void TSvrVantrell::FreeForms() {
   MainLoop::Instance().Synchronize([this] {
-    frmVT_Admin.reset();
+    FreeAdminForm();
     FreeConsole();
   });
 }
 
+void TSvrVantrell::FreeAdminForm() {
+  if (!adminForm_) return;
+  frmVT_Admin = nullptr;
+  adminForm_.reset();
+}
+
 void TSvrVantrell::FreeConsole() {
-  if (!frmVantrellProgram) return;
+  if (!console_) return;
   engine_->SetGUILogSink(nullptr);
   engine_->SetOnRefreshServerState(nullptr);
-  frmVantrellProgram.reset();
+  console_.reset();
 }

@@ -51,8 +51,8 @@ class TSvrVantrell : public TService {
   void AppIdle(bool& done);
 
   EventLogWriter& EventLog() { return *eventLog_; }
-  bool HasConsole() const { return frmVantrellProgram != nullptr; }  // main thread
-  bool HasAdminForm() const { return frmVT_Admin != nullptr; }       // main thread
+  bool HasConsole() const { return console_ != nullptr; }  // main thread
+  bool HasAdminForm() const { return adminForm_ != nullptr; }  // main thread
 
   void ServiceStart(bool& started) override;
   void ServiceExecute() override;
@@ -68,12 +68,14 @@ class TSvrVantrell : public TService {
   void CloseConsole();
   void FreeForms();
   void FreeConsole();
+  void FreeAdminForm();
 
   TSvrVantrellSeams seams_;
   std::unique_ptr<EventLogWriter> ownEventLog_;
   EventLogWriter* eventLog_ = nullptr;
   std::unique_ptr<TdmHTTPBase> engine_;
-  // Main thread only; freed before the engine, which a console is attached to.
-  TfrmVT_AdminPtr frmVT_Admin;
-  std::unique_ptr<TServiceConsole> frmVantrellProgram;
+  // Main thread only; freed before the engine, which a console is attached
+  // to. The global frmVT_Admin points at the admin form while it exists.
+  TfrmVT_AdminPtr adminForm_;
+  std::unique_ptr<TServiceConsole> console_;
 };

@@ -66,7 +66,10 @@ MainLoop& MainLoop::Instance() {
   return loop;
 }
 
-uint64_t MainLoop::NowMs() {
+void MainLoop::SetTimeSource(std::function<uint64_t()> nowMs) { timeSource_ = std::move(nowMs); }
+
+uint64_t MainLoop::NowMs() const {
+  if (timeSource_) return timeSource_();
   using namespace std::chrono;
   return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }

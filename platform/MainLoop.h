@@ -3,7 +3,8 @@
 // A timer is never re-entered while its own handler runs; late ticks
 // coalesce into one. Handler exceptions are caught and dropped.
 // Timers run on the monotonic clock of the machine, not on the Clock seam, so a
-// test that fakes the date still sees its timers fire.
+// test that fakes the date still sees its timers fire. A loop that a test
+// builds may be given its own time source instead.
 #pragma once
 
 #include <condition_variable>
@@ -51,6 +52,10 @@ class MainLoop {
 
   void SetOnIdle(std::function<void()> fn);
 
+  // Milliseconds that timers go by; empty restores the machine's monotonic
+  // clock. Set it before the loop is used by other threads.
+  void SetTimeSource(std::function<uint64_t()> nowMs);
+
   // Drops every task, timer and the idle handler and clears Quit (tests start
   // from a clean loop). A Synchronize whose task is dropped raises EAbort.
   void Reset();
@@ -67,7 +72,8 @@ class MainLoop {
   };
   bool RunOneTask();
   bool RunDueTimers();
-  static uint64_t NowMs();
+  uint64_t NowMs() const;
+  std::function<uint64_t()> timeSource_;
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<std::function<void()>> tasks_;

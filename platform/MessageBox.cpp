@@ -53,9 +53,12 @@ class StandardMessageBoxer : public MessageBoxer {
   }
 };
 
+// A box that waits holds no lock: the terminal's boxes pump the main loop,
+// whose tasks may ask again. A boxer replaced meanwhile lives until its open
+// boxes are answered.
 struct Installed {
-  std::mutex mutex;  // one box at a time, and none while the boxer is replaced
-  std::unique_ptr<MessageBoxer> boxer = std::make_unique<StandardMessageBoxer>();
+  std::mutex mutex;
+  std::shared_ptr<MessageBoxer> boxer = std::make_shared<StandardMessageBoxer>();
 };
 
 Installed& TheBoxer() {
@@ -63,25 +66,28 @@ Installed& TheBoxer() {
   return installed;
 }
 
+std::shared_ptr<MessageBoxer> Current() {
+  Installed& i = TheBoxer();
+  std::lock_guard<std::mutex> lock(i.mutex);
+  return i.boxer;
+}
+
 }  // namespace
 
 void InstallMessageBoxer(std::unique_ptr<MessageBoxer> boxer) {
   Installed& i = TheBoxer();
   std::lock_guard<std::mutex> lock(i.mutex);
-  i.boxer = boxer ? std::move(boxer) : std::make_unique<StandardMessageBoxer>();
+  i.boxer = boxer ? std::shared_ptr<MessageBoxer>(std::move(boxer)) : std::make_shared<StandardMessageBoxer>();
 }
 
-MessageBoxer& CurrentMessageBoxer() {
-  Installed& i = TheBoxer();
-  std::lock_guard<std::mutex> lock(i.mutex);
-  return *i.boxer;
-}
+MessageBoxer& CurrentMessageBoxer() { return *Current(); }
+
+void AnswerOpenBoxesWithDefault() { Current()->AnswerOpenBoxesWithDefault(); }
 
 TMsgResult MessageDlg(const std::string& caption, const std::string& text, TMsgDlgType type, TMsgButtons buttons,
                       TMsgResult defaultAnswer) {
-  Installed& i = TheBoxer();
-  std::lock_guard<std::mutex> lock(i.mutex);
-  return i.boxer->Show(caption, text, type, buttons, defaultAnswer);
+  const std::shared_ptr<MessageBoxer> boxer = Current();
+  return boxer->Show(caption, text, type, buttons, defaultAnswer);
 }
 
 void ShowMessage(const std::string& text) { MessageDlg("", text); }

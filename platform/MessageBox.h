@@ -17,11 +17,15 @@ class MessageBoxer {
   // DefaultAnswer is what a box without a person in front of it answers.
   virtual TMsgResult Show(const std::string& caption, const std::string& text, TMsgDlgType type,
                           TMsgButtons buttons, TMsgResult defaultAnswer) = 0;
+  // Any thread: boxes waiting for a person take their default answer now.
+  virtual void AnswerOpenBoxesWithDefault() {}
 };
 
 // Installs Boxer (nullptr restores the standard one: terminal or stderr).
 void InstallMessageBoxer(std::unique_ptr<MessageBoxer> boxer);
 MessageBoxer& CurrentMessageBoxer();
+// Answers the installed boxer's open boxes with their defaults (a service stop).
+void AnswerOpenBoxesWithDefault();
 
 TMsgResult MessageDlg(const std::string& caption, const std::string& text, TMsgDlgType type = TMsgDlgType::mtInformation,
                       TMsgButtons buttons = TMsgButtons::mbOK, TMsgResult defaultAnswer = TMsgResult::mrOk);

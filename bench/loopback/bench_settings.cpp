@@ -1,10 +1,12 @@
 // Writes the data/settings.dat of a loopback load run: one domain that takes
 // every host on 127.0.0.1:<port> and forwards to 127.0.0.1:<backend port>
 // with keep-alive to the back end and the W3C access log on; with --https-port
-// a second, HTTPS domain of the same kind and one certificate set for it.
+// a second, HTTPS domain of the same kind and one certificate set for it;
+// --admin-port sets the web administration's port (alone, it writes a
+// configuration without domains, as the browser tests use).
 //
 //   bench_settings --port P --backend-port B [--https-port H --cert F --key F]
-//                  [--max-threads N] [--out data/settings.dat]
+//                  [--max-threads N] [--admin-port A] [--out data/settings.dat]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +21,7 @@ struct Options {
   int port = 0;
   int backendPort = 0;
   int httpsPort = 0;
+  int adminPort = 0;
   int maxThreads = 2000;
   std::string cert = "data/cert/bench.crt";
   std::string key = "data/cert/bench.key";
@@ -29,7 +32,7 @@ struct Options {
   std::fprintf(stderr,
                "bench_settings: %s\n"
                "usage: bench_settings --port P --backend-port B [--https-port H --cert FILE --key FILE]\n"
-               "                      [--max-threads N] [--out FILE]\n",
+               "                      [--max-threads N] [--admin-port A] [--out FILE]\n",
                why);
   std::exit(2);
 }
@@ -53,6 +56,8 @@ Options Parse(int argc, char** argv) {
       o.backendPort = PortArg(value);
     } else if (name == "--https-port") {
       o.httpsPort = PortArg(value);
+    } else if (name == "--admin-port") {
+      o.adminPort = PortArg(value);
     } else if (name == "--max-threads") {
       o.maxThreads = std::atoi(value);
     } else if (name == "--cert") {
@@ -65,7 +70,9 @@ Options Parse(int argc, char** argv) {
       Usage(("unknown option " + name).c_str());
     }
   }
-  if (o.port == 0 || o.backendPort == 0) Usage("--port and --backend-port are required");
+  if ((o.port == 0) != (o.backendPort == 0) || (o.port == 0 && o.adminPort == 0)) {
+    Usage("--port and --backend-port, or --admin-port, are required");
+  }
   return o;
 }
 
@@ -100,7 +107,8 @@ int main(int argc, char** argv) {
     h.AllowKeepAlive = true;
     h.LogOptions = 3;  // W3C access log and event lines, no trace lines
     h.SSLSettingsList.Clear();
-    AddForwardingDomain(h, "bench", o.port, o.backendPort, false);
+    if (o.adminPort != 0) h.AdminPort = o.adminPort;
+    if (o.port != 0) AddForwardingDomain(h, "bench", o.port, o.backendPort, false);
     if (o.httpsPort != 0) {
       AddForwardingDomain(h, "benchssl", o.httpsPort, o.backendPort, true);
       TSSLSettings* set = h.SSLSettingsList.AddNew();

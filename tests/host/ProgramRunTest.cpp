@@ -1,12 +1,22 @@
 // The program itself: build/vantrell started in a program folder of its own,
 // serving, and stopped by a signal.
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
 
+#include "Common/uDomainHandler.h"
+#include "Common/uLoadBalancingClasses.h"
 #include "host/uGlobalName.h"
 #include "platform/DateTime.h"
 #include "platform/SysUtils.h"
@@ -62,6 +72,80 @@ TEST(ProgramRun, ServesAndStopsOnSignalSavingTheAffinityTable) {
                                    10000ms));
     EXPECT_EQ(run.Signal(SIGINT), 0) << run.Output();
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A port nothing listens on just now.
+int FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+void WriteAdminPort(const std::string& folder, int port) {
+  ForceDirectories(folder + "data");
+  TDomainHandler h;
+  h.SetDefaults();
+  h.AdminPort = port;
+  h.SaveToFile(folder + "data/settings.dat");
+}
+
+TEST(ProgramRun, ServesTheWebAdministrationOnItsPort) {
+  if (IsGlobalNameRegistered("VantrellHSProgram")) GTEST_SKIP() << "a program already runs on this machine";
+  TempFolder folder;
+  const int port = FreePort();
+  WriteAdminPort(folder.Path(), port);
+  Program program(folder.Path(), {"prog"});
+  httplib::Client client("127.0.0.1", port);
+  client.set_connection_timeout(1);
+  client.set_read_timeout(5);
+  std::string body;
+  const bool served = tcptest::WaitUntil(
+      [&] {
+        auto r = client.Get("/");
+        if (r && r->status == 200) body = r->body;
+        return !body.empty();
+      },
+      10000ms);
+  if (program.RefusedAsSecond()) GTEST_SKIP() << "another test's program was running";
+  ASSERT_TRUE(served) << program.Output();
+  EXPECT_NE(body.find("<title>Vantrell - Web Admin [Login]</title>"), std::string::npos);
+  EXPECT_EQ(program.Signal(SIGTERM), 0);
+  EXPECT_NE(EventLog(folder.Path()).find("Starting Vantrell Switch Web Admin"), std::string::npos);
+}
+
+TEST(ProgramRun, ATakenAdministrationPortCostsALogLineNotTheProgram) {
+  if (IsGlobalNameRegistered("VantrellHSProgram")) GTEST_SKIP() << "a program already runs on this machine";
+  TempFolder folder;
+  const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_ANY);
+  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(holder, 1), 0);
+  socklen_t len = sizeof a;
+  ::getsockname(holder, reinterpret_cast<sockaddr*>(&a), &len);
+  WriteAdminPort(folder.Path(), ntohs(a.sin_port));
+  Program program(folder.Path(), {"prog"});
+  const bool logged = tcptest::WaitUntil(
+      [&] {
+        return std::filesystem::exists(folder.Path() + "Log/VT") &&
+               EventLog(folder.Path()).find("Web Admin could not bind") != std::string::npos;
+      },
+      10000ms);
+  if (program.RefusedAsSecond()) GTEST_SKIP() << "another test's program was running";
+  EXPECT_EQ(program.Signal(SIGTERM), 0) << program.Output();
+  EXPECT_TRUE(logged || EventLog(folder.Path()).find("Web Admin could not bind") != std::string::npos);
+  ::close(holder);
 }
 
 }  // namespace

@@ -66,6 +66,7 @@ class ServiceVantrell : public ::testing::Test {
     RunningAsService = false;
     hosttest::Settings settings;
     settings.AddDomain("shop.example", hosttest::FreePort(), hosttest::FreePort());
+    settings.handler.AdminPort = hosttest::FreePort();
     settings.Save();
   }
   void TearDown() override {
@@ -84,7 +85,7 @@ class ServiceVantrell : public ::testing::Test {
     seams.createConsole = [this] { return std::make_unique<FakeConsole>(trace_, *dmHTTPBase.load()); };
     seams.createAdminForm = [this] {
       ++adminForms_;
-      return withAdminForm_ ? CreateVT_Admin() : TfrmVT_AdminPtr();
+      return withAdminForm_ ? CreateVT_Admin() : TfrmVT_AdminPtr();  // the real form, on a free port
     };
     return seams;
   }

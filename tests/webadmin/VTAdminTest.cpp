@@ -1,0 +1,86 @@
+// The host object that owns the administration's server.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <regex>
+#include <thread>
+
+#include "platform/MainLoop.h"
+#include "tests/platform/TcpTestSupport.h"
+#include "tests/webadmin/WebAdminFixture.h"
+#include "webadmin/fVT_Admin.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class VTAdminTest : public WebAdminFixture {
+ protected:
+  VTAdminTest() {
+    MainLoop::Instance().Reset();
+    MainLoop::Instance().BindToCurrentThread();
+  }
+  ~VTAdminTest() override { MainLoop::Instance().Reset(); }
+};
+
+std::string Hidden(const std::string& html, const std::string& name) {
+  std::smatch m;
+  const std::regex re("name=\"" + name + "\" value=\"([^\"]*)\"");
+  return std::regex_search(html, m, re) ? m[1].str() : "";
+}
+
+TEST_F(VTAdminTest, OwnsTheServerOnTheStoredPort) {
+  WriteSettings([](TDomainHandler& h) { h.AdminPort = 0; });
+  // Port 0 is stored; the server takes the default port, which may be taken
+  // on this machine: either way the object lives and says what happened.
+  std::vector<std::string> lines;
+  TfrmVT_Admin admin([&](const std::string& l) { lines.push_back(l); });
+  EXPECT_EQ(admin.Caption, "Vantrell - Admin");
+  EXPECT_EQ(admin.btnStart.Caption, "Start");
+  EXPECT_EQ(admin.Button1.Caption, "Button1");
+  EXPECT_EQ(admin.Edit1.Text, "TVantrell_ServerController");
+  if (admin.Running()) {
+    EXPECT_EQ(admin.Port(), 19721);
+    admin.Button1Click();
+    EXPECT_EQ(admin.Edit1.Text, "http://127.0.0.1:19721/");
+    EXPECT_TRUE(lines.empty());
+  } else {
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("19721"), std::string::npos);
+  }
+}
+
+TEST_F(VTAdminTest, FreeingItLetsAPageWaitingForTheMainLoopFinish) {
+  std::atomic<bool> inHook{false};
+  TEngineHookSet hooks = EngineHooks::Current();
+  hooks.WebAdminLogHook = [&](TDomainHandler*, const std::string&) {
+    inHook = true;
+    MainLoop::Instance().Synchronize([] {});
+  };
+  EngineHooks::Assign(hooks);
+  // A free port, stored as the administration port.
+  int port = 0;
+  {
+    SocketHandle listener = tcptest::RawListener();
+    port = tcptest::PortOf(listener.Get());
+  }
+  WriteSettings([&](TDomainHandler& h) { h.AdminPort = port; });
+
+  auto admin = std::make_unique<TfrmVT_Admin>();
+  ASSERT_TRUE(admin->Running());
+  std::thread browser([port] {
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(30);
+    auto page = client.Get("/");
+    if (!page) return;
+    client.Post("/",
+                "VT_SESSION=" + Hidden(page->body, "VT_SESSION") + "&VT_TRACK=" + Hidden(page->body, "VT_TRACK") +
+                    "&EDTUSERNAME=Admin&EDTPASSWORD=&VT_EVENT=BTNLOGIN.OnClick",
+                "application/x-www-form-urlencoded");
+  });
+  EXPECT_TRUE(tcptest::WaitUntil([&] { return inHook.load(); }, 10000ms));
+  admin.reset();  // on the main thread: pumps the loop while the server stops
+  browser.join();
+}
+
+}  // namespace

@@ -1,0 +1,105 @@
+#include "webadmin/uAdminPage.h"
+
+#include "platform/web/WebEscape.h"
+#include "webadmin/UserSession.h"
+#include "webadmin/frMainMenu.h"
+#include "webadmin/uAdminMisc.h"
+
+TAdminPage::TAdminPage(web::WebApplication& app, AdminPage id)
+    : AppForm(app, GetPageInfo(id).formName), id_(id) {
+  title = PageTitle(id);
+}
+
+TframeMainMenu* TAdminPage::CreateMenu() {
+  frameMainMenu = create<TframeMainMenu>(this);
+  return frameMainMenu;
+}
+
+web::Url* TAdminPage::CreateHelpLink(int left, int top) {
+  IWURLHelp = create<web::Url>("IWURLHelp", this);
+  IWURLHelp->caption = "Help";
+  IWURLHelp->target = "NewWindow";
+  IWURLHelp->setBounds(left, top, 40, 16);
+  return IWURLHelp;
+}
+
+web::Label* TAdminPage::CreateSavedLabel(int left, int top) {
+  lblSaved = create<web::Label>("lblSaved", this);
+  lblSaved->caption = "Settings saved";
+  lblSaved->font.color = web::colors::Green;
+  lblSaved->font.bold = true;
+  lblSaved->visible = false;
+  lblSaved->setBounds(left, top, 120, 16);
+  return lblSaved;
+}
+
+void TAdminPage::InitCommon(const std::string& taggedFile) {
+  const PageInfo& info = GetPageInfo(id_);
+  if (IWURLHelp) IWURLHelp->url = std::string(HelpBaseURL) + info.helpFile;
+  if (frameMainMenu) {
+    frameMainMenu->SelectItem(info.menuItem);
+    frameMainMenu->Arrange(info.domainPage);
+  }
+  if (!taggedFile.empty()) SetTaggedURLs(this, std::string(HelpIndexURL) + taggedFile);
+}
+
+void TAdminPage::SaveSettingsSequence(const std::function<void()>& store) {
+  store();
+  UserSession()->SaveSettings();
+  RefreshStatus();
+  if (lblSaved) lblSaved->visible = true;
+}
+
+void TAdminPage::StyleListGrid(web::Grid& grid) {
+  grid.onRenderCell = [](web::GridCell& cell, int row, int) {
+    if (row == 0) {
+      cell.bgColor = web::Color::fromBGR(0xA65F4A);
+      cell.fontColor = web::colors::White;
+      cell.bold = true;
+    } else {
+      cell.bgColor = web::colors::None;
+      cell.fontColor = web::colors::Black;
+      cell.bold = false;
+    }
+  };
+}
+
+std::string TAdminPage::CellText(const std::string& text) { return "&nbsp;" + web::HtmlEscape(text) + "&nbsp;"; }
+
+web::ImageFile* TAdminPage::AddRowImage(web::Grid& grid, int row, int col, RowImage kind, int index,
+                                        web::Handler onClick, bool on, const std::string& confirmation) {
+  auto img = std::make_unique<web::ImageFile>();
+  switch (kind) {
+    case RowImage::OnOff:
+      img->fileName = on ? "StatusGreen.jpg" : "StatusRed.jpg";
+      img->width = img->height = 18;
+      grid.cell(row, col).alignment = "center";
+      break;
+    case RowImage::Edit:
+      img->fileName = "DomainEdit.jpg";
+      img->width = 47;
+      img->height = 18;
+      break;
+    case RowImage::Remove:
+      img->fileName = "DomainRemove.jpg";
+      img->width = 66;
+      img->height = 18;
+      img->confirmation = confirmation;
+      break;
+  }
+  img->tag = index;
+  img->onClick = std::move(onClick);
+  return grid.setCellControl(row, col, std::move(img));
+}
+
+int TAdminPage::RowIndex(web::Control& sender) {
+  return dynamic_cast<web::ImageFile*>(&sender) ? sender.tag : -1;
+}
+
+TPlaceholderPage::TPlaceholderPage(web::WebApplication& app, AdminPage id) : TAdminPage(app, id) {
+  CreateMenu();
+  auto* note = create<web::Label>("lblNotBuilt", this);
+  note->caption = std::string(GetPageInfo(id).titleSuffix) + ": this page is not available in this build.";
+  note->setBounds(PageContentLeft, 20, 500, 20);
+  InitCommon();
+}
