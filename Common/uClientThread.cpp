@@ -262,7 +262,12 @@ bool TClientThread::ServeRequest(bool& counted) {
   Trace("Send requestheader");
   const uint64_t sendTick = GetTickCount64();
   try {
-    FServerConnection.Write(RequestHeader->Updated.GetTextStr());
+    // A body's first bytes go in one send with the head (see TransferPostData).
+    const std::string head = RequestHeader->Updated.GetTextStr();
+    if (RequestHeader->ContentLength > 0) {
+      FServerConnection.OpenWriteBuffer(static_cast<int>(head.size()) + kWriteBufferThreshold);
+    }
+    FServerConnection.Write(head);
   } catch (const std::exception& e) {
     if (IsReportableException(e)) {
       LogInfo(std::string("Failed to send requestheader to server : ") + e.what());

@@ -1,5 +1,6 @@
 #include "platform/Service.h"
 
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -65,7 +66,8 @@ void TService::Run(const TRunOptions& options) {
   stoppingSent_ = false;
   std::atomic<bool> ended{false};
 
-  SignalThread signals([this, &options](int) {
+  SignalThread signals([this, &options](int sig) {
+    if (sig == SIGHUP) return;  // a service has no terminal to lose
     const bool goingDown = options.systemStopping && options.systemStopping();
     Control(goingDown ? TServiceControl::scShutdown : TServiceControl::scStop);
   });

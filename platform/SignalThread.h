@@ -1,7 +1,9 @@
-// The stop signals (SIGTERM, SIGINT), taken by one thread with sigwait so that
-// no handler ever runs in signal context. The program blocks them in its main
-// thread before any other thread starts; every later thread inherits the mask,
-// so a stop signal sent to the process waits until the signal thread takes it.
+// The stop signals (SIGTERM, SIGINT, SIGHUP), taken by one thread with sigwait
+// so that no handler ever runs in signal context. The program blocks them in
+// its main thread before any other thread starts; every later thread inherits
+// the mask, so a stop signal sent to the process waits until the signal thread
+// takes it. What a signal means is the handler's: the desktop closes on each,
+// the service stops on SIGTERM and SIGINT and ignores SIGHUP.
 #pragma once
 
 #include <signal.h>

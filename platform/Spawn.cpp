@@ -17,6 +17,7 @@ void InitChildSpawnAttr(posix_spawnattr_t& attr) {
   sigaddset(&defaults, SIGPIPE);
   sigaddset(&defaults, SIGTERM);
   sigaddset(&defaults, SIGINT);
+  sigaddset(&defaults, SIGHUP);
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setsigdefault(&attr, &defaults);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
