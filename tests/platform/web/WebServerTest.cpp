@@ -9,7 +9,7 @@
 #include "platform/web/WebEscape.h"
 #include "platform/web/WebTabControl.h"
 #include "platform/web/WebTestBrowser.h"
-#include "tests/platform/WebTestPages.h"
+#include "tests/platform/web/WebTestPages.h"
 
 namespace {
 
