@@ -37,7 +37,7 @@ std::string ChosenFile(const web::ComboBox& combo) { return combo.itemIndex > 0 
 
 web::AppForm* CreateSSLSettingsPage(web::WebApplication& app) {
   TUserSession* session = UserSession();
-  if (session && !session->GetCurrentSSLSettings() && session->DomainHandler->SSLSettingsList.Empty())
+  if (session && !session->GetCurrentSSLSettings())
     return CreatePage(app, AdminPage::SSLSettingsList);
   return app.createForm<TfrmSSLSettings>();
 }

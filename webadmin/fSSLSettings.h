@@ -67,5 +67,5 @@ class TfrmSSLSettings : public TAdminPage {
   std::unique_ptr<TErrorWarningChecker> FChecker;
 };
 
-// The set page, or the list page when the session's copy has no set.
+// The set page, or the list page when the session's index names no set.
 web::AppForm* CreateSSLSettingsPage(web::WebApplication& app);

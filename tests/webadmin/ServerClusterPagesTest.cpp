@@ -307,6 +307,19 @@ TEST_F(ClusterPages, EditShowsTheClusterAndItsServers) {
   EXPECT_EQ(page->FCluster->VerifyMethod, 1);
 }
 
+TEST_F(ClusterPages, AFailOverTimeBeyond32BitsIsShown) {
+  WriteSettings([](TDomainHandler& h) {
+    auto c = h.ServerClusters->Add();
+    c->Name = "slow";
+    c->MaxFailBeforeOffline = INT32_MAX;
+    c->FailoverCheckInterval = INT32_MAX;
+    AddServer(*c, "one", 1, true, false, 8081);
+  });
+  TestBrowser b = OpenEdit();
+  EXPECT_EQ(b.text("LBLFAILOVERINSECONDS"), "(Fail Over Timeout = 4611686016279904256 seconds)");
+  EXPECT_EQ(b.text("LBLSTATUS"), "Fail Over Timeout is very high - Fail Over will be slow.");
+}
+
 TEST_F(ClusterPages, SaveStoresEveryField) {
   TestBrowser b = OpenEdit();
   b.type("EDTSERVERCLUSTERNAME", "front");
