@@ -64,6 +64,11 @@ void SetCommandLine(std::vector<std::string> args) {
   CommandLine() = std::move(args);
 }
 
+std::vector<std::string> CommandLineParams() {
+  std::lock_guard<std::mutex> lock(commandLineMutex);
+  return CommandLine();
+}
+
 bool HasCommandLineSwitch(const std::string& name) {
   std::lock_guard<std::mutex> lock(commandLineMutex);
   const std::vector<std::string>& args = CommandLine();

@@ -30,6 +30,8 @@ std::string HostWithoutPort(const std::string& s);
 // The process's command line, stored by the entry point (argv[0] first).
 void SetCommandLine(int argc, const char* const* argv);
 void SetCommandLine(std::vector<std::string> args);
+// The stored command line: the program's path, then the parameters.
+std::vector<std::string> CommandLineParams();
 // Some parameter after the program name equals Name, whole and without regard
 // to case: "prog" matches "PROG", not "/prog".
 bool HasCommandLineSwitch(const std::string& name);

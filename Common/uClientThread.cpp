@@ -261,7 +261,14 @@ bool TClientThread::ServeRequest(bool& counted) {
     FResponseStarted = false;
     FBodyBytesSent = 0;
     try {
-      FServerConnection.Write(RequestHeader->Updated.GetTextStr());
+      // A body that goes at once sends its first bytes in one send with the
+      // head (see TransferPostData); one that waits for the back end's
+      // "100 Continue" must not hold the head back.
+      const std::string head = RequestHeader->Updated.GetTextStr();
+      if (RequestHeader->ContentLength > 0 && !RequestHeader->ExpectsContinue) {
+        FServerConnection.OpenWriteBuffer(static_cast<int>(head.size()) + kWriteBufferThreshold);
+      }
+      FServerConnection.Write(head);
     } catch (const std::exception& e) {
       if (reused && RetryOnFreshConnection(e)) {
         reused = false;

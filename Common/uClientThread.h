@@ -154,9 +154,17 @@ class TClientThread : public PeerThread, public THeadOwner {
   void LogSummaries();
 
   // The body relay (uClientThreadTransfer.cpp).
+  // A head is collected in the connection's write buffer and leaves in one
+  // send with the first body bytes; bodies shorter than this leave whole.
+  static constexpr int kWriteBufferThreshold = 1400;
+  // Sends what the client's write buffer holds before a wait on the back
+  // end, so that nothing collected waits for bytes that are not at hand.
+  void FlushClientBeforeWait();
   void DetermineTransferMethod();
   void TransferResponse();
-  void SendResponseHeader(bool openWriteBuffer);
+  // OpenWriteBuffer: the head waits in the write buffer until Collect more
+  // bytes join it (or the relay flushes before a wait).
+  void SendResponseHeader(bool openWriteBuffer, int collect = kWriteBufferThreshold);
   void TransferPlain();
   void TransferChunked();
   void TransferCompressed();

@@ -16,8 +16,6 @@
 
 namespace {
 
-// Short plain bodies leave in one packet with their head.
-constexpr int kWriteBufferThreshold = 1400;
 // Compressed bodies up to this size are compressed whole and sent with an
 // exact Content-Length; larger ones are streamed.
 constexpr int64_t kCompressWholeLimit = 32000;
@@ -94,19 +92,38 @@ void TClientThread::TransferResponse() {
     if (const auto fake = FakeSize(RequestHeader->Document)) AddBytes(true, *fake);
   }
   FBlocksTransferred = 0;
-  switch (TransferMethod) {
-    case TTransferMethod::None: break;
-    case TTransferMethod::Plain: TransferPlain(); break;
-    case TTransferMethod::Chunked: TransferChunked(); break;
-    case TTransferMethod::GZip:
-    case TTransferMethod::Deflate: TransferCompressed(); break;
+  // Whatever a relay left collected (its early ends and failures included)
+  // leaves when it ends, as it would have without the buffer.
+  TcpConnection& client = Client();
+  const auto sendCollected = [&client] {
+    if (!client.WriteBufferOpen()) return;
+    try {
+      client.CloseWriteBuffer();
+    } catch (const std::exception&) {
+      client.Disconnect();
+    }
+  };
+  try {
+    switch (TransferMethod) {
+      case TTransferMethod::None: break;
+      case TTransferMethod::Plain: TransferPlain(); break;
+      case TTransferMethod::Chunked: TransferChunked(); break;
+      case TTransferMethod::GZip:
+      case TTransferMethod::Deflate: TransferCompressed(); break;
+    }
+  } catch (...) {
+    sendCollected();
+    throw;
   }
+  sendCollected();
 }
 
-void TClientThread::SendResponseHeader(bool openWriteBuffer) {
+void TClientThread::SendResponseHeader(bool openWriteBuffer, int collect) {
   try {
-    if (openWriteBuffer) Client().OpenWriteBuffer(kWriteBufferThreshold);
-    Client().Write(ResponseHeader->Updated.GetTextStr());
+    // An open buffer holds the head until the first body bytes join it.
+    const std::string head = ResponseHeader->Updated.GetTextStr();
+    if (openWriteBuffer) Client().OpenWriteBuffer(static_cast<int>(head.size()) + collect);
+    Client().Write(head);
   } catch (const std::exception& e) {
     if (IsReportableException(e)) {
       LogInfo(std::string("Failed to send responseheader to client : ") + e.what());
@@ -122,12 +139,18 @@ void TClientThread::SendResponseHeader(bool openWriteBuffer) {
 
 // ------------------------------------------------------------ back-end reads
 
+void TClientThread::FlushClientBeforeWait() {
+  TcpConnection& client = Client();
+  if (client.WriteBufferSize() > 0) client.FlushWriteBuffer();
+}
+
 int64_t TClientThread::ReadServerBlock(bool count, int64_t wanted) {
   ++FBlocksTransferred;
   const int64_t n = std::min<int64_t>(wanted, kTransferBlockSize);
   if (n <= 0) return 0;
   if (count) AddBytes(true, n);
   FBytesFromServer = CheckedAdd64(FBytesFromServer, n);
+  if (FServerConnection.InputBufferSize() < static_cast<size_t>(n)) FlushClientBeforeWait();
   // The connection's read time-out is the idle limit; its stop check ends
   // the read when the thread ends.
   FServerConnection.ReadBuffer(FBuffer.data(), static_cast<size_t>(n));
@@ -135,6 +158,7 @@ int64_t TClientThread::ReadServerBlock(bool count, int64_t wanted) {
 }
 
 std::string TClientThread::ReadServerLine() {
+  if (!FServerConnection.LineBuffered()) FlushClientBeforeWait();
   std::string line = FServerConnection.ReadLn("\n", TcpConnection::kUseReadTimeout);
   if (FServerConnection.ReadLnTimedOut()) throw EIdReadTimeout();
   return line;
@@ -147,7 +171,27 @@ void TClientThread::TransferPlain() {
   TcpClient& server = FServerConnection;
   const int64_t length = ResponseHeader->ContentLength;
   const bool untilClose = length == -1;
-  SendResponseHeader(length >= 0 && length < kWriteBufferThreshold);
+  // A short body leaves whole with its head; a longer one takes the head
+  // along in its first send, and the rest goes as it comes.
+  const bool holdWhole = length >= 0 && length < kWriteBufferThreshold;
+  SendResponseHeader(length != 0);
+  // False when the client is gone (the loop ends).
+  const auto toClient = [&](const char* data, size_t len) {
+    try {
+      if (len > 0) client.WriteBuffer(data, len);
+      if (!holdWhole) client.CloseWriteBuffer();
+      return true;
+    } catch (const std::exception& e) {
+      if (client.ClosedGracefully()) return false;
+      if (IsReportableException(e)) {
+        LogInfo(std::string("IN TRANSFER: Browser died 1! (") + ExceptionClassName(e) + " " + Trim(e.what()) + ")");
+        LogSummaries();
+      }
+      // A client that took part of the body cannot be served further.
+      client.Disconnect();
+      return false;
+    }
+  };
 
   if (length != 0) {
     FBytesFromServer = 0;
@@ -163,9 +207,14 @@ void TClientThread::TransferPlain() {
       }
       ++FBlocksTransferred;
       const bool moreExpected = untilClose || static_cast<int64_t>(server.InputBufferSize()) < remaining;
+      // A held head goes with the body bytes at hand rather than wait for
+      // more; with none at hand it leaves before the wait.
+      const bool headHeld = !holdWhole && client.WriteBufferSize() > 0;
+      if (headHeld && server.InputBufferSize() == 0 && !toClient(nullptr, 0)) break;
       int64_t n = 0;
       try {
-        if (server.InputBufferSize() < static_cast<size_t>(kTransferBlockSize) && moreExpected) {
+        if (server.InputBufferSize() < static_cast<size_t>(kTransferBlockSize) && moreExpected &&
+            !(headHeld && server.InputBufferSize() > 0)) {
           server.ReadFromStack(Limits.DataWaitMs);
         }
         if (Terminated() || Stopped()) break;
@@ -201,18 +250,7 @@ void TClientThread::TransferPlain() {
         break;
       }
       if (client.Connected()) {
-        try {
-          client.WriteBuffer(FBuffer.data(), static_cast<size_t>(n));
-        } catch (const std::exception& e) {
-          if (client.ClosedGracefully()) continue;  // the loop test ends it
-          if (IsReportableException(e)) {
-            LogInfo(std::string("IN TRANSFER: Browser died 1! (") + ExceptionClassName(e) + " " + Trim(e.what()) + ")");
-            LogSummaries();
-          }
-          // A client that took part of the body cannot be served further.
-          client.Disconnect();
-          break;
-        }
+        if (!toClient(FBuffer.data(), static_cast<size_t>(n))) break;
         FBytesFromServer += n;
         remaining = std::max<int64_t>(length - FBytesFromServer, 0);
         // The pause spaces the blocks of a body; after its last block it
@@ -254,7 +292,9 @@ void TClientThread::TransferChunked() {
     p.Updated.SetHeaderUnique("Connection", "Close");
     FCloseConnection = 1;
   }
-  SendResponseHeader(false);
+  // Head, size lines and data collect until a block's worth fills a send or
+  // the back end makes the relay wait.
+  SendResponseHeader(true, static_cast<int>(kTransferBlockSize));
   FBlocksTransferred = 0;
   FBytesFromServer = 0;
   ResponseHeader->ContentLength = 0;
@@ -280,6 +320,11 @@ void TClientThread::TransferChunked() {
       LogInfo(std::string("Chunked transfer failed : ") + e.what());
       LogSummaries();
     }
+    // What was relayed so far still reaches the client (it may be gone).
+    try {
+      client.FlushWriteBuffer();
+    } catch (const std::exception&) {
+    }
     // The client holds part of a body; neither side can go on with it.
     DisconnectServer();
     client.Disconnect();
@@ -298,7 +343,10 @@ void TClientThread::CopyChunkData(int64_t size) {
   while (size > 0) {
     const int64_t n = ReadServerBlock(true, size);
     Client().WriteBuffer(FBuffer.data(), static_cast<size_t>(n));
-    if (IsSmallBlock(n) && size > n) Sleep(Limits.SmallBlockSleepMs);
+    if (IsSmallBlock(n) && size > n) {
+      FlushClientBeforeWait();
+      Sleep(Limits.SmallBlockSleepMs);
+    }
     size = CheckedSub64(size, n);
   }
 }
@@ -330,7 +378,7 @@ void TClientThread::TransferCompressed() {
   } else {
     p.SetCompressed(ceDeflate);
   }
-  if (streaming) SendResponseHeader(false);
+  if (streaming) SendResponseHeader(true);
   stream.WriteGzipHeader();
 
   if (length > 0) {
@@ -340,7 +388,10 @@ void TClientThread::TransferCompressed() {
       if (!client.Connected()) return;
       const size_t held = stream.Size();
       if (streaming && held > kMinCompressedChunk) WriteChunk(stream, false);
-      if (stream.UncompressedSize() < length) ThrottlePause(static_cast<int64_t>(held));
+      if (stream.UncompressedSize() < length) {
+        FlushClientBeforeWait();
+        ThrottlePause(static_cast<int64_t>(held));
+      }
     }
   } else if (length == -1) {
     uint64_t lastData = GetTickCount64();
@@ -359,7 +410,10 @@ void TClientThread::TransferCompressed() {
         client.Write(stream.Bytes());
         stream.Clear();
       }
-      if (IsSmallBlock(n)) Sleep(Limits.SmallBlockSleepMs);
+      if (IsSmallBlock(n)) {
+        FlushClientBeforeWait();
+        Sleep(Limits.SmallBlockSleepMs);
+      }
     }
   }
 
@@ -373,7 +427,7 @@ void TClientThread::TransferCompressed() {
   if (!streaming) {
     p.ContentLength = static_cast<int64_t>(stream.Size());
     p.Updated.SetHeaderUnique("Content-Length", IntToStr(p.ContentLength));
-    SendResponseHeader(false);
+    SendResponseHeader(true);
   }
   WriteChunk(stream, true);
 }
@@ -404,16 +458,24 @@ bool TClientThread::TransferPostData() {
   int64_t posted = 0;
   int packages = 0;
   FPostDone = 0;
+  // The request head waits in the back end's write buffer for the first
+  // body bytes; a relay that fails drops what is collected.
+  TcpClient& server = FServerConnection;
   struct PostDone {
     std::atomic<uint8_t>& flag;
-    ~PostDone() { flag = 1; }
-  } postDone{FPostDone};
+    TcpConnection& server;
+    ~PostDone() {
+      flag = 1;
+      if (server.WriteBufferOpen()) server.CancelWriteBuffer();
+    }
+  } postDone{FPostDone, server};
 
   uint64_t lastData = GetTickCount64();
   while (remaining > 0) {
     if (Terminated() || Stopped()) throw EAbort();
     const auto waiting = [&] { return static_cast<int64_t>(client.InputBufferSize()); };
     if (waiting() < kTransferBlockSize && waiting() < remaining && client.Connected()) {
+      if (waiting() == 0) server.FlushWriteBuffer();
       client.ReadFromStack(Limits.DataWaitMs);
     }
     ++packages;
@@ -425,7 +487,8 @@ bool TClientThread::TransferPostData() {
       if (n > 0) {
         client.ReadBuffer(FBuffer.data(), static_cast<size_t>(n));
         FBodyBytesSent += n;
-        FServerConnection.WriteBuffer(FBuffer.data(), static_cast<size_t>(n));
+        server.WriteBuffer(FBuffer.data(), static_cast<size_t>(n));
+        server.CloseWriteBuffer();
         lastData = GetTickCount64();
       }
       if (CheckPostAborted(remaining, posted, packages)) throw EAbort();
@@ -443,8 +506,10 @@ bool TClientThread::TransferPostData() {
         throw EAbort();
       }
     }
+    server.FlushWriteBuffer();
     Sleep(Limits.SmallBlockSleepMs);
   }
+  server.CloseWriteBuffer();
   LogDetailFmt("Posted %f kb in %d packages", posted / 1000.0, packages);
   return posted > 0;
 }
@@ -464,4 +529,3 @@ bool TClientThread::CheckPostAborted(int64_t remaining, int64_t posted, int pack
              RequestHeader->ContentLength / 1000.0);
   return true;
 }
-

@@ -4,8 +4,10 @@
 #include <fcntl.h>
 #include <ifaddrs.h>
 #include <netdb.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -49,6 +51,11 @@ SocketHandle NewTcpSocket() {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) RaiseSocketError(errno);
   return SocketHandle(fd);
+}
+
+void SetNoDelay(int fd) noexcept {
+  const int on = 1;
+  if (fd >= 0) ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 bool ParseIPv4(const std::string& ip, in_addr& out) {
@@ -149,6 +156,14 @@ WaitResult WaitSocket(int fd, short events, int timeoutMs, const StopCheck& stop
   }
 }
 
+// --------------------------------------------------------------- Transport
+WaitResult Transport::SendPair(std::string_view head, std::string_view tail, int timeoutMs, const StopCheck& stop) {
+  std::string joined;
+  joined.reserve(head.size() + tail.size());
+  joined.append(head).append(tail);
+  return SendAll(joined.data(), joined.size(), timeoutMs, stop);
+}
+
 // ---------------------------------------------------------- PlainTransport
 long PlainTransport::Receive(char* buf, size_t len, int timeoutMs, const StopCheck& stop) {
   Deadline deadline(timeoutMs);
@@ -181,6 +196,36 @@ WaitResult PlainTransport::SendAll(const char* buf, size_t len, int timeoutMs, c
     if (n > 0) {
       buf += n;
       len -= static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) RaiseSocketError(errno);
+    WaitResult r = WaitSocket(socket_.Get(), POLLOUT, timeoutMs, stop);
+    if (r != WaitResult::Ready) return r;
+  }
+  return WaitResult::Ready;
+}
+
+WaitResult PlainTransport::SendPair(std::string_view head, std::string_view tail, int timeoutMs,
+                                    const StopCheck& stop) {
+  iovec parts[2] = {{const_cast<char*>(head.data()), head.size()}, {const_cast<char*>(tail.data()), tail.size()}};
+  size_t first = 0;  // the first part with bytes left
+  while (first < 2) {
+    if (parts[first].iov_len == 0) {
+      ++first;
+      continue;
+    }
+    msghdr msg{};
+    msg.msg_iov = parts + first;
+    msg.msg_iovlen = 2 - first;
+    ssize_t n = ::sendmsg(socket_.Get(), &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      for (size_t i = first; i < 2 && n > 0; ++i) {
+        const size_t taken = std::min(static_cast<size_t>(n), parts[i].iov_len);
+        parts[i].iov_base = static_cast<char*>(parts[i].iov_base) + taken;
+        parts[i].iov_len -= taken;
+        n -= static_cast<ssize_t>(taken);
+      }
       continue;
     }
     if (n < 0 && errno == EINTR) continue;

@@ -1,5 +1,6 @@
 #include "platform/TcpConnection.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -79,6 +80,7 @@ void TcpConnection::AttachTransport(std::unique_ptr<Transport> transport) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     transport_ = std::move(transport);
+    SetNoDelay(transport_->Handle());
     owner_ = std::this_thread::get_id();
     peer_ = PeerAddressOf(transport_->Handle());
     local_ = LocalAddressOf(transport_->Handle());
@@ -217,16 +219,25 @@ int TcpConnection::ReadFromStack(int timeoutMs) {
   }
 }
 
+bool TcpConnection::LineBuffered() const noexcept {
+  const size_t from = std::max(scanFrom_, inHead_);
+  return from < in_.size() && std::memchr(in_.data() + from, '\n', in_.size() - from) != nullptr;
+}
+
 size_t TcpConnection::InputBufferSize() const {
   return Buffered() + (transport_ ? transport_->Pending() : 0);
 }
 
 // ---------------------------------------------------------------- writing
-void TcpConnection::SendNow(const char* buf, size_t len) {
+void TcpConnection::SendNow(const char* buf, size_t len) { SendPairNow({}, std::string_view(buf, len)); }
+
+void TcpConnection::SendPairNow(std::string_view head, std::string_view tail) {
   if (!connected_ || !transport_) throw EIdClosedSocket();
+  const int timeout = writeTimeout_ > 0 ? writeTimeout_ : kNoTimeout;
   WaitResult result;
   try {
-    result = transport_->SendAll(buf, len, writeTimeout_ > 0 ? writeTimeout_ : kNoTimeout, stop_);
+    result = head.empty() ? transport_->SendAll(tail.data(), tail.size(), timeout, stop_)
+                          : transport_->SendPair(head, tail, timeout, stop_);
   } catch (const EIdSocketError& e) {
     if (!connected_) throw EIdClosedSocket();
     if (IsConnectionReset(e.LastError())) peerClosed_ = true;
@@ -245,8 +256,16 @@ void TcpConnection::WriteBuffer(const void* buf, size_t len) {
     SendNow(bytes, len);
     return;
   }
+  if (writeThreshold_ > 0 && out_.size() + len >= static_cast<size_t>(writeThreshold_)) {
+    // What is collected leaves with these bytes in one send, uncopied.
+    std::string pending;
+    pending.swap(out_);
+    SendPairNow(pending, std::string_view(bytes, len));
+    pending.clear();
+    if (out_.empty()) out_.swap(pending);  // keeps the buffer's capacity
+    return;
+  }
   out_.append(bytes, len);
-  if (writeThreshold_ > 0 && out_.size() >= static_cast<size_t>(writeThreshold_)) FlushWriteBuffer();
 }
 
 void TcpConnection::OpenWriteBuffer(int threshold) {
@@ -259,6 +278,8 @@ void TcpConnection::FlushWriteBuffer() {
   std::string pending;
   pending.swap(out_);
   SendNow(pending.data(), pending.size());
+  pending.clear();
+  if (out_.empty()) out_.swap(pending);
 }
 
 void TcpConnection::CloseWriteBuffer() {

@@ -81,6 +81,8 @@ class TcpConnection {
   // Bytes that can be read without waiting (TLS data already decrypted
   // included).
   size_t InputBufferSize() const;
+  // A whole line (up to LF) is buffered: ReadLn returns it without waiting.
+  bool LineBuffered() const noexcept;
 
   // -------------------------------------------------------------- writing
   // Sends everything or raises: EIdClosedSocket when not connected,
@@ -88,7 +90,9 @@ class TcpConnection {
   // progress. With the write buffer open the bytes are collected instead.
   void Write(std::string_view data);
   void WriteBuffer(const void* buf, size_t len);
-  // Collects writes; once Threshold bytes (> 0) are collected they are sent.
+  // Collects writes; a write that brings the collection to Threshold bytes
+  // (> 0) sends it together with the collected bytes, in one send. A head
+  // written into an open buffer thus leaves with the first body block.
   void OpenWriteBuffer(int threshold = -1);
   // Sends what is collected and stops collecting.
   void CloseWriteBuffer();
@@ -96,6 +100,7 @@ class TcpConnection {
   // Drops what is collected and stops collecting.
   void CancelWriteBuffer();
   bool WriteBufferOpen() const noexcept { return writeBufferOpen_; }
+  size_t WriteBufferSize() const noexcept { return out_.size(); }
 
   // ----------------------------------------------------------- properties
   int ReadTimeout() const noexcept { return readTimeout_; }
@@ -143,6 +148,7 @@ class TcpConnection {
   void Consume(size_t len);
   size_t Buffered() const noexcept { return in_.size() - inHead_; }
   void SendNow(const char* buf, size_t len);
+  void SendPairNow(std::string_view head, std::string_view tail);
   void CloseTransport();
   void RaiseStopped();
 

@@ -191,6 +191,10 @@ void TForm::BringToFront() {
   if (Application != nullptr && Visible()) Application->FormShown(*this);
 }
 
+void TForm::Repaint() {
+  if (TDesktopRenderer* r = TheRenderer()) r->Repaint();
+}
+
 bool TForm::Active() const { return Application != nullptr && Application->ActiveForm() == this; }
 
 void TForm::Center() {

@@ -112,6 +112,8 @@ class TForm : public TWinControl {
   // Frees the form once the current event is over.
   void Release();
   void BringToFront();
+  // Drawn at once, not at the renderer's next turn.
+  void Repaint();
   bool Active() const;
 
   TBorderStyle BorderStyle = TBorderStyle::bsSizeable;

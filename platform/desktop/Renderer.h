@@ -16,6 +16,8 @@ class TDesktopRenderer {
   virtual ~TDesktopRenderer() = default;
   // Something visible changed; draw again when convenient.
   virtual void Invalidate() {}
+  // Draw now (a form that is about to block the loop for a moment).
+  virtual void Repaint() {}
   virtual void MemoLineAdded(TMemo&, const std::string& /*line*/) {}
   virtual void StatusTextChanged(TStatusBar&, int /*panel*/, const std::string& /*text*/) {}
   virtual void FormVisibilityChanged(TForm&) {}

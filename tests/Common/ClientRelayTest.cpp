@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <mutex>
+#include <vector>
+
 #include "Common/uProgramMode.h"
 #include "platform/SysUtils.h"
 #include "tests/Common/ClientRoadFixture.h"
@@ -72,6 +75,74 @@ TEST_F(ClientRelay, PostBodyArrivesIntact) {
   EXPECT_EQ(client.ReadResponse().body, "stored");
   EXPECT_EQ(*script.bodySeen, body);
   EXPECT_TRUE(Logged("Posted 100.00 kb in "));
+}
+
+// A head never leaves alone when body bytes are at hand: on loopback one send
+// is one segment, so a response (or a POST) that arrives in one segment was
+// sent whole, and no part of it waited for a delayed ACK.
+TEST_F(ClientRelay, HeadAndBodyLeaveInOneSend) {
+  const std::string page(16384, 'p');
+  struct Case {
+    const char* name;
+    std::string response;
+    std::string expectedBody;
+  } cases[] = {
+      {"plain 16 KiB", Ok(page), page},
+      {"plain 1 KiB", Ok(page.substr(0, 1024)), page.substr(0, 1024)},
+      {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2000\r\n" + page.substr(0, 8192) +
+                      "\r\n2000\r\n" + page.substr(0, 8192) + "\r\n0\r\n\r\n",
+       page},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    ScriptedBackend backend(Answer(c.response));
+    const std::string host = "www.case" + std::to_string(++n) + ".com";
+    AddDomain(host, backend.Port());
+    Client client(Port());
+    for (int i = 0; i < 3; ++i) {  // kept alive: every request alike
+      const uint32_t before = tcptest::DataSegmentsIn(client.Peer().Fd());
+      client.Send("GET /page HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+      const Response r = client.ReadResponse();
+      ASSERT_TRUE(r.complete) << c.name;
+      EXPECT_EQ(r.body, c.expectedBody) << c.name;
+      EXPECT_EQ(tcptest::DataSegmentsIn(client.Peer().Fd()) - before, 1u) << c.name << ", request " << i;
+    }
+    EXPECT_EQ(backend.Accepts(), 1) << c.name;
+  }
+}
+
+TEST_F(ClientRelay, PostHeadAndBodyReachTheBackendInOneSend) {
+  auto segments = std::make_shared<std::vector<uint32_t>>();
+  auto bodies = std::make_shared<std::vector<std::string>>();
+  std::mutex m;
+  ScriptedBackend backend([&](BackendConn& conn, ScriptedBackend& b) {
+    while (true) {
+      const std::string head = b.ReadRequest(conn);
+      if (head.empty()) return;
+      const size_t at = LowerCase(head).find("content-length: ");
+      const std::string body = conn.ReadExact(std::stoul(head.substr(at + 16)));
+      {
+        std::lock_guard<std::mutex> g(m);
+        segments->push_back(tcptest::DataSegmentsIn(conn.Fd()));
+        bodies->push_back(body);
+      }
+      conn.Send(Ok("stored"));
+    }
+  });
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  const std::string sizes[] = {"12", "16384"};
+  for (const std::string& size : sizes) {
+    const std::string body(std::stoul(size), 'q');
+    client.Send("POST /form HTTP/1.1\r\nHost: www.a.com\r\nContent-Length: " + size + "\r\n\r\n" + body);
+    EXPECT_EQ(client.ReadResponse().body, "stored");
+  }
+  std::lock_guard<std::mutex> g(m);
+  ASSERT_EQ(segments->size(), 2u);
+  EXPECT_EQ((*bodies)[1], std::string(16384, 'q'));
+  // One segment per request on the kept back-end connection.
+  EXPECT_EQ((*segments)[0], 1u);
+  EXPECT_EQ((*segments)[1], 2u);
 }
 
 TEST_F(ClientRelay, InterimContinueIsForwardedBeforeTheFinalHead) {

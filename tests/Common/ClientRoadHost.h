@@ -56,6 +56,7 @@ class BackendConn {
     return ::send(peer_.Fd(), data.data(), data.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(data.size());
   }
   void Close() { peer_.Close(); }
+  int Fd() const { return peer_.Fd(); }
   // True once the switch closed its side (within 5 s).
   bool SeesClose() { return buffer_.empty() && peer_.SeesClose(); }
 

@@ -180,6 +180,38 @@ TEST(TcpConnection, WriteBufferSendsOnceTheThresholdIsReachedAndOnClose) {
   EXPECT_EQ(pair.peer->Receive(6), "direct");
 }
 
+// A collected head leaves in one send with the block that fills the buffer
+// (without a copy), and nothing waits for the peer's delayed ACK.
+TEST(TcpConnection, CollectedBytesLeaveWithTheBlockThatFillsTheBuffer) {
+  struct Probe : TcpClient {
+    int Fd() const { return CurrentTransport()->Handle(); }
+  };
+  Probe client;
+  client.SetHost("127.0.0.1");
+  SocketHandle listener = RawListener();
+  client.SetPort(PortOf(listener.Get()));
+  client.Connect(2000);
+  RawPeer peer(SocketHandle(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC)));
+  int noDelay = 0;
+  socklen_t len = sizeof noDelay;
+  ASSERT_EQ(::getsockopt(client.Fd(), IPPROTO_TCP, TCP_NODELAY, &noDelay, &len), 0);
+  EXPECT_NE(noDelay, 0);
+
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 16384\r\n\r\n";
+  const std::string body(16384, 'b');
+  for (int round = 0; round < 2; ++round) {
+    const uint32_t before = DataSegmentsIn(peer.Fd());
+    client.OpenWriteBuffer(static_cast<int>(head.size()) + 1400);
+    client.Write(head);
+    client.Write(body.substr(0, 8192));  // fills it: both leave together
+    EXPECT_EQ(client.WriteBufferSize(), 0u);
+    client.CloseWriteBuffer();
+    client.Write(body.substr(8192));
+    EXPECT_EQ(peer.Receive(head.size() + body.size()), head + body);
+    EXPECT_EQ(DataSegmentsIn(peer.Fd()) - before, 2u) << "round " << round;
+  }
+}
+
 TEST(TcpConnection, WritesRaiseOnceTheConnectionIsGone) {
   {
     ClientPair pair;

@@ -113,6 +113,19 @@ class RawPeer {
   SocketHandle s_;
 };
 
+// Data segments a socket has received so far (the kernel's tcp_info goes on
+// past the part glibc declares). On loopback one send is one segment.
+inline uint32_t DataSegmentsIn(int fd) {
+  struct {
+    tcp_info base;
+    uint64_t pacingRate, maxPacingRate, bytesAcked, bytesReceived;
+    uint32_t segsOut, segsIn, notSentBytes, minRtt, dataSegsIn, dataSegsOut;
+  } info{};
+  socklen_t len = sizeof info;
+  if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len) != 0 || len < sizeof info) return 0;
+  return info.dataSegsIn;
+}
+
 // A TcpClient connected to a raw peer over loopback.
 struct ClientPair {
   std::unique_ptr<TcpClient> client = std::make_unique<TcpClient>();

@@ -1,0 +1,132 @@
+// The program in a terminal: build/vantrell prog in a private tmux server,
+// driven by keys and read from the screen.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Common/Misc.h"
+#include "Common/uDomainHandler.h"
+#include "Common/uLoadBalancingClasses.h"
+#include "host/uGlobalName.h"
+#include "platform/SysUtils.h"
+#include "tests/Common/ClientRoadHost.h"
+#include "tests/Common/TempFolder.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Runs a command and gives its standard output.
+std::string Run(const std::string& command) {
+  std::string out;
+  std::unique_ptr<FILE, int (*)(FILE*)> p(::popen(command.c_str(), "r"), ::pclose);
+  if (!p) return out;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p.get())) > 0;) out.append(buf, n);
+  return out;
+}
+
+class Tmux {
+ public:
+  explicit Tmux(const std::string& folder) : socket_(folder + "tmux.sock") {}
+  ~Tmux() {
+    // A program still running closes on the hang-up as Close program does.
+    Run(Base() + " kill-server 2>/dev/null");
+  }
+  std::string Base() const { return "tmux -S '" + socket_ + "'"; }
+  bool Start(const std::string& folder, const std::string& command) {
+    return std::system((Base() + " -f /dev/null new-session -d -x 140 -y 45 -c '" + folder + "' \"" + command + "\"").c_str()) == 0;
+  }
+  std::string Screen() const { return Run(Base() + " capture-pane -p -t 0 2>/dev/null"); }
+  void Keys(const std::string& keys) { Run(Base() + " send-keys -t 0 " + keys); }
+  bool WaitFor(const std::string& text, std::chrono::milliseconds limit = 15000ms) {
+    return tcptest::WaitUntil([&] { return Screen().find(text) != std::string::npos; }, limit);
+  }
+
+ private:
+  std::string socket_;
+};
+
+TEST(ConsoleTerminal, StartStopAndCloseFromTheKeyboard) {
+  if (std::system("command -v tmux >/dev/null 2>&1") != 0) GTEST_SKIP() << "no tmux";
+  if (IsGlobalNameRegistered("VantrellHSProgram")) GTEST_SKIP() << "a program already runs here";
+  TempFolder folder;
+  roadtest::ScriptedBackend backend(roadtest::Answer(roadtest::Ok("hello")));
+  SocketHandle probe = tcptest::RawListener();
+  const int port = tcptest::PortOf(probe.Get());
+  probe.Reset();
+  {
+    TDomainHandler settings;
+    SocketHandle admin = tcptest::RawListener();
+    settings.SetAdminPort(tcptest::PortOf(admin.Get()));
+    auto cluster = settings.ServerClusters->Add();
+    cluster->Name = "farm";
+    auto server = TServer::Create(*cluster);
+    server->ServerName = "web";
+    server->ServerAddress = "127.0.0.1";
+    server->ServerPort = backend.Port();
+    server->SetCapacity(1);
+    server->Enabled = true;
+    TDomain* d = settings.AddDomain();
+    d->DomainName = "shop.example";
+    d->SiteName = "shop";
+    d->ListenOnPort = port;
+    d->ServerCluster = cluster.get();
+    settings.SaveToFile(folder.Path() + SettingsFileName);
+  }
+  const std::string binary = std::string(VT_TEST_BINARY_DIR) + "/vantrell";
+  Tmux tmux(folder.Path());
+  // After the program: its exit code and whether the terminal echoes again.
+  ASSERT_TRUE(tmux.Start(folder.Path(), "BROWSER=true " + binary +
+                                            " prog; echo EXIT=$?; stty -a | grep -qw -- -echo || echo ECHO-ON; sleep 60"));
+  ASSERT_TRUE(tmux.WaitFor("Vantrell Switch - Program is RUNNING")) << tmux.Screen();
+  // The splash shows for a second, then the console lives in the tray.
+  ASSERT_TRUE(tmux.WaitFor("2.2.51")) << tmux.Screen();
+  ASSERT_TRUE(tmux.WaitFor("Vantrell Switch - Program is RUNNING")) << tmux.Screen();
+
+  tmux.Keys("Enter");  // a double click on the icon
+  ASSERT_TRUE(tmux.WaitFor("Vantrell Switch 2.2.51")) << tmux.Screen();
+  EXPECT_TRUE(tmux.WaitFor("Server : Active")) << tmux.Screen();
+  {
+    roadtest::Client c(port);
+    c.Send("GET / HTTP/1.1\r\nHost: shop.example\r\n\r\n");
+    EXPECT_EQ(c.ReadResponse().body, "hello");
+  }
+  EXPECT_TRUE(tmux.WaitFor("| Requests 1 ")) << tmux.Screen();
+
+  // Server > Stop server, answered y.
+  tmux.Keys("F10 Right t");
+  ASSERT_TRUE(tmux.WaitFor("This will stop the server, are you sure you want to do this?")) << tmux.Screen();
+  tmux.Keys("y");
+  ASSERT_TRUE(tmux.WaitFor("Server : Inactive")) << tmux.Screen();
+  EXPECT_LT(tcptest::RawConnect(port).Get(), 0);
+
+  // Server > Start server.
+  tmux.Keys("F10 Right s");
+  ASSERT_TRUE(tmux.WaitFor("Server : Active")) << tmux.Screen();
+  {
+    roadtest::Client c(port);
+    c.Send("GET / HTTP/1.1\r\nHost: shop.example\r\n\r\n");
+    EXPECT_EQ(c.ReadResponse().body, "hello");
+  }
+
+  // File > Close program, answered y.
+  tmux.Keys("F10 c");
+  ASSERT_TRUE(tmux.WaitFor("Vantrell Switch Shutdown")) << tmux.Screen();
+  tmux.Keys("y");
+  ASSERT_TRUE(tmux.WaitFor("EXIT=", 30000ms)) << tmux.Screen();
+  const std::string screen = tmux.Screen();
+  EXPECT_NE(screen.find("EXIT=0"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("ECHO-ON"), std::string::npos) << screen;
+  EXPECT_TRUE(FileExists(folder.Path() + "data/lbconnections.bin"));
+  std::string log;
+  for (const std::string& name : ListFilesByMask(folder.Path() + "Log/VT/*.*")) log += ReadWholeFile(name);
+  EXPECT_NE(log.find("|SERVER STOPPED\r\n"), std::string::npos);
+}
+
+}  // namespace
