@@ -13,6 +13,8 @@
 #include "Common/uStatHolder.h"
 #include "HTTPRedirect/udmHTTPBase.h"
 #include "HTTPRedirect/udmSSLServer.h"
+#include "host/fLBServerStatus.h"
+#include "host/fTestRequestProg.h"
 #include "platform/DateTime.h"
 #include "platform/MessageBox.h"
 #include "platform/RWLock.h"
@@ -257,7 +259,11 @@ void TfrmVantrellProgram::CreateActions() {
     dump();
     Memo_MainReport->Lines.Add("");
   });
-  on("Action_ShowServerClusterStatus", [] {});
+  // The monitoring windows read whichever engine the console shows now.
+  auto live = [this]() -> TDomainHandler* {
+    return engine_ != nullptr ? engine_->Stats->DomainHandler.get() : nullptr;
+  };
+  on("Action_ShowServerClusterStatus", [this, live] { ShowLBServerStatus(this, live); });
   on("Action_ClearVisibleLog", [this] { Memo_MainReport->Lines.Clear(); });
   // The program folder's Log, whatever log folder is configured.
   on("Action_GoToLogDirectory", [] { OpenURL(IncludeTrailingPathDelimiter(GetCurrentDir()) + "Log"); });
@@ -266,7 +272,7 @@ void TfrmVantrellProgram::CreateActions() {
     dump();
   });
   on("Action_ShowLBServers", dump);
-  on("Action_TestRequest", [] {});
+  on("Action_TestRequest", [this, live] { ShowTestRequest(this, live); });
   on("Action_DebugInfo", [this] { DebugDump(); });
   on("Action_FailLBServerChecks", [this] {
     DebugFailLBServerChecks = !DebugFailLBServerChecks;
@@ -447,6 +453,7 @@ void TfrmVantrellProgram::FormShow(TForm&) {
 void TfrmVantrellProgram::FormHide(TForm&) {
   Action("Action_RestoreWindow")->SetEnabled(true);
   Action("Action_MinimizeWindow")->SetEnabled(false);
+  if (frmLBServerStatus != nullptr) frmLBServerStatus->Close();
 }
 
 void TfrmVantrellProgram::RefreshServerState() {

@@ -357,14 +357,16 @@ void TTerminalRenderer::DrawForm(TForm& form) {
       row += height;
     } else if (auto lv = dynamic_cast<TListView*>(l.flexible)) {
       const int height = std::min(each, bottom - row);
-      std::string head;
+      // A list with images shows each row's picture name as its mark.
+      const bool marks = lv->SmallImages != nullptr;
+      std::string head = marks ? Cell("", 7) : "";
       for (const TListColumn& c : lv->Columns) head += Cell(c.Caption, std::max(c.Width / 8, 6));
       Put(row, 0, head, A_UNDERLINE);
       const int shown = height - 1;
       const int first = std::clamp(lv->ItemIndex() - shown + 1, 0, std::max(lv->Count() - shown, 0));
       for (int i = 0; i < shown && first + i < lv->Count(); ++i) {
         const TListItem& it = lv->Item(first + i);
-        std::string text;
+        std::string text = marks ? Cell("[" + lv->SmallImages->Get(it.ImageIndex) + "]", 7) : "";
         for (size_t c = 0; c < lv->Columns.size(); ++c) {
           const std::string v = c == 0 ? it.Caption : (c - 1 < it.SubItems.size() ? it.SubItems[c - 1] : "");
           text += Cell(v, std::max(lv->Columns[c].Width / 8, 6));

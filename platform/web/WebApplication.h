@@ -91,7 +91,7 @@ class WebApplication {
   AppForm* active_ = nullptr;
   std::vector<AppForm*> pendingRelease_;
   std::vector<std::string> scripts_;
-  bool authenticated_ = false;
+  std::atomic<bool> authenticated_{false};  // read by the session table under its own lock
   std::mutex dispatch_;
   size_t formsAtBegin_ = 0;
   AppForm* activeAtBegin_ = nullptr;

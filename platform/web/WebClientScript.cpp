@@ -43,6 +43,23 @@ var VTFW = (function () {
       var el = document.getElementById(id);
       if (el && el.focus) { try { el.focus(); } catch (x) {} }
     },
+    // Tab controls: the chosen page shows, the others hide; a page script
+    // may replace tabShow and tabHide.
+    tabSelect: function (tcId, index) {
+      var active = document.getElementById(tcId + '_ACTIVE');
+      if (!active) return;
+      for (var i = 0; ; i++) {
+        var tab = document.getElementById(tcId + '_TAB' + i);
+        if (!tab) break;
+        var page = tab.parentNode.nextSibling.children[i];
+        tab.style.fontWeight = i === index ? 'bold' : 'normal';
+        tab.style.background = i === index ? '#FFFFFF' : '#E0DFE3';
+        if (page) { if (i === index) api.tabShow(page); else api.tabHide(page); }
+      }
+      active.value = index;
+    },
+    tabShow: function (page) { page.style.visibility = 'visible'; },
+    tabHide: function (page) { page.style.visibility = 'hidden'; },
     run: function (js) { try { (new Function(js))(); } catch (x) { if (window.console) console.log(x); } },
     applyAnswer: function (a) {
       if (a.reload) { api.submit('', ''); return; }

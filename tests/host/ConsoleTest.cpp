@@ -22,6 +22,8 @@
 #include "Common/uProgramMode.h"
 #include "Common/uStatHolder.h"
 #include "HTTPRedirect/udmHTTPBase.h"
+#include "host/fLBServerStatus.h"
+#include "host/fTestRequestProg.h"
 #include "host/fVantrellProgram.h"
 #include "host/uGlobalName.h"
 #include "platform/MessageBox.h"
@@ -494,6 +496,38 @@ TEST_F(Console, StatusPageAndFoldersOpenThroughTheBrowser) {
   const std::string opened = ReadWholeFile(record);
   EXPECT_EQ(opened.substr(0, opened.find('\n')), "http://127.0.0.1:" + IntToStr(adminPort) + "?status");
   EXPECT_NE(opened.find(IncludeTrailingPathDelimiter(GetCurrentDir()) + "Log\n"), std::string::npos);
+}
+
+TEST_F(Console, MonitoringWindowsOpenOnceAndHidingTheConsoleClosesTheStatus) {
+  WriteSettings();
+  Create();
+  Skip(1000);
+  console->Action("Action_RestoreWindow")->Execute();
+  console->Action("Action_ShowServerClusterStatus")->Execute();
+  TfrmLBServerStatus* status = frmLBServerStatus;
+  ASSERT_NE(status, nullptr);
+  EXPECT_EQ(status->Owner(), console);
+  EXPECT_TRUE(status->Visible());
+  console->Action("Action_ShowServerClusterStatus")->Execute();
+  EXPECT_EQ(frmLBServerStatus, status);
+  console->Action("Action_TestRequest")->Execute();
+  ASSERT_NE(frmTestRequestProg, nullptr);
+  EXPECT_EQ(frmTestRequestProg->Owner(), console);
+  EXPECT_EQ(frmTestRequestProg->ComboBox_Host->Items, std::vector<std::string>({"shop.example"}));
+  frmTestRequestProg->Edit_Port->SetText(IntToStr(httpPort));
+  frmTestRequestProg->Button_Test->Click();
+  ASSERT_GE(frmTestRequestProg->Memo_Report->Lines.Count(), 4);
+  EXPECT_EQ(frmTestRequestProg->Memo_Report->Lines[3], "Domain=shop.example");
+
+  // Hiding the console closes the status window, not the test window.
+  console->Action("Action_MinimizeWindow")->Execute();
+  EXPECT_EQ(frmLBServerStatus, nullptr);
+  ASSERT_NE(frmTestRequestProg, nullptr);
+  Skip(1000);
+  frmTestRequestProg->Close();
+  EXPECT_EQ(frmTestRequestProg, nullptr);
+  Skip(0);
+  EXPECT_TRUE(boxes->shown.empty());
 }
 
 }  // namespace

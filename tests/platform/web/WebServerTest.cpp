@@ -7,8 +7,9 @@
 
 #include "platform/DateTime.h"
 #include "platform/web/WebEscape.h"
+#include "platform/web/WebTabControl.h"
 #include "platform/web/WebTestBrowser.h"
-#include "tests/platform/WebTestPages.h"
+#include "tests/platform/web/WebTestPages.h"
 
 namespace {
 
@@ -418,6 +419,49 @@ TEST_F(WebServerTest, ClosingTheServerClosesEverySession) {
   server.reset();
   EXPECT_EQ(gSessionsClosed, closedBefore + 2);
   EXPECT_EQ(gDataFreed, freed + 2);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace web;
+using namespace webtest;
+
+class TabPageForm : public AppForm {
+ public:
+  explicit TabPageForm(WebApplication& app) : AppForm(app, "frmTabs") {
+    tabs = create<TabControl>("tcMain", this);
+    first = create<TabPage>("tpFirst", tabs);
+    first->title = "First <1>";
+    second = create<TabPage>("tpSecond", tabs);
+    second->title = "Second";
+    edtOne = create<Edit>("edtOne", first);
+    edtTwo = create<Edit>("edtTwo", second);
+  }
+  TabControl* tabs;
+  TabPage *first, *second;
+  Edit *edtOne, *edtTwo;
+};
+
+TEST_F(WebServerTest, EveryTabPagePostsAndTheChosenTabComesBack) {
+  controller->setMainForm([](WebApplication& app) { return app.createForm<TabPageForm>(); });
+  TestBrowser b(*server);
+  b.get("/");
+  auto* page = b.activeForm<TabPageForm>();
+  ASSERT_NE(page, nullptr);
+  EXPECT_NE(b.html().find("First &lt;1&gt;"), std::string::npos);
+  EXPECT_EQ(b.attr("TPSECONDIWCL", "style").find("visibility:hidden"), 0u);
+  b.type("EDTONE", "one");
+  b.type("EDTTWO", "two");
+  b.type("TCMAIN", "1");
+  b.submit();
+  EXPECT_EQ(page->edtOne->text, "one");
+  EXPECT_EQ(page->edtTwo->text, "two");
+  EXPECT_EQ(page->tabs->activePage, 1);
+  EXPECT_NE(b.attr("TPFIRSTIWCL", "style").find("visibility:hidden"), std::string::npos);
+  b.postRaw({{"TCMAIN", "5"}});
+  EXPECT_EQ(page->tabs->activePage, 1);
 }
 
 }  // namespace

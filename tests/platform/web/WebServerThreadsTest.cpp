@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "platform/web/WebTestBrowser.h"
-#include "tests/platform/WebTestPages.h"
+#include "tests/platform/web/WebTestPages.h"
 
 namespace {
 

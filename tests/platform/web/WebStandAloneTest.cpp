@@ -8,7 +8,7 @@
 #include <regex>
 
 #include "platform/web/WebStandAloneServer.h"
-#include "tests/platform/WebTestPages.h"
+#include "tests/platform/web/WebTestPages.h"
 
 namespace {
 
