@@ -17,10 +17,11 @@
 #include "platform/RWLock.h"
 #include "platform/TcpErrors.h"
 
-std::atomic<int32_t> TClientThreadCount{0};
-std::atomic<int32_t> ActiveThreads{0};
-std::atomic<int32_t> KeepAliveWaiters{0};
-std::atomic<int32_t> ActiveTransfers{0};
+// Each changes with every connection or request: a cache line each.
+alignas(64) std::atomic<int32_t> TClientThreadCount{0};
+alignas(64) std::atomic<int32_t> ActiveThreads{0};
+alignas(64) std::atomic<int32_t> KeepAliveWaiters{0};
+alignas(64) std::atomic<int32_t> ActiveTransfers{0};
 
 const char* ExceptionClassName(const std::exception& e) {
   if (const auto* ex = dynamic_cast<const Exception*>(&e)) return ex->ClassName();
@@ -28,6 +29,9 @@ const char* ExceptionClassName(const std::exception& e) {
 }
 
 namespace {
+
+// A long body reaches the shared counters per MiB, not only at its end.
+constexpr int64_t kFoldBytes = 1 << 20;
 
 bool EngineStopping(const TStatHolder* stats) {
   if (stats == nullptr) return false;
@@ -101,6 +105,7 @@ void TClientThread::Terminate() {
 }
 
 void TClientThread::Cleanup() {
+  FoldBytes();
   DisconnectServer();
   PeerThread::Cleanup();
 }
@@ -206,8 +211,9 @@ void TClientThread::HandleConnection() {
       FinishTurn(counted, timedOut, endMessage);
       if (leave) break;
       first = false;
-    // ShouldStop has just looked at the client connection.
-    } while (!ShouldStop() && FCloseConnection == 0 && FServerConnection.Connected());
+    // ShouldStop has just looked at the client connection; the back-end
+    // connection is looked at before the next request is written to it.
+    } while (!ShouldStop() && FCloseConnection == 0 && FServerConnection.KnownConnected());
     if (!leave) LogWhyStopped(counted);
   } catch (const std::exception& e) {
     LogWhyStopped(counted);
@@ -304,6 +310,7 @@ bool TClientThread::ServeRequest(bool& counted) {
 }
 
 void TClientThread::FinishTurn(bool counted, bool timedOut, const std::string& endMessage) {
+  FoldBytes();
   if (counted) {
     WriteW3CLogEntry();
   } else if (timedOut) {
@@ -529,11 +536,18 @@ void TClientThread::DetermineTargetMachine() {
   m.Setup(r.Host, FLocalIP, static_cast<int32_t>(FSessionKey), FClientIP, r.Document, FLocalPort);
   TDomainHandler& handler = *Stats->DomainHandler;
   {
-    // A reload replaces the settings under the write lock.
+    // A reload replaces the settings under the write lock. The bytes so far
+    // (this request's head among them) go to the records of the last match,
+    // as they always have, before the match replaces them.
     ReadLockGuard lock(handler.Synchronizer);
-    Stats->RemoveVTHeaders = handler.RemoveVTHeaders;
+    FoldBytes(true);
+    // Stored only when it changes: a store per request would take the
+    // shared line from every other reader.
+    if (Stats->RemoveVTHeaders.load(std::memory_order_relaxed) != handler.RemoveVTHeaders) {
+      Stats->RemoveVTHeaders = handler.RemoveVTHeaders;
+    }
+    handler.MatchRequest(m);
   }
-  handler.MatchRequest(m);
   FSessionKey = static_cast<uint32_t>(m.SessionValue);
   FVirtualPath = m.VirtualPath;
   FDomain = m.Domain;
@@ -603,13 +617,14 @@ bool TClientThread::OpenServerConnection(bool fresh) {
   // A domain without a target address serves from this machine.
   const std::string host = m.TargetHost.empty() ? std::string("127.0.0.1") : m.TargetHost;
   TcpClient& server = FServerConnection;
-  bool reuse = !fresh && server.Port() == m.TargetPort && server.Host() == host && server.Connected();
+  bool reuse = !fresh && server.Port() == m.TargetPort && server.Host() == host && server.KnownConnected();
   if (reuse) {
-    // Bytes that came after the last response, before this request was
-    // sent, answer nothing of ours: such a connection is not reused.
+    // One look without waiting: a close, or bytes that came after the last
+    // response, before this request was sent (they answer nothing of ours),
+    // and the connection is not reused.
     try {
       server.ReadFromStack(0);
-      reuse = server.InputBufferSize() == 0 && server.Connected();
+      reuse = server.InputBufferSize() == 0 && server.KnownConnected();
     } catch (const std::exception&) {
       reuse = false;
     }
@@ -698,12 +713,21 @@ void TClientThread::AddBytes(bool outgoing, int64_t count) {
   } else {
     FBytesIn = CheckedAdd64(FBytesIn, count);
   }
+  FUnfoldedBytes = CheckedAdd64(FUnfoldedBytes, count);
+  if (FUnfoldedBytes >= kFoldBytes) FoldBytes();
+}
+
+void TClientThread::FoldBytes(bool locked) {
+  if (FUnfoldedBytes == 0) return;
+  const int64_t count = FUnfoldedBytes;
+  FUnfoldedBytes = 0;
   Stats->AddBytes(count);
   if (FServerStats) FServerStats->AddBytes(count);
   // The domain and path may have gone with a reload since the match; their
   // share is then dropped rather than written into a freed record.
   TDomainHandler& handler = *Stats->DomainHandler;
-  ReadLockGuard lock(handler.Synchronizer);
+  std::optional<ReadLockGuard> lock;
+  if (!locked) lock.emplace(handler.Synchronizer);
   AddSaturating(handler.BytesTransferred, count);
   if (FDomain != nullptr && handler.Domains.IndexOf(FDomain) >= 0) AddSaturating(FDomain->BytesTransferred, count);
   if (FVirtualPath != nullptr && handler.VirtualPaths.IndexOf(FVirtualPath) >= 0) {

@@ -130,6 +130,10 @@ class TClientThread : public PeerThread, public THeadOwner {
   bool ShouldStop();
   bool ServeRequest(bool& counted);
   void FinishTurn(bool counted, bool timedOut, const std::string& endMessage);
+  // Adds the bytes AddBytes collected to the shared counters (the handler's,
+  // the domain's, the path's, the server's); Locked: the caller holds the
+  // configuration's read lock.
+  void FoldBytes(bool locked = false);
   void LogWhyStopped(bool counted);
   void Leave();
   void EndNormally();
@@ -192,6 +196,9 @@ class TClientThread : public PeerThread, public THeadOwner {
   TcpConnection& Client() { return *Connection(); }
 
   int64_t FTotalBytes = 0;
+  // Counted by AddBytes, not yet in the shared counters: they take them per
+  // request (and per MiB of a long body), under one read lock.
+  int64_t FUnfoldedBytes = 0;
   std::array<char, 32768> FBuffer{};
   uint8_t FFirstConnect = 1;
   std::string FStatusText = "-";

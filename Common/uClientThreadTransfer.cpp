@@ -2,7 +2,6 @@
 // the response body to the client as it comes, chunk by chunk, or compressed on the fly. Every block
 // goes through the thread's one 32 KiB buffer.
 #include <algorithm>
-#include <thread>
 
 #include "Common/VT_ZLibEx.h"
 #include "Common/uChunked.h"
@@ -12,6 +11,7 @@
 #include "Common/uStatHolder.h"
 #include "Common/uThrottle.h"
 #include "platform/DateTime.h"
+#include "platform/Flow.h"
 #include "platform/TcpErrors.h"
 
 namespace {
@@ -45,9 +45,8 @@ class TransferHold {
 
 }  // namespace
 
-void TClientThread::Sleep(int ms) {
-  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+// A fiber's pause leaves its carrier to the other connections.
+void TClientThread::Sleep(int ms) { FlowSleep(ms); }
 
 void TClientThread::ThrottlePause(int64_t blockSize) { Sleep(ThrottlePauseMs(blockSize, ActiveTransfers.load())); }
 
@@ -198,8 +197,12 @@ void TClientThread::TransferPlain() {
     int64_t remaining = length;
     bool done = false;
     uint64_t lastData = GetTickCount64();
-    // A complete body ends the loop without looking at the client socket.
-    while (!done && (remaining > 0 || untilClose) && client.Connected()) {
+    // The client sent its request a moment ago: the first block goes without
+    // a look at its socket (the write answers for it), and a complete body
+    // ends the loop without one.
+    bool firstBlock = true;
+    while (!done && (remaining > 0 || untilClose) && (firstBlock ? client.KnownConnected() : client.Connected())) {
+      firstBlock = false;
       if (Terminated() || Stopped()) {
         LogInfo("IN TRANSFER: Thread terminated!");
         LogSummaries();
@@ -249,7 +252,7 @@ void TClientThread::TransferPlain() {
         LogSummaries();
         break;
       }
-      if (client.Connected()) {
+      if (client.KnownConnected()) {
         if (!toClient(FBuffer.data(), static_cast<size_t>(n))) break;
         FBytesFromServer += n;
         remaining = std::max<int64_t>(length - FBytesFromServer, 0);
@@ -257,7 +260,7 @@ void TClientThread::TransferPlain() {
         // would only hold the finished response back.
         if (moreExpected && (remaining > 0 || untilClose)) ThrottlePause(n);
       }
-      if (!client.Connected()) {
+      if ((remaining > 0 || untilClose) && !client.Connected()) {
         LogInfo("IN TRANSFER: Browser died 2!");
         LogSummaries();
         break;
@@ -275,7 +278,9 @@ void TClientThread::TransferPlain() {
   // next request on this connection.
   if (!untilClose && server.InputBufferSize() > 0) DisconnectServer();
   // A body that ended with the back end's close ends the client connection.
-  if (!server.Connected()) client.Disconnect();
+  // After a body of known length the back-end connection is looked at before
+  // the next request is written to it.
+  if (untilClose ? !server.Connected() : !server.KnownConnected()) client.Disconnect();
 }
 
 // ------------------------------------------------------------ chunked

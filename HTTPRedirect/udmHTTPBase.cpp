@@ -187,6 +187,7 @@ void TdmHTTPBase::SetThreadClass(ThreadPool::ThreadFactory factory) { HTTPThread
 // ------------------------------------------------------------ settings
 
 void TdmHTTPBase::LoadSettings(std::string& msg) {
+  std::lock_guard<std::mutex> reload(ReloadLock);
   try {
     TDomainHandler& config = *Stats->DomainHandler;
     const int32_t enabledBefore = config.CountEnabledDomains();

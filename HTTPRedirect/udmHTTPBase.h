@@ -166,6 +166,11 @@ class TdmHTTPBase {
   MainLoop::TimerId Timer_UpdateStats = 0;
 
   std::recursive_mutex StartStopLock;
+  // One reload at a time: interleaved, an earlier reload could swap in the
+  // file it read after a later one applied a newer file, and one reload's
+  // "no file yet" state showed through another's answer. Taken before
+  // StartStopLock.
+  std::mutex ReloadLock;
   std::unique_ptr<TStopWaiter> stopWaiter_;
   std::shared_ptr<TRelay> relay_;
 

@@ -445,6 +445,7 @@ void TfrmVantrellProgram::EndSplash() {
 // ------------------------------------------------------------ show, hide, state
 
 void TfrmVantrellProgram::FormShow(TForm&) {
+  if (frmLBServerStatus != nullptr) frmLBServerStatus->Show();
   Action("Action_RestoreWindow")->SetEnabled(false);
   Action("Action_MinimizeWindow")->SetEnabled(true);
   SetCaption(ProductTitle + " " + kVersion);

@@ -59,8 +59,14 @@ class SystemClock : public Clock {
   TDateTime NowLocal() override {
     timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
-    tm local;
-    localtime_r(&ts.tv_sec, &local);
+    // localtime_r takes a process-wide lock of the C library: each thread
+    // asks it once per second at most.
+    thread_local time_t cachedSecond = -1;
+    thread_local tm local;
+    if (ts.tv_sec != cachedSecond) {
+      localtime_r(&ts.tv_sec, &local);
+      cachedSecond = ts.tv_sec;
+    }
     return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
                           local.tm_sec > 59 ? 59 : local.tm_sec, static_cast<int>(ts.tv_nsec / 1000000));
   }

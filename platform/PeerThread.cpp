@@ -18,14 +18,16 @@ void PeerThread::Terminate() {
     std::lock_guard<std::mutex> lock(mutex_);
     terminated_ = true;
   }
-  wake_.notify_all();
+  wake_.NotifyAll();
 }
 
 void PeerThread::Run() { server_->DoExecute(*this); }
 
 void PeerThread::DoException(const Exception& e) { server_->DoException(*this, e); }
 
-void PeerThread::StartOsThread() { thread_ = std::thread(&PeerThread::ThreadMain, this); }
+void PeerThread::StartOsThread(ConnectionRuntime runtime) {
+  thread_.Start([this] { ThreadMain(); }, runtime);
+}
 
 void PeerThread::Start(std::unique_ptr<TcpConnection> connection, TcpServer* server, ThreadPool* pool) {
   {
@@ -36,7 +38,7 @@ void PeerThread::Start(std::unique_ptr<TcpConnection> connection, TcpServer* ser
     stopped_ = false;
     hasWork_ = true;
   }
-  wake_.notify_all();
+  wake_.NotifyAll();
 }
 
 void PeerThread::EndOsThread() {
@@ -44,15 +46,15 @@ void PeerThread::EndOsThread() {
     std::lock_guard<std::mutex> lock(mutex_);
     terminated_ = true;
   }
-  wake_.notify_all();
-  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+  wake_.NotifyAll();
+  if (thread_.Joinable() && !thread_.IsCurrent()) thread_.Join();
 }
 
 void PeerThread::ThreadMain() {
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      wake_.wait(lock, [this] { return hasWork_ || terminated_; });
+      wake_.Wait(lock, [this] { return hasWork_ || terminated_; });
       if (!hasWork_) return;
       hasWork_ = false;
     }

@@ -6,20 +6,21 @@
 // BeforeRun -> Run again and again while neither Stopped nor Terminated
 // (base Run fires the server's OnExecute) -> server OnDisconnect ->
 // Cleanup -> the connection is closed and the thread goes back to its pool.
+// The thread is an OS thread or a fiber of the connection runtime, as its
+// pool says (Flow.h); either way it is one flow serving one connection.
 // An exception escaping any of these reaches DoException (base: the
 // server's OnException) after OnDisconnect and Cleanup have run, and the
 // thread is terminated instead of pooled. A handler that meets the end of
 // its connection (closed by either side, reset) only ends the run, and a
 // client that leaves during the handshake is no failure either. Nothing
-// escapes the OS thread.
+// escapes the flow.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
 
+#include "platform/Flow.h"
 #include "platform/SysUtils.h"
 #include "platform/TcpConnection.h"
 
@@ -56,7 +57,7 @@ class PeerThread {
   friend class ThreadPool;
   friend class TcpServer;
 
-  void StartOsThread();
+  void StartOsThread(ConnectionRuntime runtime);
   // Hands a connection over and wakes the OS thread.
   void Start(std::unique_ptr<TcpConnection> connection, TcpServer* server, ThreadPool* pool);
   void ThreadMain();
@@ -66,9 +67,9 @@ class PeerThread {
   // Marks the thread terminated, wakes it and waits for its OS thread.
   void EndOsThread();
 
-  std::thread thread_;
+  FlowThread thread_;
   std::mutex mutex_;
-  std::condition_variable wake_;
+  FlowCondition wake_;
   bool hasWork_ = false;
   std::atomic<bool> stopped_{true};
   std::atomic<bool> terminated_{false};

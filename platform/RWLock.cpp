@@ -4,12 +4,14 @@
 
 #include "platform/SysUtils.h"
 
-// What the calling thread holds of one lock. Reads taken while the thread
-// writes are not counted in readers_ until the write ends, when they turn
-// into a plain read.
+// What the calling flow holds of one lock. Reads taken while the flow
+// writes are not counted in a reader slot until the write ends, when they
+// turn into a plain read.
 struct TMultiReadExclusiveWriteSynchronizer::ThreadCounts {
   int readDepth = 0;
+  int writeDepth = 0;
   bool countedAsReader = false;
+  int slot = 0;  // the reader slot counted in
 };
 
 namespace {
@@ -26,8 +28,15 @@ struct ThreadLocks {
 
 template <class Counts>
 ThreadLocks<Counts>& LocksOfThisThread() {
-  thread_local ThreadLocks<Counts> locks;
-  return locks;
+  return FlowLocal<ThreadLocks<Counts>>();
+}
+
+// Threads spread over the reader slots in the order they first read; the
+// fibers of one carrier share its slot (each remembers the slot it counted in).
+int ReaderSlotOfThisThread(int slots) {
+  static std::atomic<unsigned> next{0};
+  thread_local const int slot = static_cast<int>(next.fetch_add(1, std::memory_order_relaxed) % slots);
+  return slot;
 }
 }  // namespace
 
@@ -53,72 +62,101 @@ void TMultiReadExclusiveWriteSynchronizer::ForgetMine() {
   }
 }
 
+bool TMultiReadExclusiveWriteSynchronizer::AnyReader() const {
+  for (const ReaderSlot& s : slots_) {
+    if (s.count.load() != 0) return true;
+  }
+  return false;
+}
+
+// The reader's count and the writer's announcement are both sequentially
+// consistent, and each side looks at the other's after making its own: a
+// reader that finds no writer is seen by every writer that comes later.
 void TMultiReadExclusiveWriteSynchronizer::BeginRead() {
   ThreadCounts& mine = Mine();
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (mine.readDepth > 0 || writer_ == std::this_thread::get_id()) {
+  if (mine.readDepth > 0 || mine.writeDepth > 0) {
     // Already inside: never queue behind a waiting writer.
     ++mine.readDepth;
+    ++HeldLockCount();
     return;
   }
-  // New readers let waiting writers go first, so writers are not starved.
-  cv_.wait(lock, [&] { return writer_ == std::thread::id() && waitingWriters_ == 0; });
-  ++readers_;
+  const int slot = ReaderSlotOfThisThread(kReaderSlots);
+  std::atomic<int>& count = slots_[slot].count;
+  count.fetch_add(1);
+  if (writers_.load() != 0) {
+    // A writer waits or writes: step back and queue behind it.
+    count.fetch_sub(1);
+    std::unique_lock<std::mutex> lock(mutex_);
+    cv_.NotifyAll();  // the writer may be waiting for this slot to empty
+    cv_.Wait(lock, [&] { return writers_.load() == 0; });
+    // Under the mutex with no writer: one that comes later announces itself
+    // under the mutex too, and then sees this count.
+    count.fetch_add(1);
+  }
+  ++HeldLockCount();
   mine.readDepth = 1;
   mine.countedAsReader = true;
+  mine.slot = slot;
 }
 
 void TMultiReadExclusiveWriteSynchronizer::EndRead() {
   ThreadCounts& mine = Mine();
-  std::unique_lock<std::mutex> lock(mutex_);
   if (mine.readDepth <= 0) {
-    lock.unlock();
-    ForgetMine();
+    if (mine.writeDepth == 0) ForgetMine();
     throw EAssertionFailed("EndRead without BeginRead");
   }
+  --HeldLockCount();
   if (--mine.readDepth > 0) return;
-  const bool counted = mine.countedAsReader;
-  if (counted && --readers_ == 0) cv_.notify_all();
-  lock.unlock();
-  ForgetMine();
+  if (mine.countedAsReader) {
+    mine.countedAsReader = false;
+    slots_[mine.slot].count.fetch_sub(1);
+    if (writers_.load() != 0) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      cv_.NotifyAll();
+    }
+  }
+  if (mine.writeDepth == 0) ForgetMine();
 }
 
 void TMultiReadExclusiveWriteSynchronizer::BeginWrite() {
   ThreadCounts& mine = Mine();
-  std::unique_lock<std::mutex> lock(mutex_);
-  const std::thread::id me = std::this_thread::get_id();
-  if (writer_ == me) {
-    ++writeDepth_;
+  if (mine.writeDepth > 0) {
+    ++mine.writeDepth;
+    ++HeldLockCount();
     return;
   }
-  if (mine.readDepth > 0) {
-    lock.unlock();
-    throw EAssertionFailed("BeginWrite while the thread holds only a read lock");
-  }
+  if (mine.readDepth > 0) throw EAssertionFailed("BeginWrite while the thread holds only a read lock");
+  std::unique_lock<std::mutex> lock(mutex_);
   ++waitingWriters_;
-  cv_.wait(lock, [&] { return writer_ == std::thread::id() && readers_ == 0; });
+  writers_.fetch_add(1);
+  cv_.Wait(lock, [&] { return writer_ == nullptr && !AnyReader(); });
   --waitingWriters_;
-  writer_ = me;
-  writeDepth_ = 1;
+  writer_ = CurrentFlowId();
+  ++HeldLockCount();
+  mine.writeDepth = 1;
 }
 
 void TMultiReadExclusiveWriteSynchronizer::EndWrite() {
   ThreadCounts& mine = Mine();
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (writer_ != std::this_thread::get_id() || writeDepth_ <= 0) {
-    lock.unlock();
+  if (mine.writeDepth <= 0) {
     if (mine.readDepth == 0) ForgetMine();
     throw EAssertionFailed("EndWrite without BeginWrite");
   }
-  if (--writeDepth_ > 0) return;
-  writer_ = std::thread::id();
-  if (mine.readDepth > 0 && !mine.countedAsReader) {
-    // Reads taken inside the write outlive it: they become a plain read.
-    ++readers_;
-    mine.countedAsReader = true;
+  --HeldLockCount();
+  if (--mine.writeDepth > 0) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (mine.readDepth > 0) {
+      // Reads taken inside the write outlive it: they become a plain read,
+      // counted before the write lets anyone in.
+      mine.slot = ReaderSlotOfThisThread(kReaderSlots);
+      slots_[mine.slot].count.fetch_add(1);
+      mine.countedAsReader = true;
+    }
+    writer_ = nullptr;
+    writers_.fetch_sub(1);
+    cv_.NotifyAll();
   }
-  cv_.notify_all();
-  lock.unlock();
   if (mine.readDepth == 0) ForgetMine();
 }
 

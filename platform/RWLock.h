@@ -1,13 +1,23 @@
-// A multi-reader / single-writer lock that the holding thread may take again:
-// read inside read, read inside write, write inside write. A thread that
+// A multi-reader / single-writer lock that the holding flow may take again:
+// read inside read, read inside write, write inside write. A flow that
 // already reads is never queued behind a waiting writer, so nested reads
 // cannot deadlock. Taking write while holding only read is a programming
-// error (EAssertionFailed).
+// error (EAssertionFailed). The holder is the flow (Flow.h): a fiber of the
+// connection runtime or an OS thread; waits park a fiber, and a fiber must
+// not park while it holds the lock.
+//
+// Reading takes no shared mutex: a reader counts itself in one of a few
+// reader slots (each on a cache line of its own, chosen per thread) and
+// looks whether a writer waits or writes. Only then does it step back and
+// queue on the mutex, behind the writer: new readers let waiting writers go
+// first, so writers are not starved. A writer announces itself first, then
+// waits until every slot is empty.
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
 #include <mutex>
-#include <thread>
+
+#include "platform/Flow.h"
 
 class TMultiReadExclusiveWriteSynchronizer {
  public:
@@ -19,15 +29,22 @@ class TMultiReadExclusiveWriteSynchronizer {
   int WaitingWriters() const;
 
  private:
+  static constexpr int kReaderSlots = 32;
+  struct alignas(64) ReaderSlot {
+    std::atomic<int> count{0};
+  };
   struct ThreadCounts;
   ThreadCounts& Mine();
-  void ForgetMine();  // drops the calling thread's entry once it holds nothing
+  void ForgetMine();  // drops the calling flow's entry once it holds nothing
+  bool AnyReader() const;
+
+  ReaderSlot slots_[kReaderSlots];
+  // Writers waiting or writing; readers queue on the mutex while it is not 0.
+  alignas(64) std::atomic<int> writers_{0};
   mutable std::mutex mutex_;
-  std::condition_variable cv_;
-  int readers_ = 0;            // threads holding read (not counting nesting)
-  int waitingWriters_ = 0;
-  std::thread::id writer_{};   // thread holding write, if any
-  int writeDepth_ = 0;
+  FlowCondition cv_;
+  int waitingWriters_ = 0;     // under mutex_
+  FlowId writer_ = nullptr;    // flow holding write, if any; under mutex_
 };
 
 class ReadLockGuard {

@@ -6,6 +6,7 @@
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -16,6 +17,8 @@
 #include <mutex>
 
 #include "platform/AntiFreeze.h"
+#include "platform/FiberRuntime.h"
+#include "platform/Flow.h"
 #include "platform/TcpErrors.h"
 
 namespace {
@@ -73,7 +76,10 @@ in_addr ResolveIPv4(const std::string& host) {
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* result = nullptr;
-  int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
+  int rc = 0;
+  // The resolver blocks without a descriptor to wait on: a fiber hands it to
+  // a helper thread rather than stall its carrier.
+  RunBlocking([&] { rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &result); });
   if (rc != 0 || result == nullptr) {
     throw EIdSocketError(EHOSTUNREACH, std::string(::gai_strerror(rc)) + ": " + host);
   }
@@ -141,15 +147,22 @@ int Deadline::RemainingMs() const {
 // -------------------------------------------------------------- WaitSocket
 WaitResult WaitSocket(int fd, short events, int timeoutMs, const StopCheck& stop) {
   Deadline deadline(timeoutMs);
+  // On a fiber the wait parks it on its carrier's epoll set; a look without
+  // waiting stays a plain poll.
+  const bool fiber = OnFiber();
   for (;;) {
     int slice = deadline.RemainingMs();
-    bool pump = AntiFreeze::Applies();
+    bool pump = !fiber && AntiFreeze::Applies();
     if (stop && (slice < 0 || slice > kStopSliceMs)) slice = kStopSliceMs;
     if (pump && (slice < 0 || slice > AntiFreeze::IdleTimeOutMs())) slice = AntiFreeze::IdleTimeOutMs();
-    pollfd p{fd, events, 0};
-    int rc = ::poll(&p, 1, slice);
-    if (rc > 0) return WaitResult::Ready;
-    if (rc < 0 && errno != EINTR) RaiseSocketError(errno);
+    if (fiber && slice != 0) {
+      if (FiberWaitFd(fd, events, slice)) return WaitResult::Ready;
+    } else {
+      pollfd p{fd, events, 0};
+      int rc = ::poll(&p, 1, slice);
+      if (rc > 0) return WaitResult::Ready;
+      if (rc < 0 && errno != EINTR) RaiseSocketError(errno);
+    }
     if (pump) AntiFreeze::Pump();
     if (stop && stop()) return WaitResult::Stopped;
     if (deadline.RemainingMs() == 0) return WaitResult::TimedOut;
@@ -166,6 +179,43 @@ WaitResult Transport::SendPair(std::string_view head, std::string_view tail, int
 
 // ---------------------------------------------------------- PlainTransport
 long PlainTransport::Receive(char* buf, size_t len, int timeoutMs, const StopCheck& stop) {
+  // A fiber never blocks in the kernel: its wait parks it on the carrier.
+  if (timeoutMs == 0 || AntiFreeze::Applies() || OnFiber()) return ReceiveAfterPoll(buf, len, timeoutMs, stop);
+  // A wait is the receive itself: a blocking recv bounded by SO_RCVTIMEO
+  // takes one call where a poll and a receive take two. Sends and looks
+  // without waiting pass MSG_DONTWAIT, so only this call ever blocks.
+  Deadline deadline(timeoutMs);
+  for (;;) {
+    int slice = deadline.RemainingMs();
+    if (stop && (slice < 0 || slice > kStopSliceMs)) slice = kStopSliceMs;
+    if (slice == 0) return ReceiveAfterPoll(buf, len, 0, stop);
+    SetReceiveWait(slice);
+    ssize_t n = ::recv(socket_.Get(), buf, len, 0);
+    if (n >= 0) {
+      wouldBlock_ = false;
+      return static_cast<long>(n);
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) RaiseSocketError(errno);
+    if (stop && stop()) return kStopped;
+    if (deadline.RemainingMs() == 0) return kTimedOut;
+  }
+}
+
+void PlainTransport::SetReceiveWait(int ms) {
+  if (!blocking_) {
+    int off = 0;
+    if (::ioctl(socket_.Get(), FIONBIO, &off) != 0) RaiseSocketError(errno);
+    blocking_ = true;
+  }
+  if (ms < 0) ms = 0;  // SO_RCVTIMEO's 0: no limit
+  if (ms == receiveWaitMs_) return;
+  timeval tv{ms / 1000, (ms % 1000) * 1000};
+  if (::setsockopt(socket_.Get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) RaiseSocketError(errno);
+  receiveWaitMs_ = ms;
+}
+
+long PlainTransport::ReceiveAfterPoll(char* buf, size_t len, int timeoutMs, const StopCheck& stop) {
   Deadline deadline(timeoutMs);
   bool waitFirst = wouldBlock_ && timeoutMs != 0;
   for (;;) {

@@ -137,8 +137,16 @@ class PlainTransport : public Transport {
   int Handle() const noexcept override { return socket_.Get(); }
 
  private:
+  // The main thread's waits (they run posted tasks) and looks without
+  // waiting: a receive after a poll.
+  long ReceiveAfterPoll(char* buf, size_t len, int timeoutMs, const StopCheck& stop);
+  // Puts the socket in blocking mode (once) with Ms as its receive limit.
+  void SetReceiveWait(int ms);
+
   SocketHandle socket_;
   // The last receive found nothing: a wait then polls before it receives,
   // which saves the receive that would only find nothing again.
   bool wouldBlock_ = false;
+  bool blocking_ = false;
+  int receiveWaitMs_ = -1;  // SO_RCVTIMEO as last set; -1: never set
 };

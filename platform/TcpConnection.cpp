@@ -43,7 +43,7 @@ bool TcpConnection::KnownConnected() const noexcept { return connected_ && !peer
 
 void TcpConnection::Disconnect() {
   bool wasConnected = connected_.exchange(false);
-  bool owner = owner_.load() == std::this_thread::get_id();
+  bool owner = owner_.load() == CurrentFlowId();
   std::function<void()> handler;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -81,7 +81,7 @@ void TcpConnection::AttachTransport(std::unique_ptr<Transport> transport) {
     std::lock_guard<std::mutex> lock(mutex_);
     transport_ = std::move(transport);
     SetNoDelay(transport_->Handle());
-    owner_ = std::this_thread::get_id();
+    owner_ = CurrentFlowId();
     peer_ = PeerAddressOf(transport_->Handle());
     local_ = LocalAddressOf(transport_->Handle());
     handler = onConnected_;
@@ -107,7 +107,7 @@ WaitResult TcpConnection::Handshake(int timeoutMs, const StopCheck& stop) {
   }
 }
 
-void TcpConnection::SetOwnerThread() { owner_ = std::this_thread::get_id(); }
+void TcpConnection::SetOwnerThread() { owner_ = CurrentFlowId(); }
 
 // ---------------------------------------------------------------- reading
 int TcpConnection::EffectiveTimeout(int timeoutMs) const {

@@ -2,12 +2,12 @@
 // write buffer, the connected / disconnected events and the socket's
 // addresses.
 //
-// Threads: one owning thread reads, writes and connects (the worker of an
-// accepted connection, the thread that called Connect for a client). Any
-// thread may call Disconnect and KnownConnected: from another thread a
-// Disconnect only shuts the socket down, so a blocked call of the owner
-// returns at once, and the descriptor is closed later by the owner, never
-// under a running call.
+// Threads: one owning flow (Flow.h: a fiber or an OS thread) reads, writes
+// and connects (the worker of an accepted connection, the flow that called
+// Connect for a client). Any thread may call Disconnect and KnownConnected:
+// from another flow a Disconnect only shuts the socket down, so a blocked
+// call of the owner returns at once, and the descriptor is closed later by
+// the owner, never under a running call.
 //
 // Time-out arguments: kUseReadTimeout takes the ReadTimeout property, whose
 // 0 means no limit; otherwise > 0 waits that long, 0 looks once, < 0 waits
@@ -24,6 +24,7 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/Flow.h"
 #include "platform/Socket.h"
 
 class TcpConnection {
@@ -126,7 +127,7 @@ class TcpConnection {
   void SetOnConnected(std::function<void()> fn);
   void SetOnDisconnected(std::function<void()> fn);
 
-  // Moves ownership to the calling thread (the worker that serves it).
+  // Moves ownership to the calling flow (the worker that serves it).
   void SetOwnerThread();
 
  protected:
@@ -156,7 +157,7 @@ class TcpConnection {
   std::unique_ptr<Transport> transport_;
   std::atomic<bool> connected_{false};
   std::atomic<bool> peerClosed_{false};
-  std::atomic<std::thread::id> owner_{};
+  std::atomic<FlowId> owner_{nullptr};
 
   std::string in_;
   size_t inHead_ = 0;

@@ -55,7 +55,7 @@ PeerThread* ThreadPool::GetThread() {
   }
   // The factory runs outside the lock: it is the user's constructor.
   std::unique_ptr<PeerThread> thread = factory ? factory() : std::make_unique<PeerThread>();
-  thread->StartOsThread();
+  thread->StartOsThread(runtime_);
   PeerThread* raw = thread.get();
   std::lock_guard<std::mutex> lock(mutex_);
   active_.emplace(raw, std::move(thread));

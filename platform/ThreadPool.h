@@ -1,6 +1,8 @@
 // Peer threads kept for reuse, shared by any number of servers. PoolSize is
 // how many idle threads are kept, not a cap: GetThread makes a new thread
 // whenever none is idle, so active threads may outnumber the pool size.
+// The pool's threads are OS threads or fibers (ConnectionRuntime); the
+// counts and the size mean the same either way.
 #pragma once
 
 #include <condition_variable>
@@ -29,6 +31,9 @@ class ThreadPool {
   int PoolSize() const noexcept { return poolSize_; }
   // Any time; idle threads above the new size are ended at once.
   void SetPoolSize(int size);
+  // How new threads run; change it before the pool makes any.
+  ConnectionRuntime Runtime() const noexcept { return runtime_; }
+  void SetRuntime(ConnectionRuntime runtime) noexcept { runtime_ = runtime; }
   // Idle threads.
   int PooledCount() const;
   // Threads serving a connection.
@@ -50,6 +55,7 @@ class ThreadPool {
   std::condition_variable released_;
   ThreadFactory factory_;
   std::atomic<int> poolSize_;
+  ConnectionRuntime runtime_ = DefaultConnectionRuntime();
   std::vector<std::unique_ptr<PeerThread>> idle_;
   std::unordered_map<PeerThread*, std::unique_ptr<PeerThread>> active_;
   // Threads whose OS thread is ending; joined and freed by the next caller.

@@ -10,13 +10,21 @@
 // pages added on different branches merge without conflicts.
 #include "webadmin/fLogin.h"
 
+#include "webadmin/fGeneralSettings.h"
+
+#include "webadmin/fSecurity.h"
+
+#include "webadmin/fCompression.h"
+
+#include "webadmin/fOWAMain.h"
+
 namespace {
 
 const PageInfo kPages[] = {
     {AdminPage::Login, "TfrmLogin", "frmLogin", "Login", "", "login.html", false},
     {AdminPage::Main, "TfrmMain", "frmMain", "Main", "imgMain", "main.html", false},
     {AdminPage::GeneralSettings, "TfrmGeneralSettings", "frmGeneralSettings", "General settings", "imgGeneral",
-     "generalsettings.html", false},
+     "GeneralSettings.htm", false},
     {AdminPage::Domains, "TfrmDomains", "frmDomains", "Domains", "imgDomains", "domains.html", false},
     {AdminPage::DomainsMain, "TfrmDomainsMain", "frmDomainsMain", "Domains/Main", "imgDomainsMain",
      "domainsmain.html", true},
@@ -30,13 +38,14 @@ const PageInfo kPages[] = {
      "servercluster.html", false},
     {AdminPage::ServerClusterEdit, "TfrmServerClusterEdit", "frmServerClusterEdit", "Server Cluster Edit",
      "imgServerCluster", "serverclusteredit.html", false},
-    {AdminPage::Security, "TfrmSecurity", "frmSecurity", "Security settings", "imgSecurity", "security.html", false},
+    {AdminPage::Security, "TfrmSecurity", "frmSecurity", "Security settings", "imgSecurity",
+     "SecuritySettings.htm", false},
     {AdminPage::SSLSettingsList, "TfrmSSLSettingsList", "frmSSLSettingsList", "SSL settings", "imgSSLSettings",
      "sslsettings.html", false},
     {AdminPage::SSLSettings, "TfrmSSLSettings", "frmSSLSettings", "SSL settings", "imgSSLSettings",
      "sslsettingsedit.html", false},
     {AdminPage::Compression, "TfrmCompression", "frmCompression", "Compression settings", "imgCompression",
-     "compression.html", false},
+     "Compression.htm", false},
     {AdminPage::TestRequest, "TfrmTestRequest", "frmTestRequest", "Test request", "imgTestRequest",
      "testrequest.html", false},
     {AdminPage::Server, "TfrmServer", "frmServer", "Service", "imgServer", "server.html", false},
@@ -55,6 +64,14 @@ PageFactory Make() {
 const std::map<AdminPage, PageFactory>& Factories() {
   static const std::map<AdminPage, PageFactory> factories = {
       {AdminPage::Login, Make<TfrmLogin>()},
+
+      {AdminPage::GeneralSettings, Make<TfrmGeneralSettings>()},
+
+      {AdminPage::Security, Make<TfrmSecurity>()},
+
+      {AdminPage::Compression, Make<TfrmCompression>()},
+
+      {AdminPage::OWAMain, Make<TfrmOWAMain>()},
 
   };
   return factories;

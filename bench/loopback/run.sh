@@ -1,28 +1,48 @@
 #!/usr/bin/env bash
 # Loopback load runs: requests/s and latency percentiles (wrk --latency) of a
-# fixed back end (nginx serving a 1 KiB file, access log off) reached
-#   direct   - the back end itself,
-#   switch   - build/vantrell prog in front of it,
-#   nginx    - nginx as a reverse proxy,
-#   haproxy  - HAProxy,
-# the three proxies configured alike: keep-alive to the back end, access log
-# on to a file, the same cores. Runs:
-#   ka64     64 keep-alive connections
+# fixed back end (nginx serving static files, access log off) reached
+#   direct          - the back end itself,
+#   switch          - build/vantrell prog in front of it,
+#   switch-before   - a second build of the switch (BENCH_BEFORE_BUILD), so
+#                     that before/after figures come from one run,
+#   switch-threads, switch-fibers - build/vantrell with its connections on OS
+#                     threads or on the fiber runtime (VT_RUNTIME),
+#   nginx, haproxy  - the peers as pooling proxies: keep-alive to the back end,
+#                     back-end connections shared between clients,
+#   nginx-1to1      - nginx without upstream keep-alive (a back-end connection
+#                     per request),
+#   haproxy-1to1    - HAProxy with "http-reuse never" (a back-end connection
+#                     per client connection, as the switch keeps them),
+# all proxies with the access log on to a file, on the same cores. Runs:
+#   ka64     64 keep-alive connections, 1 KiB file
 #   close64  64 connections, every request with "Connection: close"
 #   ka1000   1000 keep-alive connections
 #   tls64    64 keep-alive connections over HTTPS, TLS ended by the proxy
 #            (direct: by the back end itself)
+#   page16k  a 16 KiB file, 64 keep-alive connections
+#   page16k1 a 16 KiB file, 1 keep-alive connection
+#   page1m   a 1 MiB file, 64 keep-alive connections (see the MB/s column)
+#   idle10k  10,000 idle keep-alive connections (each served one request
+#            first), then the ka64 load beside them; the row adds the
+#            proxy's RSS and how many idle connections failed or were closed
 # Prints one table with each figure and its ratio to the direct run, and the
-# failed requests (socket errors, non-2xx/3xx responses).
+# failed requests (socket errors, non-2xx/3xx responses). With BENCH_SYSCALLS=1
+# one more ka64 run per switch target under `perf stat` (or strace -c) prints
+# the switch's syscalls and context switches per request.
 #
 # A benchmark, not a test: CI never runs it. Settings (environment):
 #   BENCH_DURATION=10    seconds per measured run
 #   BENCH_WARMUP=2       seconds of load before each measured run (0: none)
 #   BENCH_REPEAT=1       rounds over all targets; the table shows each figure's
 #                        median round, and requests and failures of all rounds
-#   BENCH_RUNS="ka64 close64 ka1000 tls64"
-#   BENCH_TARGETS="direct switch nginx haproxy"
+#   BENCH_RUNS="ka64 close64 ka1000 tls64 page16k page16k1 page1m idle10k"
+#   BENCH_TARGETS="direct switch [switch-before] nginx haproxy nginx-1to1 haproxy-1to1"
 #   BENCH_BUILD=<repo>/build   build folder of the switch
+#   BENCH_BEFORE_BUILD=<dir>   build folder of a second switch build (with its
+#                        vantrell built; it is never rebuilt): adds the target
+#                        "switch-before"
+#   BENCH_SYSCALLS=1     syscalls and context switches per request
+#   BENCH_IDLE=10000     idle connections of the idle10k run
 #   BENCH_NO_INSTALL=1   do not apt-get the tools
 #   BENCH_NO_BUILD=1     use the build folder as it is
 #   BENCH_NETNS=0        do not run in a private network namespace
@@ -37,8 +57,18 @@ build=${BENCH_BUILD:-$src/build}
 duration=${BENCH_DURATION:-10}
 warmup=${BENCH_WARMUP:-2}
 repeat=${BENCH_REPEAT:-1}
-runs=${BENCH_RUNS:-ka64 close64 ka1000 tls64}
-targets=${BENCH_TARGETS:-direct switch nginx haproxy}
+before_build=${BENCH_BEFORE_BUILD:-}
+[ -z "$before_build" ] || before_build=$(cd "$before_build" && pwd)
+runs=${BENCH_RUNS:-ka64 close64 ka1000 tls64 page16k page16k1 page1m idle10k}
+if [ -n "${BENCH_TARGETS:-}" ]; then
+  targets=$BENCH_TARGETS
+elif [ -n "$before_build" ]; then
+  targets="direct switch switch-before nginx haproxy nginx-1to1 haproxy-1to1"
+else
+  targets="direct switch nginx haproxy nginx-1to1 haproxy-1to1"
+fi
+idle_count=${BENCH_IDLE:-10000}
+syscalls=${BENCH_SYSCALLS:-1}
 
 # ------------------------------------------------------------ outer part
 # Installs and builds with the machine's network, then runs the rest in a
@@ -134,18 +164,29 @@ take_port() {  # VARIABLE
   printf -v "$1" '%s' "$next_port"
   next_port=$((next_port + 1))
 }
-for v in p_backend p_backend_tls p_switch p_switch_tls p_nginx p_nginx_tls p_haproxy p_haproxy_tls; do
+for v in p_backend p_backend_tls p_switch p_switch_tls p_nginx p_nginx_tls p_haproxy p_haproxy_tls \
+    p_nginx1 p_nginx1_tls p_haproxy1 p_haproxy1_tls; do
   take_port "$v"
 done
 
 # ------------------------------------------------------------ files
-mkdir -p "$work/www" "$work/cert" "$work/switch/data/cert" "$work/nginx-backend" "$work/nginx-proxy"
+mkdir -p "$work/www" "$work/cert" "$work/switch/data/cert" "$work/nginx-backend" "$work/nginx-proxy" \
+  "$work/nginx-proxy1"
 head -c 1024 /dev/zero | tr '\0' 'x' > "$work/www/1k.txt"
+head -c 16384 /dev/zero | tr '\0' 'y' > "$work/www/16k.txt"
+head -c 1048576 /dev/zero | tr '\0' 'z' > "$work/www/1m.txt"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 \
   -keyout "$work/cert/bench.key" -out "$work/cert/bench.crt" 2>/dev/null
 cat "$work/cert/bench.crt" "$work/cert/bench.key" > "$work/cert/bench.pem"
 cp "$work/cert/bench.crt" "$work/cert/bench.key" "$work/switch/data/cert/"
 path=/1k.txt
+path_of() {  # RUN
+  case $1 in
+    page16k*) echo /16k.txt ;;
+    page1m) echo /1m.txt ;;
+    *) echo "$path" ;;
+  esac
+}
 
 # Temp paths of an nginx instance (it must never touch /var).
 nginx_common() {
@@ -193,7 +234,7 @@ $(nginx_common "$work/nginx-proxy")
 worker_processes $np;
 worker_cpu_affinity auto;
 worker_rlimit_nofile $fds;
-events { worker_connections 16384; }
+events { worker_connections 32768; }
 http {
 $(nginx_http_common "$work/nginx-proxy")
   access_log $work/nginx-proxy/access.log combined;
@@ -216,9 +257,36 @@ $(nginx_http_common "$work/nginx-proxy")
 }
 EOF
 
-cat > "$work/haproxy.cfg" <<EOF
+# The same without upstream keep-alive: every request opens its own
+# back-end connection.
+cat > "$work/nginx-proxy1/nginx.conf" <<EOF
+$(nginx_common "$work/nginx-proxy1")
+worker_processes $np;
+worker_cpu_affinity auto;
+worker_rlimit_nofile $fds;
+events { worker_connections 32768; }
+http {
+$(nginx_http_common "$work/nginx-proxy1")
+  access_log $work/nginx-proxy1/access.log combined;
+  server {
+    listen 127.0.0.1:$p_nginx1 backlog=4096;
+    listen 127.0.0.1:$p_nginx1_tls ssl backlog=4096;
+    ssl_certificate $work/cert/bench.crt;
+    ssl_certificate_key $work/cert/bench.key;
+    location / {
+      proxy_pass http://127.0.0.1:$p_backend;
+      proxy_http_version 1.1;
+    }
+  }
+}
+EOF
+
+# HAProxy: REUSE of back-end connections (always / never), PORT, TLS PORT.
+haproxy_cfg() {
+  local reuse=$1 port=$2 port_tls=$3
+  cat <<EOF
 global
-  maxconn $(( (fds - 200) / 2 > 10000 ? 10000 : (fds - 200) / 2 ))
+  maxconn $(( (fds - 200) / 2 > 30000 ? 30000 : (fds - 200) / 2 ))
   nbthread $np
   log stdout format raw local0 info
 defaults
@@ -226,17 +294,20 @@ defaults
   log global
   option httplog
   option http-keep-alive
-  http-reuse always
+  http-reuse $reuse
   timeout connect 5s
   timeout client 60s
   timeout server 60s
 frontend bench
-  bind 127.0.0.1:$p_haproxy
-  bind 127.0.0.1:$p_haproxy_tls ssl crt $work/cert/bench.pem
+  bind 127.0.0.1:$port
+  bind 127.0.0.1:$port_tls ssl crt $work/cert/bench.pem
   default_backend backend
 backend backend
   server b1 127.0.0.1:$p_backend
 EOF
+}
+haproxy_cfg always "$p_haproxy" "$p_haproxy_tls" > "$work/haproxy.cfg"
+haproxy_cfg never "$p_haproxy1" "$p_haproxy1_tls" > "$work/haproxy1.cfg"
 
 # ------------------------------------------------------------ servers
 # Waits until URL answers 200 with the 1 KiB body.
@@ -253,9 +324,10 @@ wait_ready() {
 }
 
 started_pid=""
+backend_pid=""
 start_backend() {
   "${on_backend[@]}" nginx -c "$work/nginx-backend/nginx.conf" >"$work/nginx-backend/out.log" 2>&1 &
-  started_pid=$!; pids+=("$started_pid")
+  started_pid=$!; pids+=("$started_pid"); backend_pid=$started_pid
   wait_ready "http://127.0.0.1:$p_backend$path" "$started_pid"
 }
 
@@ -264,11 +336,17 @@ start_target() {
   started_pid=""
   case $1 in
     direct) return 0 ;;
-    switch)
+    switch | switch-before | switch-threads | switch-fibers)
+      local bin=$build/vantrell runtime=()
+      [ "$1" = switch-before ] && bin=$before_build/vantrell
+      [ "$1" = switch-threads ] && runtime=(env VT_RUNTIME=threads)
+      [ "$1" = switch-fibers ] && runtime=(env VT_RUNTIME=fibers)
+      # Room for the idle10k run's connections: a full pool would end
+      # keep-alive waits at once.
       (cd "$work/switch" &&
         "$build/bench/bench_settings" --port "$p_switch" --backend-port "$p_backend" \
-          --https-port "$p_switch_tls" --cert bench.crt --key bench.key >/dev/null)
-      (cd "$work/switch" && exec ${BENCH_SWITCH_CMD:-} "${on_proxy[@]}" "$build/vantrell" prog) >"$work/switch/out.log" 2>&1 &
+          --https-port "$p_switch_tls" --cert bench.crt --key bench.key --max-threads 12000 >/dev/null)
+      (cd "$work/switch" && exec ${BENCH_SWITCH_CMD:-} "${runtime[@]}" "${on_proxy[@]}" "$bin" prog) >"$work/switch/out.log" 2>&1 &
       started_pid=$!; pids+=("$started_pid")
       wait_ready "http://127.0.0.1:$p_switch$path" "$started_pid" ;;
     nginx)
@@ -279,6 +357,15 @@ start_target() {
       "${on_proxy[@]}" haproxy -db -f "$work/haproxy.cfg" >"$work/haproxy-access.log" 2>"$work/haproxy-err.log" &
       started_pid=$!; pids+=("$started_pid")
       wait_ready "http://127.0.0.1:$p_haproxy$path" "$started_pid" ;;
+    nginx-1to1)
+      "${on_proxy[@]}" nginx -c "$work/nginx-proxy1/nginx.conf" >"$work/nginx-proxy1/out.log" 2>&1 &
+      started_pid=$!; pids+=("$started_pid")
+      wait_ready "http://127.0.0.1:$p_nginx1$path" "$started_pid" ;;
+    haproxy-1to1)
+      "${on_proxy[@]}" haproxy -db -f "$work/haproxy1.cfg" >"$work/haproxy1-access.log" 2>"$work/haproxy1-err.log" &
+      started_pid=$!; pids+=("$started_pid")
+      wait_ready "http://127.0.0.1:$p_haproxy1$path" "$started_pid" ;;
+    *) echo "unknown target $1" >&2; return 1 ;;
   esac
 }
 
@@ -286,17 +373,115 @@ url_of() {  # TARGET RUN
   local t=$1 r=$2 scheme=http port
   case $t in
     direct) port=$p_backend; [ "$r" = tls64 ] && port=$p_backend_tls ;;
-    switch) port=$p_switch; [ "$r" = tls64 ] && port=$p_switch_tls ;;
+    switch | switch-before | switch-threads | switch-fibers) port=$p_switch; [ "$r" = tls64 ] && port=$p_switch_tls ;;
     nginx) port=$p_nginx; [ "$r" = tls64 ] && port=$p_nginx_tls ;;
     haproxy) port=$p_haproxy; [ "$r" = tls64 ] && port=$p_haproxy_tls ;;
+    nginx-1to1) port=$p_nginx1; [ "$r" = tls64 ] && port=$p_nginx1_tls ;;
+    haproxy-1to1) port=$p_haproxy1; [ "$r" = tls64 ] && port=$p_haproxy1_tls ;;
   esac
   [ "$r" = tls64 ] && scheme=https
-  echo "$scheme://127.0.0.1:$port$path"
+  echo "$scheme://127.0.0.1:$port$(path_of "$r")"
 }
 
 # ------------------------------------------------------------ measuring
+ratio() {  # VALUE REFERENCE
+  awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "" || b + 0 == 0) print "-"; else printf "%.2f", a / b }'
+}
+
 # Figures per run/target/round.
-declare -A rps p50 p99 errs non2xx total note
+declare -A rps p50 p99 errs non2xx total note mbps rss idle_lost
+declare -A sys_per_req cs_per_req
+
+# Holds COUNT idle keep-alive connections to PORT, each after one request
+# for PATH; writes "<open> <failed>" to READY once they stand, and on SIGUSR1
+# writes to READY.check how many of them the server has closed since.
+cat > "$work/idle.py" <<'PY'
+import os, selectors, signal, socket, sys, time
+port, count, path, ready = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3], sys.argv[4]
+request = ("GET %s HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" % path).encode()
+
+def response_done(data):
+    end = data.find(b"\r\n\r\n")
+    if end < 0:
+        return False
+    length = 0
+    for line in data[:end].split(b"\r\n")[1:]:
+        name, _, value = line.partition(b":")
+        if name.strip().lower() == b"content-length":
+            length = int(value)
+    return data.startswith(b"HTTP/1.1 200") and len(data) >= end + 4 + length
+
+held, failed = [], 0
+for start in range(0, count, 250):
+    batch = []
+    for _ in range(min(250, count - start)):
+        s = socket.socket()
+        s.settimeout(10)
+        try:
+            s.connect(("127.0.0.1", port))
+            s.sendall(request)
+            batch.append(s)
+        except OSError:
+            failed += 1
+            s.close()
+    for s in batch:
+        data = b""
+        try:
+            while not response_done(data):
+                more = s.recv(65536)
+                if not more:
+                    break
+                data += more
+        except OSError:
+            pass
+        if response_done(data):
+            held.append(s)
+        else:
+            failed += 1
+            s.close()
+
+def check(*_):
+    closed = 0
+    for s in held:
+        s.setblocking(False)
+        try:
+            if s.recv(1) == b"":
+                closed += 1
+        except BlockingIOError:
+            pass
+        except OSError:
+            closed += 1
+    with open(ready + ".check", "w") as f:
+        f.write("%d\n" % closed)
+    sys.exit(0)
+
+signal.signal(signal.SIGUSR1, check)
+with open(ready + ".tmp", "w") as f:
+    f.write("%d %d\n" % (len(held), failed))
+os.rename(ready + ".tmp", ready)
+while True:
+    time.sleep(3600)
+PY
+
+# Resident memory (MB) of PID and its descendants.
+rss_mb() {
+  local all=($1) p
+  for p in $(pgrep -P "$1" 2>/dev/null); do all+=("$p"); done
+  local kb=0 v
+  for p in "${all[@]}"; do
+    v=$(awk '/^VmRSS:/ {print $2}' "/proc/$p/status" 2>/dev/null || echo 0)
+    kb=$((kb + ${v:-0}))
+  done
+  echo $((kb / 1024))
+}
+
+# wrk rate (e.g. 12.34MB, 800.00KB, 1.20GB) in MB/s.
+to_mbps() {
+  awk -v v="$1" 'BEGIN {
+    n = v + 0
+    if (v ~ /GB$/) n *= 1024; else if (v ~ /KB$/) n /= 1024; else if (v ~ /B$/ && v !~ /MB$/) n /= 1048576
+    printf "%.1f", n }'
+}
 
 # wrk latency figure (e.g. 812.00us, 1.20ms, 2.01s) in milliseconds.
 to_ms() {
@@ -311,10 +496,24 @@ measure() {  # TARGET RUN ROUND
   case $r in
     close64) hdr=(-H "Connection: close") ;;
     ka1000) conns=1000 ;;
+    page16k1) conns=1 ;;
   esac
   local threads=$nw
+  [ "$threads" -le "$conns" ] || threads=$conns
   local url; url=$(url_of "$t" "$r")
   local out="$work/wrk-$r-$t-$3.txt"
+  local idle_pid="" ready="$work/idle-$t-$3.ready" target_pid=${started_pid:-$backend_pid}
+  if [ "$r" = idle10k ]; then
+    local port=${url#http://127.0.0.1:}; port=${port%%/*}
+    "${on_wrk[@]}" python3 "$work/idle.py" "$port" "$idle_count" "$path" "$ready" &
+    idle_pid=$!; pids+=("$idle_pid")
+    for _ in $(seq 1200); do [ -f "$ready" ] && break; sleep 0.1; done
+    if [ ! -f "$ready" ]; then
+      note[$k]="idle connections not up"
+      stop_pid "$idle_pid"
+      return
+    fi
+  fi
   if [ "$warmup" != 0 ]; then
     "${on_wrk[@]}" wrk -t"$threads" -c"$conns" -d"${warmup}s" --timeout 5s "${hdr[@]}" "$url" >/dev/null 2>&1 || true
   fi
@@ -330,7 +529,46 @@ measure() {  # TARGET RUN ROUND
   # connect read write timeout
   errs[$k]=$(awk -F'[ ,]+' '/Socket errors:/ {print $5, $7, $9, $11}' "$out")
   non2xx[$k]=$(awk '/Non-2xx or 3xx responses:/ {print $5}' "$out")
+  mbps[$k]=$(to_mbps "$(awk '/^Transfer\/sec:/ {print $2}' "$out")")
   : "${errs[$k]:=0 0 0 0}" "${non2xx[$k]:=0}"
+  if [ -n "$idle_pid" ]; then
+    rss[$k]=$(rss_mb "$target_pid")
+    kill -USR1 "$idle_pid" 2>/dev/null || true
+    for _ in $(seq 100); do [ -f "$ready.check" ] && break; sleep 0.1; done
+    local up failed closed
+    read -r up failed <"$ready"
+    closed=$(cat "$ready.check" 2>/dev/null || echo "?")
+    idle_lost[$k]="$failed/$closed"
+    stop_pid "$idle_pid"
+  fi
+}
+
+# One more ka64 run of TARGET with its process counted: syscalls and context
+# switches per request (perf stat; strace -c -f when perf cannot count, which
+# slows the run down but counts the same calls).
+count_syscalls() {  # TARGET
+  local t=$1 pid=$started_pid url out="$work/wrk-syscalls-$1.txt" cnt="$work/count-$1.txt"
+  url=$(url_of "$t" ka64)
+  local counter=()
+  if perf stat -e raw_syscalls:sys_enter,context-switches -- true >/dev/null 2>&1; then
+    perf stat -e raw_syscalls:sys_enter,context-switches -x, -o "$cnt" -p "$pid" -- sleep "$duration" &
+  else
+    timeout -s INT "$duration" strace -c -f -o "$cnt" -p "$pid" &
+  fi
+  local counter_pid=$!
+  "${on_wrk[@]}" wrk -t"$nw" -c64 -d"${duration}s" --timeout 5s "$url" >"$out" 2>&1 || true
+  wait "$counter_pid" 2>/dev/null || true
+  local requests calls switches
+  requests=$(awk '/requests in/ {print $1}' "$out")
+  if grep -q raw_syscalls "$cnt" 2>/dev/null; then
+    calls=$(awk -F, '/raw_syscalls/ {print $1}' "$cnt")
+    switches=$(awk -F, '/context-switches/ {print $1}' "$cnt")
+  else
+    calls=$(awk '$NF == "total" {print $(NF-2)}' "$cnt" 2>/dev/null)
+    switches=""
+  fi
+  sys_per_req[$t]=$(ratio "$calls" "$requests")
+  cs_per_req[$t]=$(ratio "$switches" "$requests")
 }
 
 echo "cores: back end ${cpus_backend:-any}, proxy ${cpus_proxy:-any} ($np), wrk ${cpus_wrk:-any} ($nw threads);" \
@@ -352,13 +590,19 @@ for round in $(seq "$repeat"); do
       echo "  round $round: $r $t ..." >&2
       measure "$t" "$r" "$round"
     done
+    if [ "$syscalls" = 1 ] && [ "$round" = 1 ] && [[ $t == switch* ]]; then
+      echo "  syscalls per request: $t ..." >&2
+      count_syscalls "$t"
+    fi
     if [ -n "$started_pid" ]; then
       stop_pid "$started_pid"
       # Access log lines written, as a check that logging was on.
       case $t in
-        switch) lines=$(cat "$work"/switch/Log/W3C/*/*.log 2>/dev/null | grep -vc '^#' || true) ;;
+        switch*) lines=$(cat "$work"/switch/Log/W3C/*/*.log 2>/dev/null | grep -vc '^#' || true) ;;
         nginx) lines=$(wc -l <"$work/nginx-proxy/access.log" 2>/dev/null || echo 0) ;;
         haproxy) lines=$(wc -l <"$work/haproxy-access.log" 2>/dev/null || echo 0) ;;
+        nginx-1to1) lines=$(wc -l <"$work/nginx-proxy1/access.log" 2>/dev/null || echo 0) ;;
+        haproxy-1to1) lines=$(wc -l <"$work/haproxy1-access.log" 2>/dev/null || echo 0) ;;
       esac
       echo "  $t access-log lines so far: $lines" >&2
     fi
@@ -366,9 +610,6 @@ for round in $(seq "$repeat"); do
 done
 
 # ------------------------------------------------------------ table
-ratio() {  # VALUE REFERENCE
-  awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "" || b + 0 == 0) print "-"; else printf "%.2f", a / b }'
-}
 # The round whose requests/s is the median of TARGET RUN's measured rounds.
 median_round() {
   local t=$1 r=$2 round list=()
@@ -379,14 +620,14 @@ median_round() {
   printf '%s\n' "${list[@]}" | sort -g | awk '{ a[NR] = $2 } END { print a[int((NR + 1) / 2)] }'
 }
 [ "$repeat" -gt 1 ] && echo "figures: median round of $repeat; requests and failures: all rounds"
-printf '%-8s %-8s %10s %6s %9s %6s %9s %6s %10s %17s %8s\n' \
-  run target 'req/s' 'x dir' 'p50 ms' 'x dir' 'p99 ms' 'x dir' requests 'sock err c/r/w/t' 'non-2xx'
+printf '%-8s %-13s %10s %6s %9s %6s %9s %6s %8s %10s %17s %8s\n' \
+  run target 'req/s' 'x dir' 'p50 ms' 'x dir' 'p99 ms' 'x dir' 'MB/s' requests 'sock err c/r/w/t' 'non-2xx'
 for r in $runs; do
   md=$(median_round direct "$r"); d=direct/$r/$md
   for t in $targets; do
     m=$(median_round "$t" "$r")
     if [ -z "$m" ]; then
-      printf '%-8s %-8s %s\n' "$r" "$t" "${note[$t/$r/1]:-no figures}"
+      printf '%-8s %-13s %s\n' "$r" "$t" "${note[$t/$r/1]:-no figures}"
       continue
     fi
     k=$t/$r/$m
@@ -398,10 +639,34 @@ for r in $runs; do
       read -r a b e f <<<"${errs[$t/$r/$round]}"
       c=$((c + a)); rd=$((rd + b)); w=$((w + e)); to=$((to + f))
     done
-    printf '%-8s %-8s %10.0f %6s %9.3f %6s %9.3f %6s %10s %17s %8s\n' "$r" "$t" \
+    printf '%-8s %-13s %10.0f %6s %9.3f %6s %9.3f %6s %8s %10s %17s %8s\n' "$r" "$t" \
       "${rps[$k]}" "$(ratio "${rps[$k]}" "${rps[$d]:-}")" \
       "${p50[$k]}" "$(ratio "${p50[$k]}" "${p50[$d]:-}")" \
       "${p99[$k]}" "$(ratio "${p99[$k]}" "${p99[$d]:-}")" \
-      "$sum_total" "$c/$rd/$w/$to" "$sum_non2xx"
+      "${mbps[$k]:--}" "$sum_total" "$c/$rd/$w/$to" "$sum_non2xx"
   done
 done
+
+if [[ " $runs " == *" idle10k "* ]]; then
+  echo
+  echo "idle10k: $idle_count idle keep-alive connections, then ka64 beside them"
+  printf '%-13s %10s %12s %9s %9s %22s\n' target 'req/s' 'x ka64 alone' 'p99 ms' 'RSS MB' 'idle failed/closed'
+  for t in $targets; do
+    m=$(median_round "$t" idle10k)
+    [ -n "$m" ] || { printf '%-13s %s\n' "$t" "${note[$t/idle10k/1]:-no figures}"; continue; }
+    k=$t/idle10k/$m
+    ma=$(median_round "$t" ka64)
+    printf '%-13s %10.0f %12s %9.3f %9s %22s\n' "$t" "${rps[$k]}" "$(ratio "${rps[$k]}" "${rps[$t/ka64/$ma]:-}")" \
+      "${p99[$k]}" "${rss[$k]:--}" "${idle_lost[$k]:--}"
+  done
+fi
+
+if [ "$syscalls" = 1 ]; then
+  echo
+  echo "per request at ka64 (one more run, counted over the switch's process)"
+  printf '%-13s %10s %18s\n' target syscalls 'context switches'
+  for t in $targets; do
+    [[ $t == switch* ]] || continue
+    printf '%-13s %10s %18s\n' "$t" "${sys_per_req[$t]:--}" "${cs_per_req[$t]:--}"
+  done
+fi

@@ -39,6 +39,17 @@ AppForm* WebApplication::adoptForm(std::unique_ptr<AppForm> form) {
   return forms_.back().get();
 }
 
+std::unique_ptr<AppForm> WebApplication::takeForm(AppForm* form) {
+  auto it = std::find_if(forms_.begin(), forms_.end(), [form](const auto& p) { return p.get() == form; });
+  if (it == forms_.end()) return nullptr;
+  // The pages an event made stay the ones after formsAtBegin_.
+  if (static_cast<size_t>(it - forms_.begin()) < formsAtBegin_) --formsAtBegin_;
+  std::unique_ptr<AppForm> taken = std::move(*it);
+  forms_.erase(it);
+  if (active_ == form) active_ = nullptr;
+  return taken;
+}
+
 void WebApplication::show(AppForm* form) { active_ = form; }
 
 void WebApplication::release(AppForm* form) {

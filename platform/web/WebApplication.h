@@ -46,6 +46,9 @@ class WebApplication {
     return raw;
   }
   AppForm* adoptForm(std::unique_ptr<AppForm> form);
+  // Hands a page of this session to a new owner (a page that embeds it);
+  // nullptr when the session does not hold it.
+  std::unique_ptr<AppForm> takeForm(AppForm* form);
   AppForm* activeForm() const { return active_; }
   const std::vector<std::unique_ptr<AppForm>>& forms() const { return forms_; }
   void show(AppForm* form);

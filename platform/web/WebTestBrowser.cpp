@@ -329,19 +329,17 @@ void TestBrowser::check(const std::string& id, bool on) {
 }
 
 void TestBrowser::select(const std::string& id, int index) {
+  // Radio groups: the buttons are named ID, each with the id ID_index.
+  bool radio = false;
+  for (auto& r : fields_) {
+    if (r.type == "radio" && r.name == id) {
+      r.checked = r.value == std::to_string(index);
+      radio = true;
+    }
+  }
+  if (radio) return;
   Field* f = field(id);
   if (!f) throw std::runtime_error("no field " + id);
-  if (f->type == "radio" || !f->id.empty()) {
-    // Radio groups: the button ID_index.
-    bool found = false;
-    for (auto& r : fields_) {
-      if (r.type == "radio" && r.name == id) {
-        r.checked = r.value == std::to_string(index);
-        found = true;
-      }
-    }
-    if (found) return;
-  }
   f->value = std::to_string(index);
 }
 

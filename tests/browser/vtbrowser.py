@@ -63,7 +63,8 @@ class ProgramFolder:
     """A temporary program folder with Files/, a settings file on a free
     administration port, and the running program."""
 
-    def __init__(self, settings_args=()):
+    def __init__(self, settings_args=(), program_args=("prog",)):
+        self.program_args = list(program_args)
         self.path = tempfile.mkdtemp(prefix="vt-browser-")
         shutil.copytree(os.path.join(SOURCE_DIR, "Files"), os.path.join(self.path, "Files"))
         os.makedirs(os.path.join(self.path, "data"))
@@ -80,7 +81,7 @@ class ProgramFolder:
 
     def start(self):
         self._output = open(self.output_path, "wb")
-        self.process = subprocess.Popen([os.path.join(BUILD_DIR, "vantrell"), "prog"], cwd=self.path,
+        self.process = subprocess.Popen([os.path.join(BUILD_DIR, "vantrell"), *self.program_args], cwd=self.path,
                                         stdout=self._output, stderr=subprocess.STDOUT)
         wait_for_port(self.admin_port, WAIT_SECONDS, self.process)
 
@@ -130,12 +131,14 @@ def new_driver(profile_dir):
 
 class BrowserTestCase(unittest.TestCase):
     """One program and one browser per test. Override settings_args to change
-    the settings file (extra bench_settings options)."""
+    the settings file (extra bench_settings options), program_args to start
+    the program with other switches ("prog", "owa")."""
 
     settings_args = ()
+    program_args = ("prog",)
 
     def setUp(self):
-        self.program = ProgramFolder(self.settings_args)
+        self.program = ProgramFolder(self.settings_args, self.program_args)
         self.addCleanup(self.program.remove)
         self.program.start()
         self.addCleanup(self.program.stop)

@@ -43,13 +43,8 @@ class Console : public ::testing::Test {
     ASSERT_EQ(::chdir(folder_.Path().c_str()), 0);
     loop().Reset();
     loop().BindToCurrentThread();
-    // Real time plus what the test skips forward.
-    loop().SetTimeSource([this] {
-      return static_cast<uint64_t>(
-                 std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-                     .count()) +
-             skipped_.load();
-    });
+    // Real time (or the moment it was frozen) plus what the test skips forward.
+    loop().SetTimeSource([this] { return (frozen_ ? frozenAt_.load() : RealMs()) + skipped_.load(); });
     auto rec = std::make_unique<RecordingMessageBoxer>();
     boxes = rec.get();
     InstallMessageBoxer(std::move(rec));
@@ -64,6 +59,7 @@ class Console : public ::testing::Test {
     SetCommandLine({"/opt/vantrell/vantrell", "prog"});
   }
   void TearDown() override {
+    frozen_ = false;  // a stop waits for the engine's timer
     if (console != nullptr && console->Engine() != nullptr && console->Engine()->Stats->ServerState == 1) {
       std::string msg;
       console->Engine()->StopServer(msg);
@@ -80,6 +76,16 @@ class Console : public ::testing::Test {
     ASSERT_EQ(::chdir(previousDir_.c_str()), 0);
   }
   static MainLoop& loop() { return MainLoop::Instance(); }
+  static uint64_t RealMs() {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+  }
+  // Main-loop time stands still but for Skip (nothing may wait for a timer).
+  void Freeze() {
+    frozenAt_ = RealMs();
+    frozen_ = true;
+  }
 
   void WriteSettings(bool withDomain = true) {
     hosttest::Settings s;
@@ -114,6 +120,8 @@ class Console : public ::testing::Test {
   TempFolder folder_;
   std::string previousDir_;
   std::atomic<uint64_t> skipped_{0};
+  std::atomic<bool> frozen_{false};
+  std::atomic<uint64_t> frozenAt_{0};
   RecordingMessageBoxer* boxes = nullptr;
   RecordingTrayHost tray;
   std::unique_ptr<TdmHTTPBase> service;  // the service's engine in service mode
@@ -125,6 +133,7 @@ class Console : public ::testing::Test {
 
 TEST_F(Console, ProgramStartSplashAndTray) {
   WriteSettings();
+  Freeze();
   Create();
   ASSERT_FALSE(console->CreateFailed);
   EXPECT_EQ(console->Caption(), "Vantrell Switch");

@@ -1,0 +1,466 @@
+#include "platform/FiberRuntime.h"
+
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <boost/context/detail/fcontext.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/TcpErrors.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/common_interface_defs.h>
+#define VT_ASAN_FIBERS 1
+#endif
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#define VT_TSAN_FIBERS 1
+#endif
+
+namespace fctx = boost::context::detail;
+
+namespace {
+#if defined(VT_ASAN_FIBERS) || defined(VT_TSAN_FIBERS)
+constexpr size_t kStackSize = 1024 * 1024;  // instrumented frames are larger
+#else
+constexpr size_t kStackSize = 256 * 1024;
+#endif
+constexpr size_t kNoTimer = static_cast<size_t>(-1);
+constexpr uint64_t kWakeTag = ~uint64_t{0};
+constexpr int kMaxEvents = 256;
+
+thread_local Fiber* tlsFiber = nullptr;
+thread_local Carrier* tlsCarrier = nullptr;
+
+[[noreturn]] void Die(const char* what) {
+  std::fprintf(stderr, "fiber runtime: %s\n", what);
+  std::abort();
+}
+}  // namespace
+
+// The fiber's machine context and stack, and what the sanitizers need to
+// follow a switch.
+struct Fiber::Context {
+  fctx::fcontext_t self = nullptr;     // where the fiber resumes
+  fctx::fcontext_t carrier = nullptr;  // where its carrier resumes
+  void* stack = nullptr;               // mapping, guard page first
+  size_t mapped = 0;
+  bool done = false;
+  void* asanFakeStack = nullptr;
+  void* tsanFiber = nullptr;
+};
+
+class Carrier {
+ public:
+  explicit Carrier(FiberRuntime* runtime);
+  ~Carrier();
+
+  // Any thread: the fiber is ready to run.
+  void Schedule(Fiber* fiber);
+  void Stop();
+
+  // On this carrier's thread, for the running fiber.
+  void AddTimer(Fiber* fiber);
+  void RemoveTimer(Fiber* fiber);
+  bool WaitFd(Fiber* fiber, int fd, short events, int timeoutMs);
+  void SwitchOut(Fiber* fiber, bool last);
+  static void Entry(fctx::transfer_t from);
+
+  std::atomic<int> live_{0};  // fibers started here and not finished
+
+ private:
+  void Loop();
+  void Resume(Fiber* fiber);
+  void Finish(Fiber* fiber);
+  // The winner of a wake on this thread (an event or a time-out).
+  void WakeLocal(Fiber* fiber, bool woken);
+  void RunTimers();
+  int NextTimeoutMs() const;
+  void HeapSet(size_t i, Fiber* fiber);
+  void HeapUp(size_t i);
+  void HeapDown(size_t i);
+
+  FiberRuntime* runtime_;
+  int epoll_ = -1;
+  int wake_ = -1;
+  std::vector<Fiber*> runq_;
+  std::mutex inboxMutex_;
+  std::vector<Fiber*> inbox_;
+  std::atomic<int> inboxCount_{0};
+  std::atomic<bool> sleeping_{false};
+  std::atomic<bool> stopping_{false};
+  std::vector<Fiber*> timers_;     // min-heap on due_
+  std::vector<Fiber*> fdWaiters_;  // by descriptor
+  // The carrier's own stack, for the sanitizers.
+  const void* stackBottom_ = nullptr;
+  size_t stackSize_ = 0;
+  void* tsanSelf_ = nullptr;
+  std::thread thread_;
+};
+
+// ------------------------------------------------------------------ Fiber
+Fiber::Fiber(Carrier* carrier, std::function<void()> fn)
+    : carrier_(carrier), fn_(std::move(fn)), context_(std::make_unique<Context>()) {
+  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  const size_t mapped = kStackSize + page;
+  void* stack = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (stack == MAP_FAILED) RaiseSocketError(errno);
+  // The lowest page stays unmapped for access: an overflow faults at once.
+  ::mprotect(stack, page, PROT_NONE);
+  context_->stack = stack;
+  context_->mapped = mapped;
+  context_->self = fctx::make_fcontext(static_cast<char*>(stack) + mapped, kStackSize, &Carrier::Entry);
+#if defined(VT_TSAN_FIBERS)
+  context_->tsanFiber = __tsan_create_fiber(0);
+#endif
+}
+
+Fiber::~Fiber() {
+  Join();
+  if (context_->stack != nullptr) ::munmap(context_->stack, context_->mapped);
+}
+
+Fiber* Fiber::Current() noexcept { return tlsFiber; }
+
+void Fiber::PreparePark() noexcept {
+  woken_ = false;
+  state_.store(kParked);
+}
+
+bool Fiber::Park(int timeoutMs) {
+#ifndef NDEBUG
+  if (heldLocks_ > 0) Die("a fiber parks while it holds a lock");
+#endif
+  if (timeoutMs >= 0) {
+    due_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    carrier_->AddTimer(this);
+  }
+  carrier_->SwitchOut(this, false);
+  if (timerIndex_ != kNoTimer) carrier_->RemoveTimer(this);
+  return woken_;
+}
+
+bool Fiber::Wake() noexcept {
+  int expected = kParked;
+  if (!state_.compare_exchange_strong(expected, kReady)) return false;
+  woken_ = true;
+  carrier_->Schedule(this);
+  return true;
+}
+
+void Fiber::Join() {
+  std::unique_lock<std::mutex> lock(joinMutex_);
+  joined_.Wait(lock, [this] { return finished_; });
+}
+
+bool Fiber::Finished() const {
+  std::lock_guard<std::mutex> lock(joinMutex_);
+  return finished_;
+}
+
+void*& Fiber::LocalSlot(size_t key, void (*destroy)(void*)) {
+  if (locals_.size() <= key) locals_.resize(key + 1);
+  locals_[key].destroy = destroy;
+  return locals_[key].value;
+}
+
+// ---------------------------------------------------------------- Carrier
+Carrier::Carrier(FiberRuntime* runtime) : runtime_(runtime) {
+  epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+  if (epoll_ < 0) RaiseSocketError(errno);
+  wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wake_ < 0) {
+    int error = errno;
+    ::close(epoll_);
+    RaiseSocketError(error);
+  }
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = kWakeTag;
+  ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &ev);
+  thread_ = std::thread(&Carrier::Loop, this);
+}
+
+Carrier::~Carrier() {
+  Stop();
+  if (thread_.joinable()) thread_.join();
+  ::close(wake_);
+  ::close(epoll_);
+}
+
+void Carrier::Stop() {
+  stopping_ = true;
+  uint64_t one = 1;
+  if (::write(wake_, &one, sizeof one) < 0) {
+    // Only a full counter fails, which wakes the carrier anyway.
+  }
+}
+
+void Carrier::Schedule(Fiber* fiber) {
+  if (tlsCarrier == this) {
+    runq_.push_back(fiber);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(inboxMutex_);
+    inbox_.push_back(fiber);
+    inboxCount_.fetch_add(1);
+  }
+  // Pairs with the carrier's sleeping_ store and inboxCount_ load: either it
+  // sees the fiber before it sleeps, or this sees it asleep and wakes it.
+  if (sleeping_.exchange(false)) {
+    uint64_t one = 1;
+    if (::write(wake_, &one, sizeof one) < 0) {
+      // Only a full counter fails, which wakes the carrier anyway.
+    }
+  }
+}
+
+void Carrier::Loop() {
+  tlsCarrier = this;
+#if defined(VT_TSAN_FIBERS)
+  tsanSelf_ = __tsan_get_current_fiber();
+#endif
+  std::vector<Fiber*> batch;
+  epoll_event events[kMaxEvents];
+  for (;;) {
+    if (inboxCount_.load() > 0) {
+      std::lock_guard<std::mutex> lock(inboxMutex_);
+      runq_.insert(runq_.end(), inbox_.begin(), inbox_.end());
+      inbox_.clear();
+      inboxCount_.store(0);
+    }
+    // Fibers woken while this batch runs wait for the next turn, after the
+    // sockets and timers had their look.
+    batch.swap(runq_);
+    for (Fiber* fiber : batch) Resume(fiber);
+    batch.clear();
+    if (stopping_ && live_.load() == 0) return;
+    int timeout = runq_.empty() ? NextTimeoutMs() : 0;
+    if (timeout != 0) {
+      sleeping_.store(true);
+      if (inboxCount_.load() > 0) timeout = 0;
+    }
+    int n = ::epoll_wait(epoll_, events, kMaxEvents, timeout);
+    sleeping_.store(false);
+    for (int i = 0; i < n; ++i) {
+      uint64_t tag = events[i].data.u64;
+      if (tag == kWakeTag) {
+        uint64_t count;
+        if (::read(wake_, &count, sizeof count) < 0) {
+          // Already drained.
+        }
+        continue;
+      }
+      size_t fd = static_cast<size_t>(tag);
+      if (fd < fdWaiters_.size() && fdWaiters_[fd] != nullptr) {
+        Fiber* fiber = fdWaiters_[fd];
+        fdWaiters_[fd] = nullptr;
+        WakeLocal(fiber, true);
+      }
+    }
+    RunTimers();
+  }
+}
+
+void Carrier::WakeLocal(Fiber* fiber, bool woken) {
+  int expected = Fiber::kParked;
+  if (!fiber->state_.compare_exchange_strong(expected, Fiber::kReady)) return;
+  fiber->woken_ = woken;
+  runq_.push_back(fiber);
+}
+
+void Carrier::Resume(Fiber* fiber) {
+  Fiber::Context& c = *fiber->context_;
+  fiber->state_.store(Fiber::kRunning);
+  tlsFiber = fiber;
+#if defined(VT_ASAN_FIBERS)
+  void* fake = nullptr;
+  __sanitizer_start_switch_fiber(&fake, static_cast<char*>(c.stack) + c.mapped - kStackSize, kStackSize);
+#endif
+#if defined(VT_TSAN_FIBERS)
+  __tsan_switch_to_fiber(c.tsanFiber, 0);
+#endif
+  fctx::transfer_t back = fctx::jump_fcontext(c.self, fiber);
+#if defined(VT_ASAN_FIBERS)
+  __sanitizer_finish_switch_fiber(fake, nullptr, nullptr);
+#endif
+  tlsFiber = nullptr;
+  c.self = back.fctx;
+  if (c.done) Finish(fiber);
+}
+
+void Carrier::Entry(fctx::transfer_t from) {
+  Fiber* fiber = static_cast<Fiber*>(from.data);
+  Carrier* carrier = fiber->carrier_;
+  fiber->context_->carrier = from.fctx;
+#if defined(VT_ASAN_FIBERS)
+  __sanitizer_finish_switch_fiber(nullptr, &carrier->stackBottom_, &carrier->stackSize_);
+#endif
+  try {
+    fiber->fn_();
+  } catch (...) {
+    Die("an exception escaped a fiber");
+  }
+  fiber->fn_ = nullptr;
+  // Flow-local values go with their flow, on the flow, as thread_local ones do.
+  for (Fiber::LocalValue& local : fiber->locals_) {
+    if (local.value != nullptr) local.destroy(local.value);
+  }
+  fiber->locals_.clear();
+  carrier->SwitchOut(fiber, true);
+}
+
+void Carrier::SwitchOut(Fiber* fiber, bool last) {
+  Fiber::Context& c = *fiber->context_;
+  if (last) c.done = true;
+#if defined(VT_ASAN_FIBERS)
+  __sanitizer_start_switch_fiber(last ? nullptr : &c.asanFakeStack, stackBottom_, stackSize_);
+#endif
+#if defined(VT_TSAN_FIBERS)
+  __tsan_switch_to_fiber(tsanSelf_, 0);
+#endif
+  fctx::transfer_t back = fctx::jump_fcontext(c.carrier, nullptr);
+  // Resumed by the carrier: it passes where it will resume next.
+#if defined(VT_ASAN_FIBERS)
+  __sanitizer_finish_switch_fiber(c.asanFakeStack, &stackBottom_, &stackSize_);
+#endif
+  c.carrier = back.fctx;
+}
+
+void Carrier::Finish(Fiber* fiber) {
+#if defined(VT_TSAN_FIBERS)
+  __tsan_destroy_fiber(fiber->context_->tsanFiber);
+  fiber->context_->tsanFiber = nullptr;
+#endif
+  Fiber::Context& c = *fiber->context_;
+  ::munmap(c.stack, c.mapped);
+  c.stack = nullptr;
+  live_.fetch_sub(1);
+  runtime_->fibers_.fetch_sub(1);
+  // The last touch: once the flag is seen, the joiner may free the fiber.
+  std::lock_guard<std::mutex> lock(fiber->joinMutex_);
+  fiber->finished_ = true;
+  fiber->joined_.NotifyAll();
+}
+
+bool Carrier::WaitFd(Fiber* fiber, int fd, short events, int timeoutMs) {
+  epoll_event ev{};
+  ev.events = EPOLLONESHOT;
+  if (events & POLLIN) ev.events |= EPOLLIN;
+  if (events & POLLOUT) ev.events |= EPOLLOUT;
+  ev.data.u64 = static_cast<uint64_t>(fd);
+  // Registered once per descriptor and re-armed per wait; a closed
+  // descriptor leaves the set by itself, so a reused number is added anew.
+  if (::epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &ev) != 0) {
+    if (errno != ENOENT || ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) RaiseSocketError(errno);
+  }
+  const size_t slot = static_cast<size_t>(fd);
+  if (fdWaiters_.size() <= slot) fdWaiters_.resize(slot + 1, nullptr);
+  fiber->PreparePark();
+  fdWaiters_[slot] = fiber;
+  bool woken = fiber->Park(timeoutMs);
+  if (fdWaiters_[slot] == fiber) fdWaiters_[slot] = nullptr;
+  return woken;
+}
+
+// ------------------------------------------------------------ timer heap
+void Carrier::HeapSet(size_t i, Fiber* fiber) {
+  timers_[i] = fiber;
+  fiber->timerIndex_ = i;
+}
+
+void Carrier::HeapUp(size_t i) {
+  Fiber* fiber = timers_[i];
+  while (i > 0) {
+    size_t parent = (i - 1) / 2;
+    if (!(fiber->due_ < timers_[parent]->due_)) break;
+    HeapSet(i, timers_[parent]);
+    i = parent;
+  }
+  HeapSet(i, fiber);
+}
+
+void Carrier::HeapDown(size_t i) {
+  Fiber* fiber = timers_[i];
+  const size_t n = timers_.size();
+  for (;;) {
+    size_t child = 2 * i + 1;
+    if (child >= n) break;
+    if (child + 1 < n && timers_[child + 1]->due_ < timers_[child]->due_) ++child;
+    if (!(timers_[child]->due_ < fiber->due_)) break;
+    HeapSet(i, timers_[child]);
+    i = child;
+  }
+  HeapSet(i, fiber);
+}
+
+void Carrier::AddTimer(Fiber* fiber) {
+  timers_.push_back(fiber);
+  HeapUp(timers_.size() - 1);
+}
+
+void Carrier::RemoveTimer(Fiber* fiber) {
+  size_t i = fiber->timerIndex_;
+  fiber->timerIndex_ = kNoTimer;
+  Fiber* last = timers_.back();
+  timers_.pop_back();
+  if (i == timers_.size()) return;
+  HeapSet(i, last);
+  HeapDown(i);
+  HeapUp(last->timerIndex_);
+}
+
+void Carrier::RunTimers() {
+  if (timers_.empty()) return;
+  const auto now = std::chrono::steady_clock::now();
+  while (!timers_.empty() && timers_.front()->due_ <= now) {
+    Fiber* fiber = timers_.front();
+    RemoveTimer(fiber);
+    WakeLocal(fiber, false);
+  }
+}
+
+int Carrier::NextTimeoutMs() const {
+  if (timers_.empty()) return -1;
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(timers_.front()->due_ - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(std::min<long long>(left.count(), 0x7fffffff)) : 0;
+}
+
+// ----------------------------------------------------------- FiberRuntime
+FiberRuntime::FiberRuntime(int carriers) {
+  if (carriers <= 0) carriers = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+  for (int i = 0; i < carriers; ++i) carriers_.push_back(std::make_unique<Carrier>(this));
+}
+
+FiberRuntime::~FiberRuntime() {
+  for (auto& carrier : carriers_) carrier->Stop();
+  carriers_.clear();
+}
+
+std::unique_ptr<Fiber> FiberRuntime::Spawn(std::function<void()> fn) {
+  Carrier* carrier = carriers_[next_.fetch_add(1) % carriers_.size()].get();
+  std::unique_ptr<Fiber> fiber(new Fiber(carrier, std::move(fn)));
+  fibers_.fetch_add(1);
+  carrier->live_.fetch_add(1);
+  carrier->Schedule(fiber.get());
+  return fiber;
+}
+
+FiberRuntime& FiberRuntime::Shared() {
+  // Never freed: carriers run until the process ends.
+  static FiberRuntime* shared = new FiberRuntime(0);
+  return *shared;
+}
+
+bool FiberWaitFd(int fd, short events, int timeoutMs) {
+  Fiber* fiber = Fiber::Current();
+  if (fiber == nullptr) Die("a fiber wait outside a fiber");
+  return tlsCarrier->WaitFd(fiber, fd, events, timeoutMs);
+}

@@ -1,0 +1,116 @@
+// The M:N runtime under the TCP layer: fibers (each with its own stack,
+// switched through Boost.Context) on carrier threads, one carrier per core.
+// A carrier runs its fibers one at a time; a fiber gives its carrier up only
+// where it parks (a socket wait, a sleep, a FlowCondition, a join), never in
+// the middle of ordinary code. Each carrier owns an epoll set for socket
+// waits, a timer heap for time-outs, and an inbox with an eventfd through
+// which other threads hand it fibers to resume.
+//
+// Parking: the fiber first calls PreparePark, then publishes itself to
+// whoever will wake it (a condition's waiter list, the epoll set), then
+// calls Park. Wake from any thread wins once per park: only the first of
+// several wakers (a notify, a socket event, the time-out) schedules it, so a
+// fiber is never resumed twice. A fiber stays on the carrier it started on.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/Flow.h"
+
+class Carrier;
+class FiberRuntime;
+
+class Fiber {
+ public:
+  ~Fiber();  // joins first
+  Fiber(const Fiber&) = delete;
+  Fiber& operator=(const Fiber&) = delete;
+
+  // The fiber running on the calling thread; nullptr on a plain thread.
+  static Fiber* Current() noexcept;
+
+  // From the fiber itself: marks it about to park. Publish the fiber to its
+  // wakers after this call, then call Park.
+  void PreparePark() noexcept;
+  // Gives the carrier up until Wake or until TimeoutMs passes (< 0: no
+  // limit). True when woken, false on the time-out.
+  bool Park(int timeoutMs);
+  // Any thread. False when the fiber was not parked or another wake won.
+  bool Wake() noexcept;
+
+  // Waits (fiber-aware) until the fiber's function has returned.
+  void Join();
+  bool Finished() const;
+
+  // Storage of one value per fiber and key (see FlowLocal).
+  void*& LocalSlot(size_t key, void (*destroy)(void*));
+
+ private:
+  friend class Carrier;
+  friend class FiberRuntime;
+  friend int& HeldLockCount() noexcept;
+
+  enum State : int { kReady, kRunning, kParked };
+
+  Fiber(Carrier* carrier, std::function<void()> fn);
+  void SwitchToCarrier();
+
+  Carrier* carrier_;
+  std::function<void()> fn_;
+  struct Context;
+  std::unique_ptr<Context> context_;
+  std::atomic<int> state_{kReady};
+  bool woken_ = false;  // written by the wake that won, read after resuming
+  // Timer heap slot while a parked wait has a time limit.
+  size_t timerIndex_ = static_cast<size_t>(-1);
+  std::chrono::steady_clock::time_point due_{};
+  int heldLocks_ = 0;
+  struct LocalValue {
+    void* value = nullptr;
+    void (*destroy)(void*) = nullptr;
+  };
+  std::vector<LocalValue> locals_;
+
+  mutable std::mutex joinMutex_;
+  FlowCondition joined_;
+  bool finished_ = false;
+};
+
+class FiberRuntime {
+ public:
+  // Carriers <= 0: one per core.
+  explicit FiberRuntime(int carriers = 0);
+  // Every fiber must have been joined; ends the carriers.
+  ~FiberRuntime();
+  FiberRuntime(const FiberRuntime&) = delete;
+  FiberRuntime& operator=(const FiberRuntime&) = delete;
+
+  // Starts Fn on a fiber of the next carrier (round robin). Nothing may
+  // escape Fn: an exception that does ends the process.
+  std::unique_ptr<Fiber> Spawn(std::function<void()> fn);
+  int CarrierCount() const noexcept { return static_cast<int>(carriers_.size()); }
+  // Fibers started and not finished yet.
+  int FiberCount() const noexcept { return fibers_.load(); }
+
+  // The process-wide runtime the servers use: one carrier per core, started
+  // on first use and never ended.
+  static FiberRuntime& Shared();
+
+ private:
+  friend class Carrier;
+  std::vector<std::unique_ptr<Carrier>> carriers_;
+  std::atomic<unsigned> next_{0};
+  std::atomic<int> fibers_{0};
+};
+
+// Waits on a carrier's epoll set until Fd is ready for Events (POLLIN /
+// POLLOUT; an error or hang-up counts as ready) or TimeoutMs passes (< 0: no
+// limit). From a fiber only. True when ready.
+bool FiberWaitFd(int fd, short events, int timeoutMs);

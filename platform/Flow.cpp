@@ -1,0 +1,182 @@
+#include "platform/Flow.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+
+#include "platform/FiberRuntime.h"
+#include "platform/Socket.h"
+
+FlowId CurrentFlowId() noexcept {
+  if (Fiber* fiber = Fiber::Current()) return fiber;
+  thread_local const char marker = 0;
+  return &marker;
+}
+
+bool OnFiber() noexcept { return Fiber::Current() != nullptr; }
+
+size_t flow_detail::NewLocalKey() noexcept {
+  static std::atomic<size_t> next{0};
+  return next.fetch_add(1);
+}
+
+void** flow_detail::FiberLocalSlot(size_t key, void (*destroy)(void*)) {
+  Fiber* fiber = Fiber::Current();
+  return fiber != nullptr ? &fiber->LocalSlot(key, destroy) : nullptr;
+}
+
+int& HeldLockCount() noexcept {
+  if (Fiber* fiber = Fiber::Current()) return fiber->heldLocks_;
+  thread_local int count = 0;
+  return count;
+}
+
+// ----------------------------------------------------------- FlowCondition
+void FlowCondition::Wait(std::unique_lock<std::mutex>& lock) { WaitFor(lock, -1); }
+
+bool FlowCondition::WaitFor(std::unique_lock<std::mutex>& lock, int timeoutMs) {
+  Fiber* fiber = Fiber::Current();
+  if (fiber == nullptr) {
+    if (timeoutMs < 0) {
+      threads_.wait(lock);
+      return true;
+    }
+    return threads_.wait_for(lock, std::chrono::milliseconds(timeoutMs)) == std::cv_status::no_timeout;
+  }
+  Waiter waiter{fiber};
+  {
+    std::lock_guard<std::mutex> list(listMutex_);
+    fiber->PreparePark();
+    waiter.prev = tail_;
+    if (tail_ != nullptr) {
+      tail_->next = &waiter;
+    } else {
+      head_ = &waiter;
+    }
+    tail_ = &waiter;
+    waiter.linked = true;
+  }
+  lock.unlock();
+  bool woken = fiber->Park(timeoutMs);
+  {
+    std::lock_guard<std::mutex> list(listMutex_);
+    if (waiter.linked) Unlink(waiter);
+  }
+  lock.lock();
+  return woken;
+}
+
+void FlowCondition::Unlink(Waiter& w) noexcept {
+  if (w.prev != nullptr) {
+    w.prev->next = w.next;
+  } else {
+    head_ = w.next;
+  }
+  if (w.next != nullptr) {
+    w.next->prev = w.prev;
+  } else {
+    tail_ = w.prev;
+  }
+  w.prev = w.next = nullptr;
+  w.linked = false;
+}
+
+void FlowCondition::NotifyAll() noexcept {
+  {
+    std::lock_guard<std::mutex> list(listMutex_);
+    while (head_ != nullptr) {
+      Waiter& w = *head_;
+      Unlink(w);
+      w.fiber->Wake();
+    }
+  }
+  threads_.notify_all();
+}
+
+// ------------------------------------------------------------------ waits
+void FlowSleep(int ms) {
+  if (ms <= 0) return;
+  Fiber* fiber = Fiber::Current();
+  if (fiber == nullptr) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return;
+  }
+  Deadline deadline(ms);
+  for (int left = ms; left > 0; left = deadline.RemainingMs()) {
+    fiber->PreparePark();
+    fiber->Park(left);
+  }
+}
+
+void RunBlocking(const std::function<void()>& fn) {
+  if (!OnFiber()) {
+    fn();
+    return;
+  }
+  struct Job {
+    std::mutex mutex;
+    FlowCondition done;
+    bool finished = false;
+    std::exception_ptr error;
+  };
+  auto job = std::make_shared<Job>();
+  // The caller waits for the helper, so Fn may be borrowed.
+  std::thread([job, &fn] {
+    try {
+      fn();
+    } catch (...) {
+      job->error = std::current_exception();
+    }
+    std::lock_guard<std::mutex> lock(job->mutex);
+    job->finished = true;
+    job->done.NotifyAll();
+  }).detach();
+  std::unique_lock<std::mutex> lock(job->mutex);
+  job->done.Wait(lock, [&] { return job->finished; });
+  if (job->error) std::rethrow_exception(job->error);
+}
+
+ConnectionRuntime DefaultConnectionRuntime() {
+  static const ConnectionRuntime runtime = [] {
+    const char* chosen = std::getenv("VT_RUNTIME");
+    if (chosen != nullptr && std::strcmp(chosen, "fibers") == 0) return ConnectionRuntime::Fibers;
+    if (chosen != nullptr && std::strcmp(chosen, "threads") == 0) return ConnectionRuntime::Threads;
+#ifdef VT_FIBERS_BY_DEFAULT
+    return ConnectionRuntime::Fibers;
+#else
+    return ConnectionRuntime::Threads;
+#endif
+  }();
+  return runtime;
+}
+
+// -------------------------------------------------------------- FlowThread
+FlowThread::FlowThread() = default;
+
+FlowThread::~FlowThread() {
+  if (Joinable() && !IsCurrent()) Join();
+}
+
+void FlowThread::Start(std::function<void()> fn, ConnectionRuntime runtime) {
+  auto body = [this, fn = std::move(fn)] {
+    id_ = CurrentFlowId();
+    fn();
+  };
+  if (runtime == ConnectionRuntime::Fibers) {
+    fiber_ = FiberRuntime::Shared().Spawn(std::move(body));
+  } else {
+    thread_ = std::thread(std::move(body));
+  }
+}
+
+bool FlowThread::Joinable() const noexcept { return thread_.joinable() || fiber_ != nullptr; }
+
+bool FlowThread::IsCurrent() const noexcept { return id_.load() == CurrentFlowId(); }
+
+void FlowThread::Join() {
+  if (thread_.joinable()) thread_.join();
+  if (fiber_) {
+    fiber_->Join();
+    fiber_.reset();
+  }
+}
