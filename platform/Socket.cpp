@@ -241,19 +241,7 @@ long PlainTransport::ReceiveAfterPoll(char* buf, size_t len, int timeoutMs, cons
 }
 
 WaitResult PlainTransport::SendAll(const char* buf, size_t len, int timeoutMs, const StopCheck& stop) {
-  while (len > 0) {
-    ssize_t n = ::send(socket_.Get(), buf, len, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      buf += n;
-      len -= static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) RaiseSocketError(errno);
-    WaitResult r = WaitSocket(socket_.Get(), POLLOUT, timeoutMs, stop);
-    if (r != WaitResult::Ready) return r;
-  }
-  return WaitResult::Ready;
+  return SendPair(std::string_view(buf, len), {}, timeoutMs, stop);
 }
 
 WaitResult PlainTransport::SendPair(std::string_view head, std::string_view tail, int timeoutMs,

@@ -12,9 +12,7 @@ TCompressionLimiter& Limiter() { return UserSession()->DomainHandler->Compressio
 
 TfrmCompression::TfrmCompression(web::WebApplication& app) : TAdminPage(app, AdminPage::Compression) {
   CreateMenu();
-  rgnSettings = create<web::Region>("rgnSettings", this);
-  rgnSettings->setBounds(PageContentLeft, 0, 520, 480);
-  CreateHelpLink(460, 10)->setParent(rgnSettings);
+  rgnSettings = CreateSettingsRegion(480);
 
   TPageLayout row(this, rgnSettings, 40);
   IWCheckBoxCompressionEnabled = create<web::CheckBox>("IWCheckBoxCompressionEnabled", rgnSettings);

@@ -17,9 +17,7 @@ const char* const DefaultCallerIPHeaders = "X-Forwarded-for;rlnclientipaddr";
 
 TfrmGeneralSettings::TfrmGeneralSettings(web::WebApplication& app) : TAdminPage(app, AdminPage::GeneralSettings) {
   CreateMenu();
-  rgnSettings = create<web::Region>("rgnSettings", this);
-  rgnSettings->setBounds(PageContentLeft, 0, 520, 640);
-  CreateHelpLink(460, 10)->setParent(rgnSettings);
+  rgnSettings = CreateSettingsRegion(640);
 
   TPageLayout row(this, rgnSettings, 40);
   row.Caption("Server name:");

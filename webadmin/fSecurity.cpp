@@ -16,9 +16,7 @@ constexpr int SendFileAction = 3;
 
 TfrmSecurity::TfrmSecurity(web::WebApplication& app) : TAdminPage(app, AdminPage::Security) {
   CreateMenu();
-  rgnSettings = create<web::Region>("rgnSettings", this);
-  rgnSettings->setBounds(PageContentLeft, 0, 520, 480);
-  CreateHelpLink(460, 10)->setParent(rgnSettings);
+  rgnSettings = CreateSettingsRegion(480);
 
   TPageLayout row(this, rgnSettings, 40);
   web::Label* caption = row.Caption("Forbidden/allowed for the entire Vantrell Switch server:");

@@ -23,6 +23,13 @@ web::Url* TAdminPage::CreateHelpLink(int left, int top) {
   return IWURLHelp;
 }
 
+web::Region* TAdminPage::CreateSettingsRegion(int height) {
+  web::Region* region = create<web::Region>("rgnSettings", this);
+  region->setBounds(PageContentLeft, 0, 520, height);
+  CreateHelpLink(460, 10)->setParent(region);
+  return region;
+}
+
 web::Label* TAdminPage::CreateSavedLabel(int left, int top) {
   lblSaved = create<web::Label>("lblSaved", this);
   lblSaved->caption = "Settings saved";

@@ -38,6 +38,9 @@ class TAdminPage : public web::AppForm {
   TframeMainMenu* CreateMenu();
   // The "Help" link; its address is set by InitCommon.
   web::Url* CreateHelpLink(int left, int top);
+  // The settings pages' content region "rgnSettings" right of the menu, 520
+  // wide, with the help link at its top right.
+  web::Region* CreateSettingsRegion(int height);
   // "Settings saved", hidden until a save.
   web::Label* CreateSavedLabel(int left, int top);
   // The common creation steps once the controls exist: the help link, the

@@ -586,14 +586,16 @@ for round in $(seq "$repeat"); do
       [ -n "$started_pid" ] && stop_pid "$started_pid"
       continue
     fi
-    for r in $runs; do
-      echo "  round $round: $r $t ..." >&2
-      measure "$t" "$r" "$round"
-    done
+    # Counted first: after idle10k the pool holds thousands of threads, and
+    # perf opens its counters per thread.
     if [ "$syscalls" = 1 ] && [ "$round" = 1 ] && [[ $t == switch* ]]; then
       echo "  syscalls per request: $t ..." >&2
       count_syscalls "$t"
     fi
+    for r in $runs; do
+      echo "  round $round: $r $t ..." >&2
+      measure "$t" "$r" "$round"
+    done
     if [ -n "$started_pid" ]; then
       stop_pid "$started_pid"
       # Access log lines written, as a check that logging was on.
