@@ -24,7 +24,6 @@ class TUserSession : public web::SessionData {
   int32_t DomainIndex = -1;
   int32_t ServerClusterIndex = -1;
   int32_t SSLSettingsIndex = -1;
-  bool Saving = false;  // set by pages that run a long save
 
   // Replaces the copy (unsaved edits included) from the settings file.
   void LoadSettings();

@@ -68,6 +68,10 @@ class WebApplication {
   // (it was edited there), so it is not sent back.
   void keepClientView(Control* control);
 
+  // The URL base ("" or "/prefix") of the request being served; set by the
+  // dispatcher, read by pages that build addresses themselves.
+  std::string urlBase;
+
   // --- used by the dispatcher ---
   std::mutex& dispatchMutex() { return dispatch_; }
   std::atomic<uint64_t> lastAccessMs{0};
