@@ -22,6 +22,14 @@
 
 #include "webadmin/fStatus.h"
 
+#include "webadmin/fServerClusters.h"
+
+#include "webadmin/fServerClusterEdit.h"
+
+#include "webadmin/fSSLSettingsList.h"
+
+#include "webadmin/fSSLSettings.h"
+
 #include "webadmin/fDomains.h"
 
 #include "webadmin/fDomainsMain.h"
@@ -84,6 +92,14 @@ const std::map<AdminPage, PageFactory>& Factories() {
       {AdminPage::Main, Make<TfrmMain>()},
 
       {AdminPage::Status, Make<TfrmStatus>()},
+
+      {AdminPage::ServerCluster, Make<TfrmServerCluster>()},
+
+      {AdminPage::ServerClusterEdit, Make<TfrmServerClusterEdit>()},
+
+      {AdminPage::SSLSettingsList, Make<TfrmSSLSettingsList>()},
+
+      {AdminPage::SSLSettings, CreateSSLSettingsPage},
 
       {AdminPage::Domains, Make<TfrmDomains>()},
 
