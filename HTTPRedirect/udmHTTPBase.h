@@ -80,7 +80,7 @@ class TdmHTTPBase {
   void Server_HTTPDisconnect(PeerThread& thread);
   void Server_HTTPException(PeerThread& thread, const Exception& e);
   void Server_HTTPListenException(const Exception& e);
-  void Server_HTTPStatus(const std::string& statusText);
+  void Server_ConnectionCeiling(int ceiling);
 
   // Log writers (udmHTTPBaseLog.cpp); any thread.
   void Log(const std::string& text);
@@ -192,3 +192,8 @@ class TdmHTTPBase {
 
 // The engine host of the process; nullptr while there is none.
 extern std::atomic<TdmHTTPBase*> dmHTTPBase;
+
+// The folder the logs go below (VT/, W3C/<site>/), with a trailing "/": the
+// configured LogDirectory, read under the configuration's lock, or "Log" in
+// the program folder. The engine writes there and the log view reads there.
+std::string LogRoot(const TDomainHandler& config, const std::string& programFolder);
