@@ -22,6 +22,14 @@
 
 #include "webadmin/fStatus.h"
 
+#include "webadmin/fServer.h"
+
+#include "webadmin/fTestRequest.h"
+
+#include "webadmin/fLogView.h"
+
+#include "webadmin/fSupport.h"
+
 #include "webadmin/fServerClusters.h"
 
 #include "webadmin/fServerClusterEdit.h"
@@ -98,6 +106,14 @@ const std::map<AdminPage, PageFactory>& Factories() {
       {AdminPage::Main, Make<TfrmMain>()},
 
       {AdminPage::Status, Make<TfrmStatus>()},
+
+      {AdminPage::Server, Make<TfrmServer>()},
+
+      {AdminPage::TestRequest, Make<TfrmTestRequest>()},
+
+      {AdminPage::LogView, Make<TfrmLogView>()},
+
+      {AdminPage::Support, Make<TfrmSupport>()},
 
       {AdminPage::ServerCluster, Make<TfrmServerCluster>()},
 
