@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/Spawn.h"
 #include "platform/SysUtils.h"
 
 extern char** environ;
@@ -174,8 +175,11 @@ void OpenURL(const std::string& url) {
   posix_spawn_file_actions_init(&actions);
   // Listening sockets and the single-instance name stay with this process.
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  posix_spawnattr_t attr;
+  InitChildSpawnAttr(attr);
   pid_t pid = 0;
-  const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  const int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return;
   std::thread([pid] {

@@ -3,18 +3,14 @@
 // the engine's event lines on standard output). Ctrl+C, SIGTERM and SIGHUP
 // close it as Close program answered Yes: the engine stops and is freed,
 // which saves the affinity tables.
-#include <pthread.h>
-#include <signal.h>
-
-#include <atomic>
 #include <memory>
-#include <thread>
 
 #include "Common/uClusterChecks.h"
 #include "Common/uServerVerification.h"
 #include "host/ProgramMain.h"
 #include "host/fVantrellProgram.h"
 #include "platform/MainLoop.h"
+#include "platform/SignalThread.h"
 #include "platform/desktop/HeadlessRenderer.h"
 #include "platform/desktop/TerminalRenderer.h"
 
@@ -28,22 +24,13 @@ class TDesktopConsole : public TDesktopApplication {
   void SetTitle(const std::string& title) override { title_ = title; }
 
   void Run() override {
-    // The signals are taken by one thread with sigwait; threads started from
-    // here on inherit the mask.
-    sigset_t signals, previous;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &signals, &previous);
     InstallServerChecks();
-    RunConsole(signals);
+    RunConsole();
     FinalizeVerificationThreads(kFinalizeChecksMs);
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   }
 
  private:
-  void RunConsole(const sigset_t& signals) {
+  void RunConsole() {
     MainLoop& loop = MainLoop::Instance();
     TApplication app(loop);
     app.Title = title_;
@@ -57,18 +44,14 @@ class TDesktopConsole : public TDesktopApplication {
     app.SetRenderer(terminal ? static_cast<TDesktopRenderer*>(terminal.get()) : &headless);
     SetCurrentTrayHost(&tray);
 
-    std::atomic<bool> done{false};
-    std::thread waiter([&] {
-      int sig = 0;
-      while (sigwait(&signals, &sig) == 0 && !done) {
-        // Close program, answered Yes.
-        loop.Post([] {
-          if (frmVantrellProgram == nullptr) return;
-          AnswerOpenBoxesWithDefault();
-          frmVantrellProgram->SetCloseRequested(true);
-          frmVantrellProgram->Close();
-        });
-      }
+    auto signals = std::make_unique<SignalThread>([&loop](int) {
+      // Close program, answered Yes.
+      loop.Post([] {
+        if (frmVantrellProgram == nullptr) return;
+        AnswerOpenBoxesWithDefault();
+        frmVantrellProgram->SetCloseRequested(true);
+        frmVantrellProgram->Close();
+      });
     });
 
     try {
@@ -82,17 +65,15 @@ class TDesktopConsole : public TDesktopApplication {
       // Lines the last steps relayed.
       loop.ProcessPending(MainLoop::PumpMode::PostedOnly);
     } catch (...) {
-      Shutdown(app, waiter, done, terminal);
+      Shutdown(app, signals, terminal);
       throw;
     }
-    Shutdown(app, waiter, done, terminal);
+    Shutdown(app, signals, terminal);
   }
 
-  static void Shutdown(TApplication& app, std::thread& waiter, std::atomic<bool>& done,
+  static void Shutdown(TApplication& app, std::unique_ptr<SignalThread>& signals,
                        std::unique_ptr<TTerminalRenderer>& terminal) {
-    done = true;
-    pthread_kill(waiter.native_handle(), SIGTERM);  // wakes the waiter
-    waiter.join();
+    signals.reset();
     // The console (and with it the engine) goes while the renderer is there.
     while (app.ComponentCount() > 0) app.Components(app.ComponentCount() - 1)->Free();
     app.SetRenderer(nullptr);

@@ -10,6 +10,7 @@
 #include "platform/MainLoop.h"
 #include "platform/MessageBox.h"
 #include "platform/Random.h"
+#include "platform/SignalThread.h"
 #include "platform/SysUtils.h"
 
 namespace {
@@ -49,12 +50,15 @@ int ProgramMain(const std::vector<std::string>& args, const TProgramHosts& hosts
   }
 
   std::unique_ptr<TServiceApplication> service;
+  int exitCode = 0;
   if (!HasCommandLineSwitch("prog")) {
     SetInstallTypeName(WithEdition("Vantrell Service"));
     service = hosts.createService();
-    service->Run();
+    exitCode = service->Run();
   }
-  if (RunningAsService || HasInstallSwitch()) return 0;
+  // The service object is freed on the way out, on this thread, after the
+  // main loop has ended: it frees the engine, which saves the affinity tables.
+  if (RunningAsService || HasInstallSwitch()) return exitCode;
   // A start by hand: the service object goes, with its engine and the service
   // name, before the desktop program takes over.
   service.reset();
@@ -68,6 +72,9 @@ int ProgramMain(const std::vector<std::string>& args, const TProgramHosts& hosts
 }
 
 int RunProgram(int argc, char** argv) {
+  // Before any thread starts: every thread inherits the block, and the host's
+  // signal thread takes the stop signals.
+  BlockStopSignals();
   // A peer that goes away must not end the process through a write.
   std::signal(SIGPIPE, SIG_IGN);
   Randomize();

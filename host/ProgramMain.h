@@ -14,8 +14,9 @@ class TServiceApplication {
  public:
   virtual ~TServiceApplication() = default;
   // Returns when the process was not started by the service manager, after an
-  // install switch was handled, or after the service has stopped.
-  virtual void Run() = 0;
+  // install switch was handled, or after the service has stopped. The exit
+  // code of a process that ends after the run (1: an install switch failed).
+  virtual int Run() = 0;
 };
 
 // The desktop program: Run creates the main form, hidden (the console starts

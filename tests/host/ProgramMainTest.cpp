@@ -19,6 +19,7 @@ struct Trace {
   std::string installTypeInService, installTypeInDesktop;
   bool startedByManager = false;  // the fake service run sets RunningAsService
   bool failCreation = false;
+  int runExitCode = 0;
   std::vector<std::string> guardAsked;
   std::vector<std::string> held;  // names the fake guard reports as registered
 };
@@ -31,9 +32,10 @@ class FakeService : public TServiceApplication {
     t_.installTypeInService = InstallTypeName();
   }
   ~FakeService() override { t_.serviceFreed = true; }
-  void Run() override {
+  int Run() override {
     t_.serviceRan = true;
     if (t_.startedByManager) RunningAsService = true;
+    return t_.runExitCode;
   }
 
  private:
@@ -174,6 +176,12 @@ TEST_F(ProgramMainTest, AlreadyRunningShowsTheMessageAndEndsWithZero) {
   }
   // The program name is asked first.
   EXPECT_EQ(trace_.guardAsked, (std::vector<std::string>{"VantrellHSProgram", "VantrellHSService"}));
+}
+
+TEST_F(ProgramMainTest, AFailedInstallSwitchEndsWithTheRunsExitCode) {
+  trace_.runExitCode = 1;
+  EXPECT_EQ(Run({"/install"}), 1);
+  EXPECT_FALSE(trace_.desktopCreated);
 }
 
 TEST_F(ProgramMainTest, FailedServiceCreationPropagates) {

@@ -22,63 +22,13 @@
 #include "platform/SysUtils.h"
 #include "tests/Common/ClientRoadHost.h"
 #include "tests/Common/TempFolder.h"
+#include "tests/host/ProgramProcess.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-class Program {
- public:
-  // Starts the program in Folder with its output in Folder/out.txt.
-  explicit Program(const std::string& folder) : folder_(folder) {
-    const std::string binary = std::string(VT_TEST_BINARY_DIR) + "/vantrell";
-    DeleteFile(folder + "out.txt");
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      if (::chdir(folder.c_str()) != 0) ::_exit(127);
-      const int in = ::open("/dev/null", O_RDONLY);
-      const int out = ::open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(in, 0);
-      ::dup2(out, 1);
-      ::dup2(out, 2);
-      ::execl(binary.c_str(), binary.c_str(), "prog", static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-  }
-  ~Program() {
-    if (pid_ > 0 && !exited_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  std::string Output() const { return ReadWholeFile(folder_ + "out.txt"); }
-  bool WaitForOutput(const std::string& text) {
-    return tcptest::WaitUntil([&] { return Output().find(text) != std::string::npos; }, 10000ms);
-  }
-  // Another test started an instance at the same moment.
-  bool RefusedAsSecond() const { return Output().find("already running") != std::string::npos; }
-  // Sends Sig and waits (at most 20 s) for the exit; the exit code, or -1.
-  int Signal(int sig) {
-    ::kill(pid_, sig);
-    int status = 0;
-    const bool ended = tcptest::WaitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 20000ms);
-    if (!ended) return -1;
-    exited_ = true;
-    if (WIFSIGNALED(status)) return 1000 + WTERMSIG(status);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
- private:
-  std::string folder_;
-  pid_t pid_ = -1;
-  bool exited_ = false;
-};
-
-std::string EventLog(const std::string& folder) {
-  std::string all;
-  for (const auto& entry : std::filesystem::directory_iterator(folder + "Log/VT")) all += ReadWholeFile(entry.path());
-  return all;
-}
+using programtest::EventLog;
+using programtest::Program;
 
 TEST(ProgramRun, ServesAndStopsOnSignalSavingTheAffinityTable) {
   if (IsGlobalNameRegistered("VantrellHSProgram")) GTEST_SKIP() << "a program already runs on this machine";
@@ -87,26 +37,10 @@ TEST(ProgramRun, ServesAndStopsOnSignalSavingTheAffinityTable) {
   SocketHandle probe = tcptest::RawListener();
   const int port = tcptest::PortOf(probe.Get());
   probe.Reset();
-  {
-    TDomainHandler settings;
-    auto cluster = settings.ServerClusters->Add();
-    cluster->Name = "farm";
-    auto server = TServer::Create(*cluster);
-    server->ServerName = "web";
-    server->ServerAddress = "127.0.0.1";
-    server->ServerPort = backend.Port();
-    server->SetCapacity(1);
-    server->Enabled = true;
-    TDomain* d = settings.AddDomain();
-    d->DomainName = "shop.example";
-    d->SiteName = "shop";
-    d->ListenOnPort = port;
-    d->ServerCluster = cluster.get();
-    settings.SaveToFile(folder.Path() + SettingsFileName);
-  }
+  programtest::WriteShopSettings(folder.Path(), port, backend.Port());
 
   {
-    Program run(folder.Path());
+    Program run(folder.Path(), {"prog"});
     const bool started = run.WaitForOutput("Server started\n");
     if (!started && run.RefusedAsSecond()) GTEST_SKIP() << "an instance started elsewhere";
     ASSERT_TRUE(started) << run.Output();
@@ -132,7 +66,7 @@ TEST(ProgramRun, ServesAndStopsOnSignalSavingTheAffinityTable) {
   // The next start restores the client's affinity entry.
   const size_t before = log.size();
   {
-    Program run(folder.Path());
+    Program run(folder.Path(), {"prog"});
     ASSERT_TRUE(run.WaitForOutput("Server started\n")) << run.Output();
     EXPECT_TRUE(tcptest::WaitUntil([&] { return EventLog(folder.Path()).find("LBConn=1\r\n", before) != std::string::npos; },
                                    10000ms));
@@ -170,7 +104,7 @@ TEST(ProgramRun, ServesTheWebAdministrationOnItsPort) {
   TempFolder folder;
   const int port = FreePort();
   WriteAdminPort(folder.Path(), port);
-  Program program(folder.Path());
+  Program program(folder.Path(), {"prog"});
   httplib::Client client("127.0.0.1", port);
   client.set_connection_timeout(1);
   client.set_read_timeout(5);
@@ -201,7 +135,7 @@ TEST(ProgramRun, ATakenAdministrationPortCostsALogLineNotTheProgram) {
   socklen_t len = sizeof a;
   ::getsockname(holder, reinterpret_cast<sockaddr*>(&a), &len);
   WriteAdminPort(folder.Path(), ntohs(a.sin_port));
-  Program program(folder.Path());
+  Program program(folder.Path(), {"prog"});
   const bool logged = tcptest::WaitUntil(
       [&] {
         return std::filesystem::exists(folder.Path() + "Log/VT") &&
