@@ -18,6 +18,14 @@
 
 #include "webadmin/fOWAMain.h"
 
+#include "webadmin/fServerClusters.h"
+
+#include "webadmin/fServerClusterEdit.h"
+
+#include "webadmin/fSSLSettingsList.h"
+
+#include "webadmin/fSSLSettings.h"
+
 #include "webadmin/fDomains.h"
 
 #include "webadmin/fDomainsMain.h"
@@ -76,6 +84,14 @@ const std::map<AdminPage, PageFactory>& Factories() {
       {AdminPage::Compression, Make<TfrmCompression>()},
 
       {AdminPage::OWAMain, Make<TfrmOWAMain>()},
+
+      {AdminPage::ServerCluster, Make<TfrmServerCluster>()},
+
+      {AdminPage::ServerClusterEdit, Make<TfrmServerClusterEdit>()},
+
+      {AdminPage::SSLSettingsList, Make<TfrmSSLSettingsList>()},
+
+      {AdminPage::SSLSettings, CreateSSLSettingsPage},
 
       {AdminPage::Domains, Make<TfrmDomains>()},
 
