@@ -1,5 +1,12 @@
 #include "platform/ThreadPool.h"
 
+#include <chrono>
+
+namespace {
+// How long TerminateThreads waits for threads still out to come back.
+constexpr int kComeBackWaitMs = 5000;
+}  // namespace
+
 ThreadPool::ThreadPool(int poolSize) : poolSize_(poolSize) {}
 
 ThreadPool::~ThreadPool() {
@@ -86,7 +93,12 @@ void ThreadPool::ReleaseThread(PeerThread* thread) {
 void ThreadPool::TerminateThreads() {
   std::vector<std::unique_ptr<PeerThread>> idle;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    // A thread whose server already let it go (off the server's list) may
+    // not have come back yet: terminated, it comes back to be freed instead
+    // of pooled after this call; it only has its last steps to run.
+    for (auto& entry : active_) entry.first->Terminate();
+    released_.wait_for(lock, std::chrono::milliseconds(kComeBackWaitMs), [this] { return active_.empty(); });
     idle.swap(idle_);
   }
   EndAndFree(idle, true);

@@ -44,7 +44,9 @@ class ThreadPool {
   // Back to idle while fewer than PoolSize are idle and the thread is not
   // terminated; otherwise the thread is freed. Called on the thread itself.
   void ReleaseThread(PeerThread* thread);
-  // Ends and frees every idle thread (Terminate, then wait for it).
+  // Ends and frees every idle thread (Terminate, then wait for it). Threads
+  // still out are terminated too and freed when they come back, so call it
+  // once the servers that use the pool are inactive.
   void TerminateThreads();
 
  private:
