@@ -105,6 +105,9 @@ class OWAShellTest(vtbrowser.BrowserTestCase):
         self.visible("FRMGENERALSETTINGS_LBLSAVED")
         self.assertEqual(self.driver.title, "Vantrell OWA - Web Admin")
         self.assertEqual(self.broken_images(), [])
+        self.click("MMOWASETTINGS")
+        self.visible("FRMOWASETTINGS_BTNSAVESETTINGS")
+        self.assertEqual(self.broken_images(), [])
 
 
 if __name__ == "__main__":
