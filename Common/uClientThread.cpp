@@ -42,7 +42,7 @@ constexpr int64_t kFoldBytes = 1 << 20;
 bool EngineStopping(const TStatHolder* stats) {
   if (stats == nullptr) return false;
   const uint8_t state = stats->ServerState.load();
-  return state == 2 || state == 3;
+  return state == ssStopping || state == ssStopped;
 }
 
 template <class T>
@@ -333,7 +333,7 @@ void TClientThread::LogWhyStopped(bool counted) {
   if (client == nullptr) {
     LogInfo("Connection no longer assinged");
   } else if (!client->Connected() && counted) {
-    if (Stats->ServerState.load() == 2) {
+    if (Stats->ServerState.load() == ssStopping) {
       LogInfo("Connection terminated - server closing down");
     } else {
       LogDetail("Receiver closed connection");

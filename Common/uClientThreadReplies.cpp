@@ -102,7 +102,7 @@ void TClientThread::WriteW3CLogEntry() {
   const std::string line = BuildW3CLine(e);
 
   const uint8_t state = Stats->ServerState.load();
-  if (Terminated() || Stopped() || state == 2 || state == 3) return;
+  if (Terminated() || Stopped() || state == ssStopping || state == ssStopped) return;
   if (OnW3CLog) OnW3CLog(line, this);
 }
 

@@ -51,6 +51,10 @@ class TServerStatHolder : public TRateSampler {
   void UpdateRates() noexcept { Sample(Bytes.load(std::memory_order_relaxed), Requests.load(std::memory_order_relaxed)); }
 };
 
+// The engine states, ServerState's values (the byte is kept: the consoles and
+// pages read it as a number).
+enum TServerState : uint8_t { ssStarting = 0, ssRunning = 1, ssStopping = 2, ssStopped = 3 };
+
 // The engine's one statistics and state record; owns the live configuration.
 class TStatHolder : public TRateSampler {
  public:
@@ -72,7 +76,7 @@ class TStatHolder : public TRateSampler {
   std::atomic<int32_t> LiveConnections{0};
   std::atomic<int32_t> PooledThreads{0};
   alignas(64) std::unique_ptr<TDomainHandler> DomainHandler;
-  std::atomic<uint8_t> ServerState{0};  // 0 starting, 1 running, 2 stopping, 3 stopped or failed
+  std::atomic<uint8_t> ServerState{ssStarting};  // a TServerState
   std::atomic<bool> RemoveVTHeaders{false};
   std::atomic<int32_t> PoolSize{0};
 

@@ -165,7 +165,7 @@ void TdmHTTPBase::RegisterHooks() {
   hooks.StopServerHook = [this](void*, std::string& msg) { StopServer(msg); };
   hooks.ReloadSettingsHook = [this](void*, std::string& msg) { LoadSettings(msg); };
   hooks.RestartServerHook = [this](void*, std::string& msg) {
-    if (Stats->ServerState == 1) {
+    if (Stats->ServerState == ssRunning) {
       std::string dropped;
       StopServer(dropped);
       StartServer(msg);
@@ -179,7 +179,7 @@ void TdmHTTPBase::RegisterHooks() {
   EngineHooks::Assign(hooks);
 }
 
-bool TdmHTTPBase::IsServerRunning() const { return Stats->ServerState == 1; }
+bool TdmHTTPBase::IsServerRunning() const { return Stats->ServerState == ssRunning; }
 
 TDomainHandler* TdmHTTPBase::GetDomainHandler() const { return Stats->DomainHandler.get(); }
 
@@ -206,7 +206,7 @@ void TdmHTTPBase::LoadSettings(std::string& msg) {
     const int32_t enabledNow = config.CountEnabledDomains();
     std::string dropped;
     // New domains need listeners; without any domain the listeners must go.
-    if (enabledBefore == 0 && enabledNow > 0 && Stats->ServerState == 1) {
+    if (enabledBefore == 0 && enabledNow > 0 && Stats->ServerState == ssRunning) {
       StopServer(dropped);
       StartServer(dropped);
     }
@@ -243,11 +243,11 @@ void TdmHTTPBase::LoadSettings(std::string& msg) {
 
 void TdmHTTPBase::StartServer(std::string& msg) {
   std::lock_guard<std::recursive_mutex> startStop(StartStopLock);
-  if (Stats->ServerState == 1) {
+  if (Stats->ServerState == ssRunning) {
     msg = "Server not stopped";
     Log(msg);
   } else {
-    Stats->ServerState = 0;
+    Stats->ServerState = ssStarting;
     Log("Server starting...");
     Log(std::string("  Version = ") + VTVersion);
     Log("  Install type = " + InstallTypeName());
@@ -258,7 +258,7 @@ void TdmHTTPBase::StartServer(std::string& msg) {
       Log("Starting HTTPS Listener...");
       std::string applyMsg;
       StartSSLServers(msg, applyMsg);
-      Stats->ServerState = 1;
+      Stats->ServerState = ssRunning;
       loop_.SetTimerEnabled(Timer_Tick, true);
       Log("Verifying Load Balancing Servers...");
       CheckLBServers();
@@ -274,7 +274,7 @@ void TdmHTTPBase::StartServer(std::string& msg) {
       }
       Log(msg);
       ShowStartError(msg);
-      Stats->ServerState = 3;
+      Stats->ServerState = ssStopped;
     }
   }
   RefreshConsole();
@@ -351,7 +351,7 @@ bool TdmHTTPBase::CheckBinding(std::string& msg, const TcpBinding& binding) {
     msg = Format("ERROR : Failed to start server, there is already a server listening to %s:%d", host, binding.port);
     Log(msg);
     ShowStartError(msg);
-    Stats->ServerState = 3;
+    Stats->ServerState = ssStopped;
     return false;
   }
   try {
@@ -360,7 +360,7 @@ bool TdmHTTPBase::CheckBinding(std::string& msg, const TcpBinding& binding) {
     msg = Format("ERROR : Failed to start server, could not bind to %s:%d, error was:\r\n", host, binding.port) + e.what();
     Log(msg);
     ShowStartError(msg);
-    Stats->ServerState = 3;
+    Stats->ServerState = ssStopped;
     return false;
   }
   return true;
@@ -370,7 +370,7 @@ bool TdmHTTPBase::CheckBinding(std::string& msg, const TcpBinding& binding) {
 
 void TdmHTTPBase::StopServer(std::string& msg) {
   Log("Stopping Server!");
-  Stats->ServerState = 2;
+  Stats->ServerState = ssStopping;
   std::lock_guard<std::recursive_mutex> startStop(StartStopLock);
   const bool antiFreezeWas = AntiFreeze::Active();
   AntiFreeze::SetActive(true);
@@ -408,13 +408,13 @@ void TdmHTTPBase::Timer_StopServerTimer() {
   }
   if (result.empty()) result = "Stop server failed : unknown error";
   // The final state is settled before a waiter can see the result.
-  if (!HTTPServer->Active() && !AnySSLServerActive()) Stats->ServerState = 3;
+  if (!HTTPServer->Active() && !AnySSLServerActive()) Stats->ServerState = ssStopped;
   stopWaiter_->Publish(result);
 }
 
 void TdmHTTPBase::DoStopServer(std::string& result) {
-  if (Stats->ServerState == 1 || HTTPServer->Active() || AnySSLServerActive()) {
-    Stats->ServerState = 2;
+  if (Stats->ServerState == ssRunning || HTTPServer->Active() || AnySSLServerActive()) {
+    Stats->ServerState = ssStopping;
     Log("Server stopping...");
     Log("Disabling server...");
     if (HTTPServer->Active()) {
@@ -447,7 +447,7 @@ void TdmHTTPBase::DoStopServer(std::string& result) {
   } else {
     result = "Server not running!";
     Log(result);
-    Stats->ServerState = 3;
+    Stats->ServerState = ssStopped;
   }
 }
 
@@ -466,7 +466,7 @@ void TdmHTTPBase::ServerConnect(PeerThread& peer, uint8_t isHTTPS) {
   thread.Stats = Stats.get();
   thread.Limits = Limits;
   const uint8_t state = Stats->ServerState;
-  if (state == 2 || state == 3) {
+  if (state == ssStopping || state == ssStopped) {
     thread.Stop();
     return;
   }
@@ -491,7 +491,7 @@ void TdmHTTPBase::Server_HTTPExecute(PeerThread& peer) {
   }
   try {
     const uint8_t state = Stats->ServerState;
-    if (state == 2 || state == 3) {
+    if (state == ssStopping || state == ssStopped) {
       thread->Stop();
       return;
     }

@@ -41,12 +41,12 @@ std::string TwoDigits(int n) { return Format("%.2d", n % 100); }
 
 void TdmHTTPBase::Log(const std::string& text) {
   LogFile->WriteLine(text);
-  if (relay_->hasSink && Stats->ServerState < 3) PostToGUI(text, 0);
+  if (relay_->hasSink && Stats->ServerState < ssStopped) PostToGUI(text, 0);
 }
 
 void TdmHTTPBase::ClientLog(const std::string& text, TClientThread*) {
   LogFile->WriteLine(text);
-  if ((GUILogFlags & 1) != 0 && relay_->hasSink && Stats->ServerState < 2) PostToGUI(text, 0);
+  if ((GUILogFlags & 1) != 0 && relay_->hasSink && Stats->ServerState < ssStopping) PostToGUI(text, 0);
 }
 
 void TdmHTTPBase::WebAdminLog(TDomainHandler*, const std::string& text) { LogFile->WriteLine("Web Admin : " + text); }
@@ -72,7 +72,7 @@ void TdmHTTPBase::ClientW3CLog(const std::string& text, TClientThread* thread) {
     // The request goes on without its access-log line.
     Log(Format("W3C log write failed : %s", e.what()));
   }
-  if ((GUILogFlags & 2) != 0 && relay_->hasSink && Stats->ServerState < 2) PostToGUI(text, 1);
+  if ((GUILogFlags & 2) != 0 && relay_->hasSink && Stats->ServerState < ssStopping) PostToGUI(text, 1);
 }
 
 // The folder, the file, the header decision and the remembered file name are

@@ -124,7 +124,7 @@ void TdmSSLServer::ApplyAndListen(std::string& ApplyMsg) {
   IOHandler->SetOptions(TlsOptionsFor(*Settings));
   // A refused binding of an earlier listener leaves the state failed; only
   // a pending stop keeps this one from listening.
-  if (!Settings->Enabled || Owner.Stats->ServerState == 2) return;
+  if (!Settings->Enabled || Owner.Stats->ServerState == ssStopping) return;
   for (const TcpBinding& b : Server->Bindings()) {
     if (!Owner.CheckBinding(ApplyMsg, b)) return;
   }
