@@ -83,12 +83,14 @@ void TcpServer::Activate() {
   int wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wake < 0) RaiseSocketError(errno);
   wake_.Reset(wake);
+  listening_ = !listeners.empty();
   listeners_ = std::move(listeners);
   active_ = true;
   acceptor_ = std::thread(&TcpServer::AcceptLoop, this);
 }
 
 void TcpServer::CloseListeners() {
+  listening_ = false;
   listeners_.clear();
   wake_.Reset();
 }

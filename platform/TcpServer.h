@@ -77,6 +77,8 @@ class TcpServer {
   void SetOnListenException(ListenExceptionEvent fn) { onListenException_ = std::move(fn); }
 
   bool Active() const noexcept { return active_; }
+  // Any thread: active and listening on at least one binding.
+  bool Listening() const noexcept { return listening_; }
   // Activation binds and listens on every binding or on none: a binding in
   // use raises EIdCouldNotBindSocket, other failures EIdSocketError, TLS
   // set-up failures the EIdOSSL... classes. Deactivation closes the
@@ -130,6 +132,7 @@ class TcpServer {
   ListenExceptionEvent onListenException_;
 
   std::atomic<bool> active_{false};
+  std::atomic<bool> listening_{false};
   std::vector<Listener> listeners_;
   SocketHandle wake_;  // eventfd that ends the acceptor's wait
   std::thread acceptor_;
