@@ -329,6 +329,18 @@ std::string FloatToStr(double v) {
   return std::string(buf, r.ptr);
 }
 
+double StrToFloat(std::string_view s) {
+  const std::string_view t = TrimView(s);
+  double v = 0;
+  const char* end = t.data() + t.size();
+  const char* first = t.data();
+  if (first != end && *first == '+' && first + 1 != end && first[1] != '-') ++first;  // from_chars takes no "+"
+  const auto r = std::from_chars(first, end, v, std::chars_format::general);
+  if (t.empty() || r.ec != std::errc() || r.ptr != end || !std::isfinite(v))
+    throw EConvertError("'" + std::string(s) + "' is not a valid floating point value");
+  return v;
+}
+
 namespace {
 inline char Up(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 inline char Low(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }

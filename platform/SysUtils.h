@@ -136,6 +136,10 @@ int64_t StrToInt64Def(std::string_view s, int64_t def);
 bool TryStrToInt(std::string_view s, int32_t& out);
 bool TryStrToInt64(std::string_view s, int64_t& out);
 std::string FloatToStr(double v);  // shortest text, "." decimal point
+// Decimal number with optional sign, fraction and exponent, surrounding
+// blanks allowed, "." decimal point; EConvertError ("'%s' is not a valid
+// floating point value") otherwise, also for values out of range.
+double StrToFloat(std::string_view s);
 
 // ASCII-only case rules: letters outside A-Z / a-z are left alone.
 std::string UpperCase(std::string_view s);

@@ -18,6 +18,18 @@
 
 #include "webadmin/fOWAMain.h"
 
+#include "webadmin/fServerClusters.h"
+
+#include "webadmin/fServerClusterEdit.h"
+
+#include "webadmin/fSSLSettingsList.h"
+
+#include "webadmin/fSSLSettings.h"
+
+#include "webadmin/fDomains.h"
+
+#include "webadmin/fDomainsMain.h"
+
 namespace {
 
 const PageInfo kPages[] = {
@@ -25,15 +37,15 @@ const PageInfo kPages[] = {
     {AdminPage::Main, "TfrmMain", "frmMain", "Main", "imgMain", "main.html", false},
     {AdminPage::GeneralSettings, "TfrmGeneralSettings", "frmGeneralSettings", "General settings", "imgGeneral",
      "GeneralSettings.htm", false},
-    {AdminPage::Domains, "TfrmDomains", "frmDomains", "Domains", "imgDomains", "domains.html", false},
+    {AdminPage::Domains, "TfrmDomains", "frmDomains", "Domains", "imgDomains", "domains.htm", false},
     {AdminPage::DomainsMain, "TfrmDomainsMain", "frmDomainsMain", "Domains/Main", "imgDomainsMain",
-     "domainsmain.html", true},
+     "domainsmain.htm", true},
     {AdminPage::DomainsHeaders, "TfrmDomainsHeaders", "frmDomainsHeaders", "Domains/Headers", "imgDomainsHeaders",
-     "domainsheaders.html", true},
+     "domainsheaders.htm", true},
     {AdminPage::DomainsSecurity, "TfrmDomainsSecurity", "frmDomainsSecurity", "Domains/Security",
-     "imgDomainsSecurity", "domainssecurity.html", true},
+     "imgDomainsSecurity", "domainssecuritysettings.htm", true},
     {AdminPage::DomainsVirtualDomains, "TfrmDomainsVirtualDomains", "frmDomainsVirtualDomains",
-     "Domains/Virtual domains", "imgDomainsVirtualDomains", "domainsvirtualdomains.html", true},
+     "Domains/Virtual domains", "imgDomainsVirtualDomains", "domainsvirtualdomains.htm", true},
     {AdminPage::ServerCluster, "TfrmServerCluster", "frmServerCluster", "Server Cluster", "imgServerCluster",
      "servercluster.html", false},
     {AdminPage::ServerClusterEdit, "TfrmServerClusterEdit", "frmServerClusterEdit", "Server Cluster Edit",
@@ -72,6 +84,18 @@ const std::map<AdminPage, PageFactory>& Factories() {
       {AdminPage::Compression, Make<TfrmCompression>()},
 
       {AdminPage::OWAMain, Make<TfrmOWAMain>()},
+
+      {AdminPage::ServerCluster, Make<TfrmServerCluster>()},
+
+      {AdminPage::ServerClusterEdit, Make<TfrmServerClusterEdit>()},
+
+      {AdminPage::SSLSettingsList, Make<TfrmSSLSettingsList>()},
+
+      {AdminPage::SSLSettings, CreateSSLSettingsPage},
+
+      {AdminPage::Domains, Make<TfrmDomains>()},
+
+      {AdminPage::DomainsMain, Make<TfrmDomainsMain>()},
 
   };
   return factories;

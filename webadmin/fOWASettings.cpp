@@ -1,7 +1,5 @@
 #include "webadmin/fOWASettings.h"
 
-#include <filesystem>
-
 #include "platform/SysUtils.h"
 #include "webadmin/uAdminMisc.h"
 #include "webadmin/uPageLayout.h"
@@ -60,7 +58,5 @@ TfrmOWASettings::TfrmOWASettings(web::WebApplication& app) : AppForm(app, "frmOW
 
   lblUploadStatus->caption = "";
   IWURLHelp->url = std::string(HelpBaseURL) + "OWASettings.htm";
-  // The folder part of the expanded "data/cert/a", with its separator.
-  const std::string folder = std::filesystem::absolute("data/cert/a").parent_path().string() + "/";
-  lblPath->caption = Format(lblPath->caption, folder);
+  lblPath->caption = Format(lblPath->caption, CertificateFolder());
 }

@@ -1,5 +1,7 @@
 #include "webadmin/uAdminMisc.h"
 
+#include <filesystem>
+
 #include "platform/SysUtils.h"
 #include "platform/web/WebControls.h"
 
@@ -7,6 +9,9 @@ const char* const HelpBaseURL = "/files/Help/";
 const char* const HelpIndexURL = "/files/Help/index.html?";
 
 std::string ProgramFolder() { return IncludeTrailingPathDelimiter(GetCurrentDir()); }
+
+// The folder part of the expanded "data/cert/a", with its separator.
+std::string CertificateFolder() { return std::filesystem::absolute("data/cert/a").parent_path().string() + "/"; }
 
 namespace {
 

@@ -15,6 +15,8 @@ extern const char* const HelpIndexURL;
 // The one program folder (the current folder at start), with a trailing "/";
 // "data/", "Files/" and "Log/" are below it.
 std::string ProgramFolder();
+// The full path of the certificate folder data/cert/, with a trailing "/".
+std::string CertificateFolder();
 
 // Sets the address of every link among the page's components whose tag is 1.
 void SetTaggedURLs(web::AppForm* page, const std::string& url);

@@ -25,6 +25,7 @@ void WebApplication::close() {
   active_ = nullptr;
   pendingRelease_.clear();
   keptViews.clear();
+  resentViews.clear();
   renderMap.clear();
   while (!forms_.empty()) {
     std::unique_ptr<AppForm> last = std::move(forms_.back());
@@ -64,12 +65,15 @@ void WebApplication::addScript(const std::string& js) { scripts_.push_back(js); 
 
 void WebApplication::keepClientView(Control* control) { keptViews.push_back(control); }
 
+void WebApplication::resendControl(Control* control) { resentViews.push_back(control); }
+
 std::vector<std::string> WebApplication::takeScripts() { return std::exchange(scripts_, {}); }
 
 void WebApplication::beginEvent() {
   formsAtBegin_ = forms_.size();
   activeAtBegin_ = active_;
   keptViews.clear();
+  resentViews.clear();
 }
 
 bool WebApplication::eventSwitchedPage() const { return active_ != activeAtBegin_ || !pendingRelease_.empty(); }

@@ -67,6 +67,10 @@ class WebApplication {
   // Async answers: the browser already shows this control's current state
   // (it was edited there), so it is not sent back.
   void keepClientView(Control* control);
+  // Async answers: the browser changed this control itself (a busy
+  // indicator), so the next answer sends it even when the server's state
+  // did not change.
+  void resendControl(Control* control);
 
   // --- used by the dispatcher ---
   std::mutex& dispatchMutex() { return dispatch_; }
@@ -75,6 +79,7 @@ class WebApplication {
   int trackId = 0;
   RenderMap renderMap;
   std::vector<Control*> keptViews;
+  std::vector<Control*> resentViews;
   std::vector<std::string> takeScripts();
   // An event runs between begin and commit or rollback: a rollback frees the
   // pages it created, cancels its releases and restores the active page.

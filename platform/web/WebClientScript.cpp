@@ -26,6 +26,14 @@ var VTFW = (function () {
     allowSubmit: function () { return submitting; },
     submit: function (id, eventName, param) {
       if (submitting) return;
+      // A field being edited commits first (its blur may post), and the
+      // page leaves only once every queued asynchronous post is answered.
+      var focused = document.activeElement;
+      if (focused && focused !== document.body && focused.blur) focused.blur();
+      if (VTFWAsync.busy || VTFWAsync.queue.length) {
+        VTFWAsync.after = function () { api.submit(id, eventName, param); };
+        return;
+      }
       setField('VT_EVENT', id ? id + '.' + eventName : '');
       setField('VT_EVENTPARAM', param || '');
       submitting = true;
@@ -62,7 +70,7 @@ var VTFW = (function () {
     tabHide: function (page) { page.style.visibility = 'hidden'; },
     run: function (js) { try { (new Function(js))(); } catch (x) { if (window.console) console.log(x); } },
     applyAnswer: function (a) {
-      if (a.reload) { api.submit('', ''); return; }
+      if (a.reload) { VTFWAsync.queue = []; api.submit('', ''); return; }
       for (var i = 0; i < a.updates.length; i++) {
         var el = document.getElementById(a.updates[i].id);
         if (el) el.outerHTML = a.updates[i].html;
@@ -73,7 +81,28 @@ var VTFW = (function () {
   return api;
 })();
 
-function VTFWEncode(v) { return escape(v).replace(/\+/g, '%2B'); }
+// A value as a form post of a windows-1252 page sends it: one %XX byte per
+// character, and a character reference for what the code page lacks.
+var VTFWCp1252 = { 0x20AC: 0x80, 0x201A: 0x82, 0x0192: 0x83, 0x201E: 0x84, 0x2026: 0x85, 0x2020: 0x86,
+  0x2021: 0x87, 0x02C6: 0x88, 0x2030: 0x89, 0x0160: 0x8A, 0x2039: 0x8B, 0x0152: 0x8C, 0x017D: 0x8E, 0x2018: 0x91,
+  0x2019: 0x92, 0x201C: 0x93, 0x201D: 0x94, 0x2022: 0x95, 0x2013: 0x96, 0x2014: 0x97, 0x02DC: 0x98, 0x2122: 0x99,
+  0x0161: 0x9A, 0x203A: 0x9B, 0x0153: 0x9C, 0x017E: 0x9E, 0x0178: 0x9F };
+function VTFWEncode(v) {
+  var out = '', s = String(v), hex = '0123456789ABCDEF';
+  for (var i = 0; i < s.length; i++) {
+    var c = s.charCodeAt(i), b = c < 0x80 || (c >= 0xA0 && c < 0x100) ? c : VTFWCp1252[c];
+    if (b === undefined) {
+      var cp = s.codePointAt(i);
+      if (cp > 0xFFFF) i++;
+      out += '%26%23' + cp + '%3B';
+    } else if (/[A-Za-z0-9\-_.~*@\/]/.test(String.fromCharCode(b)) && b < 0x80) {
+      out += String.fromCharCode(b);
+    } else {
+      out += '%' + hex.charAt(b >> 4) + hex.charAt(b & 15);
+    }
+  }
+  return out;
+}
 
 // The form's current fields (session and track number included) as a query.
 function constructEventURL() {
@@ -89,20 +118,39 @@ function constructEventURL() {
 }
 
 // Posts an asynchronous event; the answer replaces the changed controls and
-// runs its scripts. Flag shows the loading note while the request runs.
+// runs its scripts. Posts are sent one at a time in the order made, so the
+// server sees a page's edits in the order the user made them. Flag shows the
+// loading note while the request runs.
+var VTFWAsync = { queue: [], busy: false, after: null };
 function executeAjaxEvent(params, element, eventName, flag) {
+  VTFWAsync.queue.push({ body: params + '&VT_ASYNC=1&VT_EVENT=' + VTFWEncode(eventName), flag: flag });
+  VTFWAsyncNext();
+}
+function VTFWAsyncNext() {
+  if (VTFWAsync.busy) return;
+  var item = VTFWAsync.queue.shift();
+  if (!item) {
+    var after = VTFWAsync.after;
+    VTFWAsync.after = null;
+    if (after) after();
+    return;
+  }
+  VTFWAsync.busy = true;
   var xhr = new XMLHttpRequest();
   xhr.open('POST', VTFW.base() + '/', true);
   xhr.setRequestHeader('Content-Type', 'application/x-www-form-urlencoded');
-  if (flag) VTFW.busy(true);
+  if (item.flag) VTFW.busy(true);
   xhr.onreadystatechange = function () {
     if (xhr.readyState !== 4) return;
     VTFW.busy(false);
+    VTFWAsync.busy = false;
     var answer = null;
     try { answer = JSON.parse(xhr.responseText); } catch (x) { answer = null; }
-    if (answer) VTFW.applyAnswer(answer); else window.location.href = VTFW.base() + '/';
+    if (!answer) { VTFWAsync.queue = []; window.location.href = VTFW.base() + '/'; return; }
+    VTFW.applyAnswer(answer);
+    if (!answer.reload) VTFWAsyncNext();
   };
-  xhr.send(params + '&VT_ASYNC=1&VT_EVENT=' + VTFWEncode(eventName));
+  xhr.send(item.body);
 }
 
 function NewWindow(url, name, features) { return window.open(url, name || '_blank', features || ''); }

@@ -469,6 +469,11 @@ HttpResponse WebServer::asyncPost(WebApplication& app, const HttpRequest& req) {
       auto old = app.renderMap.find(id);
       if ((old == app.renderMap.end() || old->second.html != now.html) && !kept.count(id)) changed.insert(id);
     }
+    for (Control* c : app.resentViews) {
+      const std::string id = ctx.idOf(*c);
+      if (ctx.rendered.count(id) && !kept.count(id)) changed.insert(id);
+    }
+    app.resentViews.clear();
     for (const std::string& id : changed) {
       // Sent inside its parent when that is sent too.
       bool inner = false;

@@ -54,6 +54,7 @@ class SecurityPageTest(vtbrowser.BrowserTestCase):
         self.wait_title("Vantrell - Web Admin [Main]")
         self.click_menu("IMGSECURITY")
         self.wait_title("Vantrell - Web Admin [Security settings]")
+        self.assertEqual(self.broken_images(), [])
         self.click("RGRPALLOWFORBIDD_0")
         self.type_into("MMIPNUMBERS", "127.0.0.1")
         Select(self.visible("CMBREQUESTDENIEDACTION")).select_by_visible_text("Send denied 401")
@@ -73,6 +74,7 @@ class OWAShellTest(vtbrowser.BrowserTestCase):
         self.login()
         self.wait_title("Vantrell OWA - Web Admin")
         self.assertTrue(self.visible("FRMMAIN_RGNSETTINGS").is_displayed())
+        self.assertEqual(self.broken_images(), [])
         self.click("MMGENERALSETTINGS")
         self.visible("FRMGENERALSETTINGS_EDTGATENAME")
         self.wait().until(EC.invisibility_of_element_located((By.ID, "FRMMAIN_RGNSETTINGS")))
@@ -80,6 +82,7 @@ class OWAShellTest(vtbrowser.BrowserTestCase):
         self.click("FRMGENERALSETTINGS_BTNSAVESETTINGS")
         self.visible("FRMGENERALSETTINGS_LBLSAVED")
         self.assertEqual(self.driver.title, "Vantrell OWA - Web Admin")
+        self.assertEqual(self.broken_images(), [])
 
 
 if __name__ == "__main__":

@@ -204,6 +204,14 @@ class BrowserTestCase(unittest.TestCase):
         """A menu item by its image id without the frame prefix ("IMGGENERAL")."""
         self.click("FRAMEMAINMENU_" + item)
 
+    def broken_images(self):
+        """The sources of the page's images that failed to load, once all have settled."""
+        script = "return Array.from(document.images).every(function(i){return i.complete;});"
+        self.wait().until(lambda d: d.execute_script(script))
+        return self.driver.execute_script(
+            "return Array.from(document.images).filter(function(i){return i.naturalWidth===0;})"
+            ".map(function(i){return i.getAttribute('src');});")
+
     def login(self, user="Admin", password=""):
         self.open()
         self.wait_title("Vantrell - Web Admin [Login]")

@@ -148,4 +148,92 @@ TEST(ConsoleTerminal, StartStopAndCloseFromTheKeyboard) {
   EXPECT_NE(log.find("|SERVER STOPPED\r\n"), std::string::npos);
 }
 
+// L&B Status and Test Request against the running switch: the status of a
+// real back end, its failure and the trace of a request routed to it.
+TEST(ConsoleTerminal, MonitoringWindowsShowTheRunningSwitch) {
+  if (std::system("command -v tmux >/dev/null 2>&1") != 0) GTEST_SKIP() << "no tmux";
+  if (IsGlobalNameRegistered("VantrellHSProgram")) GTEST_SKIP() << "a program already runs here";
+  TempFolder folder;
+  auto backend = std::make_unique<roadtest::ScriptedBackend>(roadtest::Answer(roadtest::Ok("hello")));
+  SocketHandle probe = tcptest::RawListener();
+  const int port = tcptest::PortOf(probe.Get());
+  probe.Reset();
+  {
+    TDomainHandler settings;
+    SocketHandle admin = tcptest::RawListener();
+    settings.SetAdminPort(tcptest::PortOf(admin.Get()));
+    auto cluster = settings.ServerClusters->Add();
+    cluster->Name = "farm";
+    cluster->FailoverCheckInterval = 1;
+    cluster->MaxFailBeforeOffline = 3;
+    auto server = TServer::Create(*cluster);
+    server->ServerName = "web";
+    server->ServerAddress = "127.0.0.1";
+    server->ServerPort = backend->Port();
+    server->SetCapacity(1);
+    server->Enabled = true;
+    TDomain* d = settings.AddDomain();
+    d->DomainName = "shop.example";
+    d->SiteName = "shop";
+    d->ListenOnPort = port;
+    d->ServerCluster = cluster.get();
+    settings.SaveToFile(folder.Path() + SettingsFileName);
+  }
+  const std::string binary = std::string(VT_TEST_BINARY_DIR) + "/vantrell";
+  Tmux tmux(folder.Path());
+  ASSERT_TRUE(tmux.Start(folder.Path(), "BROWSER=true " + binary + " prog; echo EXIT=$?; sleep 60"));
+  ASSERT_TRUE(tmux.WaitFor("2.2.51")) << tmux.Screen();
+  ASSERT_TRUE(tmux.WaitFor("Vantrell Switch - Program is RUNNING")) << tmux.Screen();
+  {
+    roadtest::Client c(port);
+    c.Send("GET / HTTP/1.1\r\nHost: shop.example\r\n\r\n");
+    EXPECT_EQ(c.ReadResponse().body, "hello");
+  }
+
+  // Debug > Test Request from the console: the port typed over, Enter runs
+  // Test, and the trace names the domain and the server that answered.
+  tmux.Keys("Enter");
+  ASSERT_TRUE(tmux.WaitFor("Vantrell Switch 2.2.51")) << tmux.Screen();
+  tmux.Keys("F10 Right Right Right Right r");
+  ASSERT_TRUE(tmux.WaitFor("Test Request")) << tmux.Screen();
+  tmux.Keys("Tab Tab BSpace BSpace " + IntToStr(port) + " Enter");
+  ASSERT_TRUE(tmux.WaitFor("Domain=shop.example")) << tmux.Screen();
+  EXPECT_TRUE(tmux.WaitFor("    Server : web")) << tmux.Screen();
+  EXPECT_TRUE(tmux.WaitFor("  ServerCluster : farm")) << tmux.Screen();
+  tmux.Keys("Escape");
+  ASSERT_TRUE(tmux.WaitFor("Vantrell Switch 2.2.51")) << tmux.Screen();
+
+  // Log > L&B Status (the second "B" of that menu, so by arrows from the
+  // tray menu, where its letter is its own): hide the console first.
+  tmux.Keys("Escape");
+  ASSERT_TRUE(tmux.WaitFor("m: tray menu")) << tmux.Screen();
+  tmux.Keys("m b");
+  ASSERT_TRUE(tmux.WaitFor("Load Balancing Server Status")) << tmux.Screen();
+  EXPECT_TRUE(tmux.WaitFor("Online (checked ")) << tmux.Screen();
+  EXPECT_TRUE(tmux.WaitFor("   Connected")) << tmux.Screen();
+  EXPECT_TRUE(tmux.WaitFor("[on]")) << tmux.Screen();
+  // Down twice: the server row, whose details show.
+  tmux.Keys("Down Down");
+  EXPECT_TRUE(tmux.WaitFor("Server Details : web")) << tmux.Screen();
+  EXPECT_TRUE(tmux.WaitFor("Capacity: 1.0 (100.0%)")) << tmux.Screen();
+
+  // The back end goes away: failed checks, then offline.
+  backend.reset();
+  EXPECT_TRUE(tmux.WaitFor("SERVER HAS FAILED check", 30000ms)) << tmux.Screen();
+  EXPECT_TRUE(tmux.WaitFor("SERVER IS OFFLINE", 30000ms)) << tmux.Screen();
+  EXPECT_TRUE(tmux.WaitFor("Offline (checked ")) << tmux.Screen();
+  EXPECT_TRUE(tmux.WaitFor("[off]")) << tmux.Screen();
+
+  // Esc closes the window; the console then closes the program.
+  tmux.Keys("Escape");
+  ASSERT_TRUE(tmux.WaitFor("m: tray menu")) << tmux.Screen();
+  tmux.Keys("Enter");
+  ASSERT_TRUE(tmux.WaitFor("Vantrell Switch 2.2.51")) << tmux.Screen();
+  tmux.Keys("F10 c");
+  ASSERT_TRUE(tmux.WaitFor("Vantrell Switch Shutdown")) << tmux.Screen();
+  tmux.Keys("y");
+  ASSERT_TRUE(tmux.WaitFor("EXIT=", 30000ms)) << tmux.Screen();
+  EXPECT_NE(tmux.Screen().find("EXIT=0"), std::string::npos) << tmux.Screen();
+}
+
 }  // namespace

@@ -113,6 +113,21 @@ TEST(CheckedArithmetic, RaisesAtTheEdges) {
   }
 }
 
+TEST(Conversions, StrToFloatRules) {
+  EXPECT_EQ(StrToFloat(" 2.5 "), 2.5);
+  EXPECT_EQ(StrToFloat("+1e2"), 100);
+  EXPECT_EQ(StrToFloat("-0.25"), -0.25);
+  EXPECT_EQ(StrToFloat("3"), 3);
+  for (const char* bad : {"", " ", "abc", "1,5", "1.5x", "+-1", "1e999", "nan", "inf", "0x10"}) {
+    try {
+      StrToFloat(bad);
+      ADD_FAILURE() << bad;
+    } catch (const EConvertError& e) {
+      EXPECT_EQ(e.Message(), "'" + std::string(bad) + "' is not a valid floating point value");
+    }
+  }
+}
+
 TEST(Conversions, StrToIntRules) {
   EXPECT_EQ(StrToInt(" 12 "), 12);
   EXPECT_EQ(StrToInt("-2147483648"), INT32_MIN);
