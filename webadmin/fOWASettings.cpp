@@ -44,6 +44,7 @@ TfrmOWASettings::TfrmOWASettings(web::WebApplication& app) : AppForm(app, "frmOW
   row.Skip(8);
   imgStatus = create<web::ImageFile>("imgStatus", rgnSettings);
   imgStatus->setBounds(TPageLayout::LabelLeft, row.Top(), 18, 18);
+  imgStatus->fileName = "..\\Files\\StatusGreen.jpg";  // nothing checks here: the picture beside "look OK"
   lblStatus = create<web::Label>("lblStatus", rgnSettings);
   lblStatus->caption = "Settings look OK";
   lblStatus->setBounds(TPageLayout::LabelLeft + 26, row.Top(), 400, 18);

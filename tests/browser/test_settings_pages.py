@@ -2,6 +2,7 @@
 edition's shell, in a real browser."""
 
 import http.server
+import signal
 import threading
 import unittest
 import urllib.error
@@ -26,7 +27,9 @@ class Backend(http.server.BaseHTTPRequestHandler):
         pass
 
 
-class SecurityPageTest(vtbrowser.BrowserTestCase):
+class SwitchTestCase(vtbrowser.BrowserTestCase):
+    """The running switch serves one domain in front of a back end this test runs."""
+
     def setUp(self):
         self.backend = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Backend)
         threading.Thread(target=self.backend.serve_forever, daemon=True).start()
@@ -44,6 +47,8 @@ class SecurityPageTest(vtbrowser.BrowserTestCase):
         except urllib.error.HTTPError as e:
             return e.code
 
+
+class SecurityPageTest(SwitchTestCase):
     def save(self):
         self.click("BTNSAVESETTINGS")
         self.visible("LBLSAVED")
@@ -67,6 +72,23 @@ class SecurityPageTest(vtbrowser.BrowserTestCase):
         self.assertEqual(self.status_through_switch(), 200)
 
 
+class StopDuringSaveTest(SwitchTestCase):
+    def test_a_stop_while_a_save_restarts_the_listeners_ends_cleanly(self):
+        self.login()
+        self.wait_title("Vantrell - Web Admin [Main]")
+        self.click_menu("IMGDOMAINS")
+        # Switching the only domain off saves at once, and the reload that follows
+        # stops and starts the listeners; the signal arrives once it has begun.
+        self.click("GRDDOMAINS_R1C0")
+        self.assertTrue(self.program.wait_event_log("Disabling HTTP server..."))
+        self.program.process.send_signal(signal.SIGTERM)
+        self.assertEqual(self.program.process.wait(timeout=vtbrowser.WAIT_SECONDS), 0)
+        self.assertIn("SERVER STOPPED", self.program.event_log())
+        # Whatever the save had written, the program starts on it again.
+        self.program.stop()
+        self.program.start()
+
+
 class OWAShellTest(vtbrowser.BrowserTestCase):
     program_args = ("prog", "owa")
 
@@ -82,6 +104,9 @@ class OWAShellTest(vtbrowser.BrowserTestCase):
         self.click("FRMGENERALSETTINGS_BTNSAVESETTINGS")
         self.visible("FRMGENERALSETTINGS_LBLSAVED")
         self.assertEqual(self.driver.title, "Vantrell OWA - Web Admin")
+        self.assertEqual(self.broken_images(), [])
+        self.click("MMOWASETTINGS")
+        self.visible("FRMOWASETTINGS_BTNSAVESETTINGS")
         self.assertEqual(self.broken_images(), [])
 
 

@@ -7,11 +7,13 @@
 #include <memory>
 
 #include "Common/uDomainHandler.h"
+#include "Common/uProgramMode.h"
 #include "Common/uSSLSettings.h"
 #include "platform/SysUtils.h"
 #include "tests/webadmin/WebAdminFixture.h"
 #include "webadmin/UserSession.h"
 #include "webadmin/fSSLSettings.h"
+#include "webadmin/fOWAMain.h"
 #include "webadmin/fSSLSettingsList.h"
 
 namespace {
@@ -372,6 +374,28 @@ TEST_F(SSLPages, UploadWritesOnlyIntoTheCertificateFolder) {
   EXPECT_EQ(files, (std::vector<std::string>{"data/cert/ca.pem", "data/cert/crt.pem", "data/cert/key.pem",
                                              "data/cert/new.pem", "data/cert/settings.dat", "data/settings.dat"}));
   EXPECT_EQ(restarts, 0);
+}
+
+// The edition shell shows the set page's region, and another set is shown
+// in place: the shell owns the page.
+TEST_F(SSLPages, TheEditionShellShowsTheSetPage) {
+  struct Edition {
+    Edition() { OWAEdition = true; }
+    ~Edition() { OWAEdition = false; }
+  } edition;
+  TestBrowser b = Browser();
+  Login(b);
+  ASSERT_TRUE(b.click("MMSSLSETTINGS"));
+  auto* shell = b.activeForm<TfrmOWAMain>();
+  ASSERT_NE(shell, nullptr);
+  auto* page = dynamic_cast<TfrmSSLSettings*>(shell->frmSSLSettings());
+  ASSERT_NE(page, nullptr);
+  EXPECT_TRUE(b.shown("FRMSSLSETTINGS_RGNSETTINGS"));
+  EXPECT_EQ(b.value("FRMSSLSETTINGS_EDTCERTIFICATENAME"), "main");
+  ASSERT_TRUE(b.choose("FRMSSLSETTINGS_CMBSSLCERTIFICATES", 1));
+  EXPECT_EQ(b.activeForm(), shell);
+  EXPECT_EQ(shell->frmSSLSettings(), page);
+  EXPECT_EQ(b.value("FRMSSLSETTINGS_EDTCERTIFICATENAME"), "second");
 }
 
 }  // namespace
