@@ -34,6 +34,7 @@ TUserSession::~TUserSession() = default;
 void TUserSession::LoadSettings() {
   std::lock_guard lock(SettingsFileMutex());
   DomainHandler->LoadFromFile(SettingsFileName);
+  PathsMarkedForRemoval.clear();
 }
 
 void TUserSession::SaveSettings() {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 
 #include "Common/uDomainHandler.h"
 #include "platform/web/WebApplication.h"
@@ -25,6 +26,9 @@ class TUserSession : public web::SessionData {
   int32_t ServerClusterIndex = -1;
   int32_t SSLSettingsIndex = -1;
   bool Saving = false;  // set by pages that run a long save
+  // Ids of the virtual paths the domain main page marked for removal when it
+  // was left for another page of the domain; its next save removes them.
+  std::set<int32_t> PathsMarkedForRemoval;
 
   // Replaces the copy (unsaved edits included) from the settings file.
   void LoadSettings();

@@ -287,6 +287,11 @@ void TfrmDomainsMain::BuildVirtualPathsGrid() {
   ClearGrid(grdVirtualPaths);
   if (TDomain* d = session->GetCurrentDomain()) {
     FGrid->Build(*d, *session->DomainHandler);
+    for (int r = 1; r < FGrid->RowCount(); ++r) {
+      if (session->PathsMarkedForRemoval.count(FGrid->PathOf(r)->Id)) {
+        FGrid->SetRemoveCell(r, VirtualPathGrid::ColRemove, true);
+      }
+    }
   } else {
     grdVirtualPaths->setRowCount(0);
   }
@@ -295,7 +300,24 @@ void TfrmDomainsMain::BuildVirtualPathsGrid() {
 
 void TfrmDomainsMain::SaveVirtualPaths(bool commit) {
   TUserSession* session = UserSession();
-  if (TDomain* d = session->GetCurrentDomain()) FGrid->Store(*d, *session->DomainHandler, commit);
+  TDomain* d = session->GetCurrentDomain();
+  if (!d) return;
+  // The marks outlive this page while the menu moves among the domain's
+  // pages; a committing store removes the paths and forgets the marks.
+  FGrid->Store(*d, *session->DomainHandler, commit);
+  if (commit) {
+    session->PathsMarkedForRemoval.clear();
+    return;
+  }
+  for (int r = 1; r < FGrid->RowCount(); ++r) {
+    if (const TVirtualPath* p = FGrid->PathOf(r)) {
+      if (FGrid->Marked(r)) {
+        session->PathsMarkedForRemoval.insert(p->Id);
+      } else {
+        session->PathsMarkedForRemoval.erase(p->Id);
+      }
+    }
+  }
 }
 
 // Every control is read and checked before the domain changes, so a bad

@@ -100,6 +100,29 @@ std::string RunRenderHooks(AppForm& root) {
   return error;
 }
 
+// Each rendered control's markup with its direct children's markup cut
+// out (each child leaves its id in its place).
+std::map<std::string, std::string> OwnMarkup(const RenderMap& map) {
+  std::map<std::string, std::vector<std::string>> children;
+  for (const auto& [id, c] : map) {
+    if (!c.parentId.empty()) children[c.parentId].push_back(id);
+  }
+  std::map<std::string, std::string> out;
+  for (const auto& [id, c] : map) {
+    std::string own = c.html;
+    auto kids = children.find(id);
+    if (kids != children.end()) {
+      for (const std::string& kid : kids->second) {
+        const std::string& html = map.at(kid).html;
+        const size_t at = own.find(html);
+        if (at != std::string::npos) own.replace(at, html.size(), "\x01" + kid + "\x01");
+      }
+    }
+    out.emplace(id, std::move(own));
+  }
+  return out;
+}
+
 std::vector<std::string> SplitQuery(const std::string& query) {
   std::vector<std::string> out;
   size_t start = 0;
@@ -464,10 +487,15 @@ HttpResponse WebServer::asyncPost(WebApplication& app, const HttpRequest& req) {
     std::set<std::string> kept;
     for (Control* c : app.keptViews) kept.insert(ctx.idOf(*c));
     app.keptViews.clear();
+    // A container counts as changed by its own markup only; a child that
+    // changed is sent by itself, so the rest of the container (an input
+    // being typed in, a kept view) stays as the browser has it.
+    const std::map<std::string, std::string> before = OwnMarkup(app.renderMap);
+    const std::map<std::string, std::string> after = OwnMarkup(ctx.rendered);
     std::set<std::string> changed;
-    for (const auto& [id, now] : ctx.rendered) {
-      auto old = app.renderMap.find(id);
-      if ((old == app.renderMap.end() || old->second.html != now.html) && !kept.count(id)) changed.insert(id);
+    for (const auto& [id, now] : after) {
+      auto old = before.find(id);
+      if ((old == before.end() || old->second != now) && !kept.count(id)) changed.insert(id);
     }
     for (Control* c : app.resentViews) {
       const std::string id = ctx.idOf(*c);

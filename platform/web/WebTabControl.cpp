@@ -51,6 +51,9 @@ void TabControl::renderContent(RenderContext& ctx, const std::string& id, std::s
       const std::string marker = "style=\"";
       const size_t at = page.find(marker);
       if (at != std::string::npos) page.insert(at + marker.size(), "visibility:hidden;");
+      // What was sent, so an asynchronous answer compares like with like.
+      auto rendered = ctx.rendered.find(ctx.idOf(*all[i]));
+      if (rendered != ctx.rendered.end()) rendered->second.html = page;
     }
     out += page;
   }

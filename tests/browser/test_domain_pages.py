@@ -1,0 +1,173 @@
+"""The domain pages in a real browser: a new domain with a virtual path typed
+into the grid reaches a back end after one save, and the grid's keys, removal
+marks and the list's confirmation behave as a user sees them."""
+
+import http.server
+import threading
+import unittest
+import urllib.error
+import urllib.request
+
+from selenium.common.exceptions import NoAlertPresentException
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support import expected_conditions as EC
+
+import vtbrowser
+
+
+class Backend(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        body = ("back end saw " + self.path).encode()
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, *args):
+        pass
+
+
+class DomainPagesTest(vtbrowser.BrowserTestCase):
+    def setUp(self):
+        self.backend = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Backend)
+        threading.Thread(target=self.backend.serve_forever, daemon=True).start()
+        self.addCleanup(self.backend.server_close)
+        self.addCleanup(self.backend.shutdown)
+        self.backend_port = self.backend.server_address[1]
+        self.switch_port = vtbrowser.free_port()
+        self.settings_args = ("--port", str(self.switch_port), "--backend-port", str(self.backend_port))
+        super().setUp()
+        vtbrowser.wait_for_port(self.switch_port, vtbrowser.WAIT_SECONDS, self.program.process)
+
+    def no_alert(self):
+        try:
+            text = self.driver.switch_to.alert.text
+        except NoAlertPresentException:
+            return
+        self.driver.switch_to.alert.accept()
+        self.fail("unexpected alert: %r" % text)
+
+    def focused_id(self):
+        return self.driver.switch_to.active_element.get_attribute("id")
+
+    def wait_focus(self, element_id):
+        self.wait().until(lambda d: self.focused_id() == element_id)
+
+    def wait_idle(self):
+        """Every queued post of the grid answered."""
+        self.wait().until(lambda d: d.execute_script("return !VTFWAsync.busy && VTFWAsync.queue.length === 0;"))
+
+    def open_domains(self):
+        self.login()
+        self.wait_title("Vantrell - Web Admin [Main]")
+        self.click_menu("IMGDOMAINS")
+        self.wait_title("Vantrell - Web Admin [Domains]")
+
+    def open_paths_tab(self):
+        self.click("TCMAIN_TAB1")
+        self.visible("BTN1")
+
+    def add_path(self, path):
+        """"Add virtual path": the new row's Path cell opens by itself."""
+        rows = len(self.driver.find_elements(By.CSS_SELECTOR, "#TBLGRDVIRTUALPATHS tr"))
+        self.click("BTN1")
+        cell = "R%dC1" % rows
+        self.wait().until(lambda d: d.find_element(By.ID, cell).tag_name == "input")
+        self.wait_focus(cell)
+        ActionChains(self.driver).send_keys(path).perform()
+        return rows
+
+    def get(self, port, path):
+        try:
+            with urllib.request.urlopen("http://127.0.0.1:%d%s" % (port, path), timeout=10) as r:
+                return r.status, r.read().decode()
+        except urllib.error.HTTPError as e:
+            return e.code, ""
+        except OSError as e:
+            return None, str(e)
+
+    def test_new_domain_with_a_path_typed_in_the_grid_reaches_the_back_end(self):
+        new_port = vtbrowser.free_port()
+        dead_port = vtbrowser.free_port()
+        self.open_domains()
+        self.click("BTNNEWDOMAIN")
+        self.wait_title("Vantrell - Web Admin [Domains/Main]")
+        self.type_into("EDTDOMAINNAME", "127.0.0.1")
+        checkbox = self.visible("CHKDEFAULTFORPORT")
+        if not checkbox.is_selected():
+            checkbox.click()
+        self.type_into("EDTDEFAULTLISTENONPORT", str(new_port))
+        # The domain's own target answers nothing: only the path reaches the back end.
+        self.type_into("EDTDEFAULTTAGETADRESS", "127.0.0.1")
+        self.type_into("EDTDEFAULTOUTPORT", str(dead_port))
+        self.open_paths_tab()
+        row = self.add_path("/app")
+        keys = ActionChains(self.driver)
+        keys.send_keys(Keys.TAB).perform()
+        self.wait_focus("R%dC2" % row)
+        ActionChains(self.driver).send_keys("127.0.0.1").perform()
+        for col in (3, 4, 5):
+            ActionChains(self.driver).send_keys(Keys.TAB).perform()
+            self.wait_focus("R%dC%d" % (row, col))
+        ActionChains(self.driver).send_keys(str(self.backend_port)).perform()
+        # Saved with the Outport cell still open.
+        self.assertEqual(self.element("R%dC5" % row).tag_name, "input")
+        self.click("BTNSAVESETTINGS")
+        self.wait().until(lambda d: d.find_element(By.ID, "LBLSAVED").is_displayed())
+        self.no_alert()
+        self.assertEqual(self.element("LBLSAVED").text, "Settings saved and server restarted")
+        vtbrowser.wait_for_port(new_port, vtbrowser.WAIT_SECONDS, self.program.process)
+        self.assertEqual(self.get(new_port, "/app/x"), (200, "back end saw /app/x"))
+        # The grid shows the stored path again.
+        self.assertEqual(self.element("R1C1").text.strip(), "/app")
+        self.assertEqual(self.element("R1C5").text.strip(), str(self.backend_port))
+
+    def test_keys_marks_and_confirmation(self):
+        self.open_domains()
+        # A dismissed confirmation removes nothing.
+        self.driver.execute_script("window.confirm = function () { return false; };")
+        self.click("GRDDOMAINS_R1C13")
+        self.assertEqual(len(self.driver.find_elements(By.CSS_SELECTOR, "#TBLGRDDOMAINS tr")), 2)
+        self.click("GRDDOMAINS_R1C3")
+        self.wait_title("Vantrell - Web Admin [Domains/Main]")
+        self.open_paths_tab()
+        row = self.add_path("/first")
+        ActionChains(self.driver).send_keys(Keys.ENTER).perform()
+        self.wait().until(lambda d: d.find_element(By.ID, "R%dC1" % row).tag_name == "div")
+        self.click("BTNSAVESETTINGS")
+        self.wait().until(lambda d: d.find_element(By.ID, "LBLSAVED").is_displayed())
+        self.no_alert()
+        self.open_paths_tab()
+        # Esc puts the old text back; Shift+Tab goes left.
+        self.click("R1C1")
+        self.wait_focus("R1C1")
+        ActionChains(self.driver).send_keys("/typed").send_keys(Keys.ESCAPE).perform()
+        self.wait().until(lambda d: d.find_element(By.ID, "R1C1").tag_name == "div")
+        self.assertEqual(self.element("R1C1").text.strip(), "/first")
+        self.click("R1C3")
+        self.wait_focus("R1C3")
+        ActionChains(self.driver).key_down(Keys.SHIFT).send_keys(Keys.TAB).key_up(Keys.SHIFT).perform()
+        self.wait_focus("R1C2")
+        ActionChains(self.driver).send_keys(Keys.ESCAPE).perform()
+        self.wait_idle()
+        self.assertEqual(self.element("IMGBUSY").get_attribute("src").split("/")[-1], "StatusGray.jpg")
+        # A removal mark lives through the menu to Headers and back; Save removes the path.
+        self.click("R1C12")
+        self.wait().until(lambda d: d.find_element(By.ID, "R1C12").get_attribute("src").endswith("StatusRed.jpg"))
+        self.wait_idle()
+        self.click_menu("IMGDOMAINSHEADERS")
+        self.wait_title("Vantrell - Web Admin [Domains/Headers]")
+        self.click_menu("IMGDOMAINSMAIN")
+        self.wait_title("Vantrell - Web Admin [Domains/Main]")
+        self.open_paths_tab()
+        self.assertTrue(self.element("R1C12").get_attribute("src").endswith("StatusRed.jpg"))
+        self.click("BTNSAVESETTINGS")
+        self.wait().until(lambda d: d.find_element(By.ID, "LBLSAVED").is_displayed())
+        self.no_alert()
+        self.assertEqual(len(self.driver.find_elements(By.CSS_SELECTOR, "#TBLGRDVIRTUALPATHS tr")), 1)
+
+
+if __name__ == "__main__":
+    unittest.main()
