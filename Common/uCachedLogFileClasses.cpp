@@ -1,5 +1,11 @@
 #include "Common/uCachedLogFileClasses.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/SysUtils.h"
@@ -89,11 +95,48 @@ void TLogFile::WriteAt(std::string_view text, TDateTime now) {
   const std::string name = FileNameAt(now);
   if (!stream_ || name != currentFileName_) {
     // A file that failed to open is tried again only under a new name, so a
-    // broken folder costs no system call per line.
-    if (name != currentFileName_) Open(name);
+    // broken folder costs no system call per line; one that failed to write
+    // (a full disk) is tried again at the next line.
+    if (name != currentFileName_ || reopen_) Open(name);
     if (!stream_) return;
   }
-  stream_->Write(text.data(), static_cast<int64_t>(text.size()));
+  int64_t written = 0;
+  try {
+    written = stream_->Write(text.data(), static_cast<int64_t>(text.size()));
+  } catch (const std::exception&) {
+    DropTornTail();
+    throw;
+  }
+  // A short write (a buffer that filled and could not go out) loses lines
+  // quietly, as it always did, but never leaves half of one.
+  if (written != static_cast<int64_t>(text.size())) DropTornTail();
+}
+
+// After a failed write the file may end inside a line: it is cut back to
+// its last whole line, and the buffered lines are dropped with the stream.
+void TLogFile::DropTornTail() {
+  stream_.reset();  // its last flush may fail too; the cut below follows it
+  reopen_ = true;
+  const int fd = ::open(currentFileName_.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat st;
+  off_t end = ::fstat(fd, &st) == 0 ? st.st_size : 0;
+  char block[4096];
+  while (end > 0) {
+    const off_t start = std::max<off_t>(0, end - static_cast<off_t>(sizeof block));
+    const ssize_t n = ::pread(fd, block, static_cast<size_t>(end - start), start);
+    if (n <= 0) break;
+    const char* last = static_cast<const char*>(::memrchr(block, '\n', static_cast<size_t>(n)));
+    if (last != nullptr) {
+      end = start + (last - block) + 1;
+      break;
+    }
+    end = start;
+  }
+  if (::ftruncate(fd, end) != 0) {
+    // Nothing more to do: the next whole line follows what is there.
+  }
+  ::close(fd);
 }
 
 void TLogFile::Open(const std::string& name) {
@@ -114,6 +157,7 @@ void TLogFile::Open(const std::string& name) {
     }
     stream_ = std::make_unique<TBxHugeFileStream>(name, TBxAccess::Append, hfBuffered);
     enabled_ = true;
+    reopen_ = false;
   } catch (const std::exception&) {
     enabled_ = false;
   }
@@ -121,7 +165,13 @@ void TLogFile::Open(const std::string& name) {
 
 void TLogFile::Flush() {
   std::lock_guard guard(Lock);
-  if (stream_) stream_->Flush();
+  if (!stream_) return;
+  try {
+    stream_->Flush();
+  } catch (const std::exception&) {
+    DropTornTail();
+    throw;
+  }
 }
 
 void TLogFile::Clear() {

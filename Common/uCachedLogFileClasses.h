@@ -38,7 +38,9 @@ class TLogFile {
   // Writes Text unchanged to the file of the moment. A new day or a changed
   // folder switches files first (the old one is flushed and closed); while
   // the file cannot be opened, text is dropped, and opening is tried again
-  // once the file name changes. Stream write errors raise EBxHugeFile.
+  // once the file name changes. Stream write errors raise EBxHugeFile; the
+  // file then ends at its last whole line (lines are written whole or not at
+  // all) and is opened again at the next write.
   void Write(std::string_view text);
   // Hands buffered lines to the system and has them written to disk; nothing
   // when nothing was written since the last Flush.
@@ -61,6 +63,7 @@ class TLogFile {
   std::string StampLine(std::string_view text, TDateTime now) const;
   void WriteAt(std::string_view text, TDateTime now);
   void Open(const std::string& name);
+  void DropTornTail();
 
   mutable std::mutex Lock;
   const uint8_t stampMode_;
@@ -73,4 +76,5 @@ class TLogFile {
   bool enabled_ = true;
   std::unique_ptr<TBxHugeFileStream> stream_;
   std::string currentFileName_;
+  bool reopen_ = false;  // a write failed: open again at the next line
 };

@@ -4,12 +4,14 @@
 // uClientThreadReplies.cpp.
 #include "Common/uClientThread.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "Common/uDirectReplies.h"
 #include "Common/uDomainHandler.h"
 #include "Common/uGuardedCounter.h"
 #include "Common/uLoadBalancingClasses.h"
+#include "Common/uResponseFraming.h"
 #include "Common/uStatHolder.h"
 #include "platform/DateTime.h"
 #include "platform/RWLock.h"
@@ -20,8 +22,6 @@ alignas(64) std::atomic<int32_t> TClientThreadCount{0};
 alignas(64) std::atomic<int32_t> ActiveThreads{0};
 alignas(64) std::atomic<int32_t> KeepAliveWaiters{0};
 alignas(64) std::atomic<int32_t> ActiveTransfers{0};
-
-void ConnectHook() {}
 
 const char* ExceptionClassName(const std::exception& e) {
   if (const auto* ex = dynamic_cast<const Exception*>(&e)) return ex->ClassName();
@@ -246,7 +246,6 @@ bool TClientThread::ServeRequest(bool& counted) {
     return false;
   }
 
-  Trace("DetermineTargetMachine");
   DetermineTargetMachine();
   if (FNonMatchingRequest == 1) {
     HandleNonMatchingRequest();
@@ -262,28 +261,39 @@ bool TClientThread::ServeRequest(bool& counted) {
     return false;
   }
 
-  Trace("OpenServerConnection");
-  OpenServerConnection();
-
-  Trace("Send requestheader");
-  const uint64_t sendTick = GetTickCount64();
-  try {
-    // A body's first bytes go in one send with the head (see TransferPostData).
-    const std::string head = RequestHeader->Updated.GetTextStr();
-    if (RequestHeader->ContentLength > 0) {
-      FServerConnection.OpenWriteBuffer(static_cast<int>(head.size()) + kWriteBufferThreshold);
+  bool reused = OpenServerConnection(false);
+  uint64_t sendTick = GetTickCount64();
+  while (true) {
+    FResponseStarted = false;
+    FBodyBytesSent = 0;
+    try {
+      // A body that goes at once sends its first bytes in one send with the
+      // head (see TransferPostData); one that waits for the back end's
+      // "100 Continue" must not hold the head back.
+      const std::string head = RequestHeader->Updated.GetTextStr();
+      if (RequestHeader->ContentLength > 0 && !RequestHeader->ExpectsContinue) {
+        FServerConnection.OpenWriteBuffer(static_cast<int>(head.size()) + kWriteBufferThreshold);
+      }
+      FServerConnection.Write(head);
+    } catch (const std::exception& e) {
+      if (reused && RetryOnFreshConnection(e)) {
+        reused = false;
+        continue;
+      }
+      if (IsReportableException(e)) {
+        LogInfo(std::string("Failed to send requestheader to server : ") + e.what());
+        LogInfo(RequestHeader->GetLogText());
+      }
+      return false;
     }
-    FServerConnection.Write(head);
-  } catch (const std::exception& e) {
-    if (IsReportableException(e)) {
-      LogInfo(std::string("Failed to send requestheader to server : ") + e.what());
-      LogInfo(RequestHeader->GetLogText());
+    try {
+      HandleResponseHeader();
+      break;
+    } catch (const std::exception& e) {
+      if (!reused || !RetryOnFreshConnection(e)) throw;
+      reused = false;
     }
-    return false;
   }
-
-  Trace("HandleResponseHeader");
-  HandleResponseHeader();
   RecordResponseTime(sendTick);
 
   if (!Client().Connected()) {
@@ -291,12 +301,11 @@ bool TClientThread::ServeRequest(bool& counted) {
     LogSummaries();
     return false;
   }
-  if (TransferMethod == 1) {
+  if (TransferMethod == TTransferMethod::None) {
     SendResponseHeader(false);
   } else {
     TransferResponse();
   }
-  Trace("Transfer DONE");
   return true;
 }
 
@@ -401,17 +410,15 @@ void TClientThread::ReadRequestHeader(bool waitingForKeepAlive) {
     std::atomic<uint8_t>& flag;
     ~ResetFlag() { flag = 0; }
   } resetFlag{FWaitingForKeepAlive};
-  ReadHeader(Client(), RequestHeader->Raw, true);
+  const bool whole = ReadHeader(Client(), RequestHeader->Raw, true);
   RequestHeader->Parse();
+  if (!whole) RequestHeader->Refusal = "400 Bad Request";
 }
 
-void TClientThread::ReadHeader(TcpConnection& connection, THTTPHeaders& lines, bool isRequest) {
-  const bool postResponse = &connection == &FServerConnection && SameText(RequestHeader->Method, "POST");
-  bool bodySent = false;
-  if (postResponse || (!isRequest && RequestHeader->ContentLength > 0)) bodySent = TransferPostData();
-
+bool TClientThread::ReadHeader(TcpConnection& connection, THTTPHeaders& lines, bool isRequest) {
   lines.Clear();
   uint64_t headStart = 0;
+  int blankLines = 0;
   // The head's bytes are counted once, when the head ends (also by an
   // error), rather than per line: each count takes the configuration's lock.
   int64_t headBytes = 0;
@@ -421,28 +428,45 @@ void TClientThread::ReadHeader(TcpConnection& connection, THTTPHeaders& lines, b
     headBytes = 0;
     AddBytes(!isRequest, n);
   };
+  int64_t total = 0;
+  // A back end that stalls inside its head is held to the idle limit too.
+  const uint64_t headLimit =
+      isRequest ? Limits.HeadLimitMs : std::min<uint64_t>(Limits.HeadLimitMs, static_cast<uint64_t>(Limits.IdleLimitMs));
   try {
     while (true) {
       if (!connection.Connected() || Terminated() || Stopped()) throw EExceptionHeaderHungUp();
       bool timedOut = false;
-      std::string line = ReadHeadLine(connection, headStart, timedOut);
+      std::string line = ReadHeadLine(connection, headStart, timedOut, headLimit);
       if (timedOut) throw EExceptionHeaderTimedOut();
+      if (!isRequest) FResponseStarted = true;
       headBytes = CheckedAdd64(headBytes, static_cast<int64_t>(line.size()) + 2);
-      if (postResponse && lines.Empty()) {
-        countHead();  // an interim reply's bytes are counted before the body relay goes on
-        if (Handle100Continue(line, bodySent)) continue;
+      total = CheckedAdd64(total, static_cast<int64_t>(line.size()) + 2);
+      // A peer that trickles lines is held to the same limits as one that
+      // trickles bytes.
+      if (HeadWaitOver(GetTickCount64() - headStart, true, headLimit)) throw EExceptionHeaderTimedOut();
+      if (total > Limits.MaxHeadBytes) {
+        countHead();
+        LogInfoFmt("Head too large (%d bytes in %d lines)", total, lines.Count());
+        return false;
       }
 
       if (line.empty()) {
-        if (lines.Empty()) continue;  // blank lines before the first line
-        headBytes += 2;
-        countHead();
-        return;
+        if (!lines.Empty()) {
+          headBytes += 2;
+          countHead();
+          return true;
+        }
+        // A few blank lines before the first line are tolerated, no more.
+        if (++blankLines > Limits.MaxLeadingBlankLines) {
+          LogDetail("Too many empty lines before the head");
+          throw EAbort();
+        }
+        continue;
       }
       lines.Add(line);
       if (isRequest && lines.Count() == 1 && IsBareGet(line)) {
         countHead();
-        return;
+        return true;
       }
       if (lines.Count() > Limits.MaxHeadLines) {
         countHead();
@@ -459,9 +483,33 @@ void TClientThread::ReadHeader(TcpConnection& connection, THTTPHeaders& lines, b
   }
 }
 
+// After a read step without a whole line, or (Arriving) after a line: a head
+// that is arriving is no longer a keep-alive wait.
+bool TClientThread::HeadWaitOver(uint64_t elapsed, bool arriving, uint64_t limit) {
+  if (elapsed >= limit) return true;
+  const int32_t active = ActiveThreads.load();
+  const int32_t allowed = Stats->PoolSize.load();
+  if (active >= allowed) {
+    if (FWaitingForKeepAlive == 1 && !arriving) {
+      LogDetailFmt("KeepAlive stopped due to heavy server load, %d active threads, %d allowed", active, allowed);
+      return true;
+    }
+    if (elapsed > Limits.SlowHeadMs) {
+      LogDetail("Slow read header terminated");
+      return true;
+    }
+  }
+  if (EngineStopping(Stats)) {
+    LogInfo("Server stopping, connection terminated");
+    return true;
+  }
+  return false;
+}
+
 // One head line in steps of ReadStepMs, so that a stop, an overload or a
 // slow peer is noticed between steps. A partial line stays buffered.
-std::string TClientThread::ReadHeadLine(TcpConnection& connection, uint64_t& headStart, bool& timedOut) {
+std::string TClientThread::ReadHeadLine(TcpConnection& connection, uint64_t& headStart, bool& timedOut,
+                                        uint64_t limit) {
   const uint64_t lineStart = GetTickCount64();
   while (true) {
     std::string line = connection.ReadLn("\n", Limits.ReadStepMs);
@@ -474,24 +522,7 @@ std::string TClientThread::ReadHeadLine(TcpConnection& connection, uint64_t& hea
     // The limits count from the head's first byte, not from each line; until
     // that byte comes, the wait for the head is what counts.
     if (headStart == 0 && connection.InputBufferSize() > 0) headStart = now;
-    const uint64_t elapsed = now - (headStart != 0 ? headStart : lineStart);
-    if (elapsed >= Limits.HeadLimitMs) break;
-    const int32_t active = ActiveThreads.load();
-    const int32_t allowed = Stats->PoolSize.load();
-    if (active >= allowed) {
-      if (FWaitingForKeepAlive == 1) {
-        LogDetailFmt("KeepAlive stopped due to heavy server load, %d active threads, %d allowed", active, allowed);
-        break;
-      }
-      if (elapsed > Limits.SlowHeadMs) {
-        LogDetail("Slow read header terminated");
-        break;
-      }
-    }
-    if (EngineStopping(Stats)) {
-      LogInfo("Server stopping, connection terminated");
-      break;
-    }
+    if (HeadWaitOver(now - (headStart != 0 ? headStart : lineStart), false, limit)) break;
   }
   timedOut = true;
   return std::string();
@@ -566,12 +597,27 @@ void TClientThread::DetermineTargetMachine() {
   }
 }
 
-void TClientThread::OpenServerConnection() {
+// A kept back-end connection may have been closed by the back end just as
+// the request went out. When nothing of the response came and no byte of
+// the body was sent, the request goes once more on a new connection.
+bool TClientThread::RetryOnFreshConnection(const std::exception& e) {
+  if (Stopped() || Terminated()) return false;
+  if (FResponseStarted || FBodyBytesSent > 0 || FServerConnection.InputBufferSize() > 0) return false;
+  const bool closed = Is<EExceptionHeaderHungUp>(e) || Is<EIdConnClosedGracefully>(e) || Is<EIdClosedSocket>(e) ||
+                      (Is<EIdSocketError>(e) && IsConnectionReset(e));
+  if (!closed) return false;
+  LogDetail("Kept server connection was closed, request sent again on a new one");
+  OpenServerConnection(true);
+  return true;
+}
+
+// True when a kept connection is used; Fresh always opens a new one.
+bool TClientThread::OpenServerConnection(bool fresh) {
   const TRequestMatchData& m = *MatchData;
   // A domain without a target address serves from this machine.
   const std::string host = m.TargetHost.empty() ? std::string("127.0.0.1") : m.TargetHost;
   TcpClient& server = FServerConnection;
-  bool reuse = server.Port() == m.TargetPort && server.Host() == host && server.KnownConnected();
+  bool reuse = !fresh && server.Port() == m.TargetPort && server.Host() == host && server.KnownConnected();
   if (reuse) {
     // One look without waiting: a close, or bytes that came after the last
     // response, before this request was sent (they answer nothing of ours),
@@ -598,6 +644,7 @@ void TClientThread::OpenServerConnection() {
   }
   // Connected() or Connect() has just looked at the socket.
   if (!server.KnownConnected()) Assert(false, Format("Connection to %s:%d failed!", host, m.TargetPort).c_str());
+  return reuse;
 }
 
 void TClientThread::DisconnectServer() {
@@ -610,14 +657,47 @@ void TClientThread::DisconnectServer() {
 
 void TClientThread::HandleResponseHeader() {
   if (!RequestHeader->IsEmpty()) {
-    Trace("  ReadHeader");
-    ReadHeader(FServerConnection, ResponseHeader->Raw, false);
-    Trace("  Parse");
+    ReadResponseHead();
     ResponseHeader->Parse();
-    Trace("  Update");
     ResponseHeader->Update();
   }
   DetermineTransferMethod();
+}
+
+// Reads heads from the back end up to the final one, forwarding interim
+// ones. A request body goes first, unless the client asked to hear from the
+// back end before it sends it ("Expect: 100-continue"): then it follows the
+// first interim head, and after a final one it is never forwarded, so a
+// back end that answered early never reads the body as a request of its own.
+void TClientThread::ReadResponseHead() {
+  TRequestHeader& r = *RequestHeader;
+  bool bodyPending = r.ContentLength > 0;
+  if (bodyPending && !r.ExpectsContinue) {
+    TransferPostData();
+    bodyPending = false;
+  }
+  THTTPHeaders& raw = ResponseHeader->Raw;
+  for (int heads = 0;; ++heads) {
+    if (heads > Limits.MaxHeadLines) throw EInvalidHead("Too many interim responses");
+    if (!ReadHeader(FServerConnection, raw, false)) throw EInvalidHead("Response head too large");
+    const int status = ParseStatusLine(raw[0]);
+    if (status < 0) throw EInvalidHead("Malformed status line: " + raw[0].substr(0, 80));
+    for (int i = 1; i < raw.Count(); ++i) {
+      const std::string& line = raw[i];
+      if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) throw EInvalidHead("Folded line in a response head");
+    }
+    const TResponseFraming framing = DecideResponseFraming(r.Method, r.Version, status, {});
+    if (framing.Body == TResponseBody::Refused) throw EInvalidHead("Protocol switch refused");
+    if (framing.Body != TResponseBody::Interim) break;
+    if (framing.ForwardInterim) Client().Write(raw.GetTextStr());
+    if (bodyPending) {
+      TransferPostData();
+      bodyPending = false;
+    }
+  }
+  // The client may still be sending the body the back end did not want:
+  // the connection cannot carry a further request.
+  if (bodyPending) r.ForcedClose = true;
 }
 
 void TClientThread::RecordResponseTime(uint64_t sendTick) {

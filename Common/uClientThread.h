@@ -47,9 +47,6 @@ extern std::atomic<int32_t> KeepAliveWaiters;
 // Threads relaying a response body.
 extern std::atomic<int32_t> ActiveTransfers;
 
-// The engine host's connect handlers call it; it does nothing.
-void ConnectHook();
-
 // The class name an exception shows in log lines.
 const char* ExceptionClassName(const std::exception& e);
 
@@ -65,7 +62,12 @@ struct TRoadLimits {
   int ConnectTimeoutMs = 20000;
   int MaxHeadLines = 255;           // request or status line and header lines
   int MaxLineLength = 524288;       // one line from the back end
+  int64_t MaxHeadBytes = 1048576;   // one head, all its lines
+  int MaxLeadingBlankLines = 4;     // empty lines tolerated before a head
 };
+
+// How a response body is relayed.
+enum class TTransferMethod : uint8_t { None = 1, Plain = 2, Chunked = 3, GZip = 4, Deflate = 5 };
 
 class TClientThread : public PeerThread, public THeadOwner {
  public:
@@ -140,17 +142,20 @@ class TClientThread : public PeerThread, public THeadOwner {
   void StartTimer();
   double ElapsedMs() const;
   void ReadRequestHeader(bool waitingForKeepAlive);
-  void ReadHeader(TcpConnection& connection, THTTPHeaders& lines, bool isRequest);
-  std::string ReadHeadLine(TcpConnection& connection, uint64_t& headStart, bool& timedOut);
+  // False when the head outgrew MaxHeadBytes.
+  bool ReadHeader(TcpConnection& connection, THTTPHeaders& lines, bool isRequest);
+  std::string ReadHeadLine(TcpConnection& connection, uint64_t& headStart, bool& timedOut, uint64_t limit);
+  bool HeadWaitOver(uint64_t elapsed, bool arriving, uint64_t limit);
+  void ReadResponseHead();
   void DetermineTargetMachine();
-  void OpenServerConnection();
+  bool OpenServerConnection(bool fresh);
+  bool RetryOnFreshConnection(const std::exception& e);
   void HandleResponseHeader();
   void RecordResponseTime(uint64_t sendTick);
   void ClientDisconnected();
   // Closes the back-end connection and lets go of the server it counted on.
   void DisconnectServer();
   void LogSummaries();
-  void Trace(const char*) {}
 
   // The body relay (uClientThreadTransfer.cpp).
   // A head is collected in the connection's write buffer and leaves in one
@@ -175,7 +180,6 @@ class TClientThread : public PeerThread, public THeadOwner {
   void WriteChunk(TVTCompressionStream& stream, bool last);
   bool TransferPostData();
   bool CheckPostAborted(int64_t remaining, int64_t posted, int packages);
-  bool Handle100Continue(const std::string& statusLine, bool& bodySent);
   void ThrottlePause(int64_t blockSize);
   void Sleep(int ms);
 
@@ -208,7 +212,10 @@ class TClientThread : public PeerThread, public THeadOwner {
   int64_t FRequestCount = 0;
   int64_t FBytesOut = 0;
   std::atomic<int32_t> FConnectionNumber{0};
-  uint8_t TransferMethod = 0;
+  TTransferMethod TransferMethod = TTransferMethod::None;
+  bool FDechunk = false;
+  bool FResponseStarted = false;  // a byte of the response head came
+  int64_t FBodyBytesSent = 0;     // request body bytes written to the back end  // a chunked body goes to the client without its framing
   TcpClient FServerConnection;
   TRequestHeader FRequestHead{this};
   TRequestMatchData FMatch;

@@ -1,6 +1,5 @@
-// The body relay of TClientThread: the request body to the back end (with
-// an interim "100 Continue" on the way back), and the response body to the
-// client as it comes, chunk by chunk, or compressed on the fly. Every block
+// The body relay of TClientThread: the request body to the back end, and
+// the response body to the client as it comes, chunk by chunk, or compressed on the fly. Every block
 // goes through the thread's one 32 KiB buffer.
 #include <algorithm>
 
@@ -8,6 +7,7 @@
 #include "Common/uChunked.h"
 #include "Common/uClientThread.h"
 #include "Common/uProgramMode.h"
+#include "Common/uResponseFraming.h"
 #include "Common/uStatHolder.h"
 #include "Common/uThrottle.h"
 #include "platform/DateTime.h"
@@ -55,13 +55,16 @@ void TClientThread::ThrottlePause(int64_t blockSize) { Sleep(ThrottlePauseMs(blo
 void TClientThread::DetermineTransferMethod() {
   const TRequestHeader& r = *RequestHeader;
   const TResponseHeader& p = *ResponseHeader;
-  TransferMethod = 2;
-  if (SameText(r.Method, "HEAD")) {
-    TransferMethod = 1;
+  const TResponseFraming framing = DecideResponseFraming(
+      r.Method, r.Version, p.StatusCode, TFramingHeaders{p.TransferEncoding, p.Chunked, p.ContentLength});
+  FDechunk = framing.Dechunk;
+  TransferMethod = TTransferMethod::Plain;
+  if (framing.Body == TResponseBody::None) {
+    TransferMethod = TTransferMethod::None;
     return;
   }
-  if (p.Chunked) {
-    TransferMethod = 3;
+  if (framing.Body == TResponseBody::Chunked) {
+    TransferMethod = TTransferMethod::Chunked;
     return;
   }
   if (!Stats->CompressionEnabled.load() || !MatchData->ShouldCompress(r.Document, p.ContentType, r.UserAgent) ||
@@ -74,15 +77,14 @@ void TClientThread::DetermineTransferMethod() {
   if (p.ContentCoding != ceNone) return;
   const bool squid = r.Raw.GetValue("Via").find("Squid") != std::string::npos;
   if (HasCoding(r.AcceptedEncodings, ceGZip) && !squid) {
-    TransferMethod = 4;
+    TransferMethod = TTransferMethod::GZip;
   } else if (HasCoding(r.AcceptedEncodings, ceDeflate)) {
-    TransferMethod = squid ? 2 : 5;
+    TransferMethod = squid ? TTransferMethod::Plain : TTransferMethod::Deflate;
   }
 }
 
 void TClientThread::TransferResponse() {
   TransferHold hold;
-  Trace("Start transfer");
   // A test aid that inflates the traffic counters; only in debug runs, as
   // any client could otherwise push the shared counters to their limit.
   if (DebugMode.load()) {
@@ -102,23 +104,20 @@ void TClientThread::TransferResponse() {
   };
   try {
     switch (TransferMethod) {
-      case 1: break;
-      case 2: TransferPlain(); break;
-      case 3: TransferChunked(); break;
-      case 4:
-      case 5: TransferCompressed(); break;
-      default: Assert(false, "Selected transfer method is not supported!");
+      case TTransferMethod::None: break;
+      case TTransferMethod::Plain: TransferPlain(); break;
+      case TTransferMethod::Chunked: TransferChunked(); break;
+      case TTransferMethod::GZip:
+      case TTransferMethod::Deflate: TransferCompressed(); break;
     }
   } catch (...) {
     sendCollected();
     throw;
   }
   sendCollected();
-  Trace("Transfer done");
 }
 
 void TClientThread::SendResponseHeader(bool openWriteBuffer, int collect) {
-  Trace("Connection.Write(ResponseHeader.Updated.Text)");
   try {
     // An open buffer holds the head until the first body bytes join it.
     const std::string head = ResponseHeader->Updated.GetTextStr();
@@ -291,7 +290,7 @@ void TClientThread::TransferChunked() {
   TResponseHeader& p = *ResponseHeader;
   // A client before HTTP/1.1 cannot read chunks: it gets the data alone,
   // ended by the close.
-  const bool forwardFraming = RequestHeader->Version == "HTTP/1.1";
+  const bool forwardFraming = !FDechunk;
   if (!forwardFraming) {
     p.Updated.DeleteAllHeaders("Transfer-Encoding");
     p.Updated.DeleteAllHeaders("Keep-Alive");
@@ -378,13 +377,11 @@ void TClientThread::TransferCompressed() {
       p.Chunked = true;
     }
   }
-  if (TransferMethod == 4) {
+  if (TransferMethod == TTransferMethod::GZip) {
     p.SetCompressed(ceGZip);
     stream.SetGzip(true);
-  } else if (TransferMethod == 5) {
-    p.SetCompressed(ceDeflate);
   } else {
-    Assert(false, "Unhandled compression method!");
+    p.SetCompressed(ceDeflate);
   }
   if (streaming) SendResponseHeader(true);
   stream.WriteGzipHeader();
@@ -494,6 +491,7 @@ bool TClientThread::TransferPostData() {
       remaining -= n;
       if (n > 0) {
         client.ReadBuffer(FBuffer.data(), static_cast<size_t>(n));
+        FBodyBytesSent += n;
         server.WriteBuffer(FBuffer.data(), static_cast<size_t>(n));
         server.CloseWriteBuffer();
         lastData = GetTickCount64();
@@ -534,25 +532,5 @@ bool TClientThread::CheckPostAborted(int64_t remaining, int64_t posted, int pack
   LogSummaries();
   LogInfoFmt("  Posted %f bytes in %d packages, expected %f", posted / 1000.0, packages,
              RequestHeader->ContentLength / 1000.0);
-  return true;
-}
-
-bool TClientThread::Handle100Continue(const std::string& statusLine, bool& bodySent) {
-  const size_t blank = statusLine.find(' ');
-  const std::string rest = blank == std::string::npos ? std::string() : statusLine.substr(blank + 1);
-  if (!SameText(rest, "100 Continue")) {
-    if (!bodySent) bodySent = TransferPostData();
-    return false;
-  }
-  TcpConnection& client = Client();
-  client.Write(statusLine + "\r\n");
-  for (int lines = 0;; ++lines) {
-    if (lines >= Limits.MaxHeadLines) throw EVantrell("Too many lines in an interim response");
-    const std::string line = ReadServerLine();
-    AddBytes(false, static_cast<int64_t>(line.size()) + 2);
-    client.Write(line + "\r\n");
-    if (line.empty()) break;
-  }
-  if (!bodySent) bodySent = TransferPostData();
   return true;
 }

@@ -43,6 +43,16 @@ bool HasControlChars(std::string_view s) {
   return false;
 }
 
+// Whether a comma-separated list (a Connection value) names Token.
+bool HasToken(std::string_view list, std::string_view token) {
+  while (!list.empty()) {
+    const size_t comma = list.find(',');
+    if (SameText(TrimView(list.substr(0, comma)), token)) return true;
+    list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+  }
+  return false;
+}
+
 // A CR or NUL left inside a line would end the line or the text early for
 // some peer downstream; a blank takes its place.
 void BlankLineBreaks(THTTPHeaders& lines) {
@@ -202,6 +212,7 @@ void TRequestHeader::Clear() {
   Refusal.clear();
   AbsoluteForm = false;
   ForcedClose = false;
+  ExpectsContinue = false;
 }
 
 void TRequestHeader::Refuse(const char* status) {
@@ -212,11 +223,18 @@ void TRequestHeader::Refuse(const char* status) {
 void TRequestHeader::Parse() {
   IsRead = true;
   bool badFirstLine = !Raw.Empty() && HasControlChars(Raw[0]);
+  // A control character (but HT) in a header line is read differently by
+  // different peers.
+  bool badHeaderLine = false;
+  for (int i = 1; i < Raw.Count() && !badHeaderLine; ++i) badHeaderLine = HasControlChars(Raw[i]);
+  // The request line is split as it came: a NUL or CR in it must not move
+  // the version (the refusal echoes it), only be blanked in what is kept.
+  const std::string requestLine = Raw.Empty() ? std::string() : Raw[0];
   BlankLineBreaks(Raw);
   Updated.Assign(Raw);
   Updated.Normalize();
 
-  std::string_view firstLine = Raw.Empty() ? std::string_view() : std::string_view(Raw[0]);
+  std::string_view firstLine = requestLine;
   auto blank1 = firstLine.find(' ');
   Method = blank1 == std::string_view::npos ? std::string_view() : firstLine.substr(0, blank1);
   auto blank2 = blank1 == std::string_view::npos ? std::string_view::npos : firstLine.find(' ', blank1 + 1);
@@ -245,6 +263,9 @@ void TRequestHeader::Parse() {
     if (Method.empty() || Document.empty()) badFirstLine = true;
   }
   if (badFirstLine) {
+    auto isBreak = [](char c) { return c == '\r' || c == '\0'; };
+    std::replace_if(Method.begin(), Method.end(), isBreak, ' ');
+    std::replace_if(Document.begin(), Document.end(), isBreak, ' ');
     Refuse("400 Bad Request");
     if (versionless) Version = "HTTP/1.0";  // for the reply's status line
   }
@@ -269,6 +290,7 @@ void TRequestHeader::Parse() {
   Owner->FCloseConnection = 1;
   if (versionless) return;
   Owner->FSessionKey = 0;
+  if (badHeaderLine) Refuse("400 Bad Request");
   ParseHeaderLines();
 
   // The affinity cookie overrides a forwarded-address key. Several Cookie
@@ -291,6 +313,7 @@ void TRequestHeader::ParseHeaderLines() {
   int lengthLines = 0;
   bool conflict = false;
   bool transferEncoding = false;
+  bool upgrade = false;
   bool hopCountSeen = false;
   const std::vector<std::string>& lines = Updated.Items();
   for (size_t i = 1; i < lines.size(); ++i) {
@@ -326,6 +349,8 @@ void TRequestHeader::ParseHeaderLines() {
     } else if (NameIs(name, "Connection")) {
       Connection = value;
       Owner->FCloseConnection = SameText(value, "KEEP-ALIVE") ? 0 : 1;
+      // The close follows the response, whatever the back end says.
+      if (HasToken(value, "close")) ForcedClose = true;
     } else if (NameIs(name, "Content-Length")) {
       int64_t length = ParseLength(value);
       if (lengthLines++ > 0 && length != ContentLength) conflict = true;
@@ -346,9 +371,15 @@ void TRequestHeader::ParseHeaderLines() {
       if (UseXForwardedForGlobal) Owner->FSessionKey = APHash(value);
     } else if (NameIs(name, "Transfer-Encoding")) {
       transferEncoding = true;
+    } else if (NameIs(name, "Expect")) {
+      ExpectsContinue = SameText(value, "100-continue") && Version == "HTTP/1.1";
+    } else if (NameIs(name, "Upgrade")) {
+      // The switch relays no protocol switch: the back end never hears of it.
+      upgrade = true;
     }
   }
   if (conflict) Refuse("400 Bad Request");
+  if (upgrade) Updated.DeleteAllHeaders("Upgrade");
   if (hostLines > 1) KeepFirst(Updated, "Host");
   if (lengthLines > 1) KeepFirst(Updated, "Content-Length");
   // The switch relays request bodies by Content-Length only.
@@ -471,6 +502,7 @@ void TResponseHeader::Clear() {
   StatusCode = 0;
   ContentLength = -1;
   Chunked = false;
+  TransferEncoding = false;
   ContentCoding = ceNone;
   HopCount = 0;
 }
@@ -520,8 +552,7 @@ void TResponseHeader::Parse() {
     if (name.empty()) continue;
     std::string value = ValueOf(line);
     if (SameText(name, "Content-Length")) {
-      std::string upper = ValueOf(UpperCase(line));
-      int64_t length = ParseLength(Trim(std::string_view(upper).substr(0, upper.find(';'))));
+      int64_t length = ParseLength(value);
       if (lengthLines++ > 0 && length != ContentLength) conflict = true;
       ContentLength = length;
     } else if (SameText(name, "Connection")) {
@@ -551,7 +582,8 @@ void TResponseHeader::Parse() {
   }
   if (conflict) throw EInvalidHead("Response has conflicting Content-Length headers");
   if (lengthLines > 1) KeepFirst(Updated, "Content-Length");
-  if (!transferEncoding.empty()) {
+  TransferEncoding = !transferEncoding.empty();
+  if (TransferEncoding) {
     // Chunked framing is decided by the last coding; any other transfer
     // coding ends with the connection. Either way Content-Length no longer
     // frames the body and must not reach the client.

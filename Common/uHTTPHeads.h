@@ -111,9 +111,12 @@ class TRequestHeader {
   std::string Refusal;
   // The target came in absolute form; it goes on in origin form.
   bool AbsoluteForm = false;
-  // Update forced "Connection: Close" (keep-alive off, or HEAD); the response
-  // may not undo it.
+  // "Connection: Close" is forced on the response (keep-alive off, HEAD, the
+  // client's own "close", a body left unread); the back end may not undo it.
   bool ForcedClose = false;
+  // "Expect: 100-continue" on an HTTP/1.1 request: the body waits for the
+  // back end's first status line.
+  bool ExpectsContinue = false;
 
  private:
   void ParseHeaderLines();
@@ -158,5 +161,7 @@ class TResponseHeader {
   THTTPHeaders Updated;
   THTTPHeaders Raw;
   bool Chunked = false;
+  // Any Transfer-Encoding line: Content-Length no longer frames the body.
+  bool TransferEncoding = false;
   bool IsRead = false;
 };

@@ -1,5 +1,7 @@
 #include "Common/uLoadBalancedConnections.h"
 
+#include <algorithm>
+
 #include "Common/uGuardedCounter.h"
 #include "Common/uLoadBalancingClasses.h"
 
@@ -54,6 +56,16 @@ void TLoadBalancedConnectionHandlerBucketList::RemoveExpired(float maxAge) {
   for (const auto& [key, entry] : table_)
     if (entry->GetConnectionAge(now) > maxAge) expired.push_back(key);
   for (int32_t key : expired) Remove(key);
+}
+
+void TLoadBalancedConnectionHandlerBucketList::RemoveOldest(int32_t count) {
+  if (count <= 0) return;
+  std::vector<std::pair<TDateTime, int32_t>> byAge;
+  byAge.reserve(table_.size());
+  for (const auto& [key, entry] : table_) byAge.emplace_back(entry->LastUse, key);
+  const size_t n = std::min(byAge.size(), static_cast<size_t>(count));
+  std::nth_element(byAge.begin(), byAge.begin() + static_cast<std::ptrdiff_t>(n), byAge.end());
+  for (size_t i = 0; i < n; ++i) Remove(byAge[i].second);
 }
 
 TLoadBalancedConnection* TLoadBalancedConnectionHandlerBucketList::Find(int32_t clientKey) const {

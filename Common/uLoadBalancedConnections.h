@@ -57,6 +57,8 @@ class TLoadBalancedConnectionHandlerBucketList {
   void Clear();
   // Frees every entry older than MaxAge seconds.
   void RemoveExpired(float maxAge);
+  // Frees the Count least recently used entries.
+  void RemoveOldest(int32_t count);
   int32_t GetCount() const { return FCount.load(std::memory_order_relaxed); }
   TLoadBalancedConnection* Find(int32_t clientKey) const;
   // Every entry, in the table's walking order; the table keeps them.

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "Common/uGuardedCounter.h"
+#include "Common/uLogger.h"
 #include "platform/Random.h"
 #include "platform/SysUtils.h"
 
@@ -331,6 +332,7 @@ TServer* TServerCluster::GetServerForClient(int32_t clientKey, uint8_t& status) 
   } finish{entry, now};
 
   if (!entry) {
+    MakeRoom();
     auto created = std::make_unique<TLoadBalancedConnection>();
     status = LBStatus::NewConnection;
     created->ClientKey = clientKey;
@@ -438,6 +440,20 @@ void TServerCluster::RemoveExpiredConnections(float maxAge) {
   LastExpiry = Now();
   std::lock_guard<std::recursive_mutex> guard(Lock);
   Connections.RemoveExpired(maxAge == -1 ? static_cast<float>(ConnectionTimeout.load()) : maxAge);
+  // The episode ends once expiry alone keeps the table well below its cap.
+  if (FEvicting && Connections.GetCount() < MaxConnections.load() / 2) FEvicting = false;
+}
+
+void TServerCluster::MakeRoom() {
+  const int32_t cap = std::max<int32_t>(MaxConnections.load(), 1);
+  if (Connections.GetCount() < cap) return;
+  if (!FEvicting) {
+    FEvicting = true;
+    GlobalLogger->LogInfoFmt("Affinity table of cluster %s full (%d entries): the oldest entries make room", Name,
+                             cap);
+  }
+  // A tenth at a time, so that a full table does not sort on every request.
+  Connections.RemoveOldest(std::max<int32_t>(cap / 10, 1));
 }
 
 void TServerCluster::Tick() {

@@ -179,6 +179,9 @@ class TServerCluster : public std::enable_shared_from_this<TServerCluster> {
   mutable std::recursive_mutex Lock;  // affinity table, choices, check starts
   std::atomic<int32_t> ConnectionTimeout{1800};  // seconds
   TLoadBalancedConnectionHandlerBucketList Connections;
+  // Affinity entries kept at most: clients without a key of their own (no
+  // cookie yet) add one each, so the oldest make room.
+  std::atomic<int32_t> MaxConnections{200000};
   uint16_t FLastUniqueServerKey = 0;
   bool Loading = false;
   TServerClusterList* OwnerList;
@@ -241,6 +244,9 @@ class TServerCluster : public std::enable_shared_from_this<TServerCluster> {
 
  private:
   bool KeyInUse(uint16_t key) const;
+  // Room for one more affinity entry; under Lock.
+  void MakeRoom();
+  bool FEvicting = false;  // an eviction episode is running (logged once)
 };
 
 class TServerClusterList {

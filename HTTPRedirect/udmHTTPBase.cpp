@@ -461,7 +461,6 @@ void TdmHTTPBase::ServerConnect(PeerThread& peer, uint8_t isHTTPS) {
   if (client == nullptr) return;
   TClientThread& thread = *client;
   thread.IsHTTPS = isHTTPS;
-  ConnectHook();
   thread.Connection()->SetMaxLineLength(kMaxLineLength);
   thread.Stats = Stats.get();
   thread.Limits = Limits;
@@ -546,8 +545,12 @@ void TdmHTTPBase::Server_HTTPStatus(const std::string& statusText) { Log("New st
 void TdmHTTPBase::Timer_TickTimer() {
   try {
     Stats->DomainHandler->RemoveOldConnections();
-    LogFile->Flush();
   } catch (const std::exception& e) {
     Log(Format("RemoveOldConnections failed : %s", e.what()));
+  }
+  try {
+    LogFile->Flush();
+  } catch (const std::exception& e) {
+    Log(Format("Event log flush failed : %s", e.what()));
   }
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -113,7 +114,13 @@ class ScriptedBackend {
   void AcceptLoop() {
     while (!stopping_) {
       const int fd = ::accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) return;
+      if (fd < 0) {
+        // A failed accept (interrupted, aborted, out of descriptors) ends
+        // only that accept; the shutdown of the listener ends the loop.
+        if (stopping_) return;
+        if (errno != EINTR && errno != ECONNABORTED) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        continue;
+      }
       ++accepts_;
       {
         std::lock_guard<std::mutex> g(mutex_);

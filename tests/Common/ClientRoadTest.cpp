@@ -195,6 +195,11 @@ TEST_F(ClientRoad, BadFramingIsRefusedWithoutForwarding) {
       {"Content-Length : 5\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
       {"X-A: 1\r\n folded\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
       {"X\x01Y: 1\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
+      // Controls but HT in a value.
+      {"X-A: a\x01b\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
+      {"X-A: a\rb\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
+      {std::string("X-A: a\0b\r\n", 10), "HTTP/1.1 400 Bad Request\r\n\r\n"},
+      {"X-A: a\x7f\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"},
       // A length that is not a plain decimal closes without a reply.
       {"Content-Length: $10\r\n", ""},
   };
@@ -204,10 +209,64 @@ TEST_F(ClientRoad, BadFramingIsRefusedWithoutForwarding) {
     EXPECT_EQ(client.ReadUntilClose(), c.reply) << c.extra;
   }
   // Only a well-formed version is echoed into a reply.
-  Client client(Port());
-  client.Send("GET / HTTP/1.1 200 OK\r\nHost: www.a.com\r\n\r\n");
-  EXPECT_EQ(client.ReadUntilClose(), "HTTP/1.0 400 Bad Request\r\n\r\n");
+  {
+    Client client(Port());
+    client.Send("GET / HTTP/1.1 200 OK\r\nHost: www.a.com\r\n\r\n");
+    EXPECT_EQ(client.ReadUntilClose(), "HTTP/1.0 400 Bad Request\r\n\r\n");
+  }
+  // A NUL in the request line does not cut it: the reply keeps the version.
+  for (const std::string& line : {std::string("GET /a\0b HTTP/1.1", 17), std::string("GET /\0 HTTP/1.1", 15)}) {
+    Client client(Port());
+    client.Send(line + "\r\nHost: www.a.com\r\n\r\n");
+    EXPECT_EQ(client.ReadUntilClose(), "HTTP/1.1 400 Bad Request\r\n\r\n");
+  }
   EXPECT_EQ(backend.Heads().size(), 0u);
+}
+
+TEST_F(ClientRoad, HeadAsAWholeIsCapped) {
+  ScriptedBackend backend(Answer(Ok("ok")));
+  AddDomain("www.a.com", backend.Port());
+  // Three lines of 400 KB: each is allowed, together they are too much.
+  std::string lines;
+  for (int i = 0; i < 3; ++i) lines += "X-Big" + std::to_string(i) + ": " + std::string(400000, 'v') + "\r\n";
+  Client client(Port());
+  client.Send(Get("/", "www.a.com", lines));
+  EXPECT_EQ(client.ReadUntilClose(), "HTTP/1.1 400 Bad Request\r\n\r\n");
+  EXPECT_TRUE(Logged("Head too large ("));
+  EXPECT_EQ(backend.Heads().size(), 0u);
+}
+
+TEST_F(ClientRoad, OnlyAFewBlankLinesMayComeBeforeTheRequestLine) {
+  ScriptedBackend backend(Answer(Ok("ok")));
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  client.Send(std::string(10, '\n') + Get("/", "www.a.com"));
+  EXPECT_EQ(client.ReadUntilClose(), "");
+  EXPECT_TRUE(Logged("Too many empty lines before the head"));
+  EXPECT_EQ(backend.Heads().size(), 0u);
+}
+
+// With the switch's own read step a step never ends while lines keep
+// coming: the limits are looked at after every line too.
+TEST_F(ClientRoad, TrickledLinesMeetTheHeadLimitWithTheProductionStep) {
+  ScriptedBackend backend(Answer(Ok("ok")));
+  AddDomain("www.a.com", backend.Port());
+  limits_.ReadStepMs = 2000;
+  limits_.HeadLimitMs = 1000;
+  for (const std::string& line : {std::string("\r\n"), std::string("X-Slow: v\r\n")}) {
+    Client client(Port());
+    const auto start = std::chrono::steady_clock::now();
+    if (line != "\r\n") client.Send("GET / HTTP/1.1\r\n");
+    bool closed = false;
+    for (int i = 0; i < 12 && !closed; ++i) {
+      client.Send(line);
+      pollfd p{client.Peer().Fd(), POLLIN, 0};
+      closed = ::poll(&p, 1, 500) > 0;
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1900ms);
+  }
+  EXPECT_TRUE(backend.Heads().empty());
 }
 
 TEST_F(ClientRoad, BareGetRelaysTheBackendBytesWithoutAHead) {
@@ -336,6 +395,46 @@ TEST_F(ClientRoad, UnreachableBackendClosesWithoutReply) {
   client.Send(Get("/"));
   EXPECT_EQ(client.ReadUntilClose(), "");
   EXPECT_TRUE(Logged("Exception in HandleConnection from 127.0.0.1"));
+}
+
+}  // namespace
+}  // namespace roadtest
+
+namespace roadtest {
+namespace {
+
+// The back end closes a kept connection just as the next request reaches
+// it: a request whose body was not sent yet goes once more on a new
+// connection; one whose body went out does not.
+TEST_F(ClientRoad, RequestOnAKeptConnectionThatCloses) {
+  std::atomic<int> connections{0};
+  ScriptedBackend backend([&](BackendConn& conn, ScriptedBackend& b) {
+    const int number = ++connections;
+    if (b.ReadRequest(conn).empty()) return;
+    conn.Send(Ok("one"));
+    if (number == 1) {
+      b.ReadRequest(conn);
+      return;  // closes without an answer
+    }
+    while (!b.ReadRequest(conn).empty()) conn.Send(Ok("two"));
+  });
+  AddDomain("www.a.com", backend.Port());
+  {
+    Client client(Port());
+    client.Send(Get("/"));
+    EXPECT_EQ(client.ReadResponse().body, "one");
+    client.Send(Get("/"));
+    EXPECT_EQ(client.ReadResponse().body, "one");  // the new connection's first answer
+    EXPECT_EQ(backend.Accepts(), 2);
+    EXPECT_TRUE(Logged("request sent again on a new one"));
+  }
+  connections = 0;
+  Client client(Port());
+  client.Send(Get("/"));
+  EXPECT_EQ(client.ReadResponse().body, "one");
+  client.Send("POST / HTTP/1.1\r\nHost: www.a.com\r\nContent-Length: 4\r\n\r\nbody");
+  EXPECT_EQ(client.ReadUntilClose(), "");
+  EXPECT_EQ(backend.Accepts(), 3);
 }
 
 }  // namespace

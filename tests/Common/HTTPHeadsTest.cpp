@@ -189,9 +189,9 @@ TEST_F(Heads, RewritesRequestHeads) {
        "GET /dir/page.asp?x=1 HTTP/1.1\r\nHost: h\r\nUser-Agent: u VT/2.2.51 (IP=1.2.3.4)\r\n"
        "Via: 1.1 Vantrell Switch:80\r\nVTCallerIP: 1.2.3.4\r\nVTOrigURL: h 80 /dir/page.asp?x=1\r\n"
        "VTHopCount: 1\r\n\r\n"},
-      {"a bare CR never survives, equal Host and Content-Length copies collapse",
+      {"equal Host and Content-Length copies collapse",
        "POST /a HTTP/1.1\r\nHost: h\r\nhost: H\r\nContent-Length: 5\r\nContent-Length: 05\r\n"
-       "User-Agent: u\rX-Injected: 1\r\n",
+       "User-Agent: u X-Injected: 1\r\n",
        [](FakeOwner&, TRequestMatchData& m) { m.CustomCallerIPHeaders = ""; },
        "POST /a HTTP/1.1\r\nHost: H\r\nContent-Length: 5\r\nUser-Agent: u X-Injected: 1 VT/2.2.51 (IP=1.2.3.4)\r\n"
        "Via: 1.1 Vantrell Switch:80\r\nVTCallerIP: 1.2.3.4\r\nVTOrigURL: H 80 /a\r\nVTHopCount: 1\r\n\r\n"},
@@ -295,7 +295,11 @@ TEST_F(Heads, RefusesHeadsThatCouldBeReadTwoWays) {
       {"GET / HTTP/1.1\r\nX\x01Y: 1\r\n", "400 Bad Request", "HTTP/1.1"},
       {"GET / HTTP/1.1\r\nX\rY: 1\r\n", "400 Bad Request", "HTTP/1.1"},
       {"GET /a\x7f HTTP/1.1\r\n", "400 Bad Request", "HTTP/1.1"},
-      {"GET /a\rb HTTP/1.1\r\n", "400 Bad Request", "HTTP/1.0"},
+      // A CR or NUL in the request line does not move the version.
+      {"GET /a\rb HTTP/1.1\r\n", "400 Bad Request", "HTTP/1.1"},
+      // Controls but HT in a header value: a bare CR never survives.
+      {"GET / HTTP/1.1\r\nUser-Agent: u\rX-Injected: 1\r\n", "400 Bad Request", "HTTP/1.1"},
+      {"GET / HTTP/1.1\r\nX-A: a\x1b[31m\r\n", "400 Bad Request", "HTTP/1.1"},
       {"GET / HTTP/1.1 200 OK\r\n", "400 Bad Request", "HTTP/1.0"},
       {"GET / FOO\r\n", "400 Bad Request", "HTTP/1.0"},
       {"GET / HTTP/11\r\n", "400 Bad Request", "HTTP/1.0"},
@@ -391,7 +395,9 @@ struct ClosingCase {
 TEST_F(Heads, KeepAliveDecisionsOfTheResponse) {
   const ClosingCase cases[] = {
       {"HTTP/1.1", nullptr, "u", "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n", 0, false},
-      {"HTTP/1.1", "close", "u", "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n", 1, false},
+      {"HTTP/1.1", "close", "u", "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n", 1, true},
+      // The client's own close holds whatever the back end answers.
+      {"HTTP/1.1", "TE, close", "u", "HTTP/1.1 200 OK\r\nContent-Length: 1\r\nConnection: keep-alive\r\n", 1, true},
       {"HTTP/1.0", nullptr, "u", "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n", 1, true},
       {"HTTP/1.0", nullptr, "Mozilla (MSIE 4.01)", "HTTP/1.0 200 OK\r\nContent-Length: 1\r\n", 0, false},
       {"HTTP/1.0", "keep-alive", "u", "HTTP/1.0 200 OK\r\nContent-Length: 1\r\nConnection: Keep-Alive\r\n", 1, true},
@@ -417,7 +423,7 @@ TEST_F(Heads, ResponseFramingFields) {
   ParseRequest("GET / HTTP/1.1\r\nConnection: keep-alive\r\n");
   EXPECT_EQ(response.GetLogText(), "  Response: NOT READ");
   ParseResponse(
-      "HTTP/1.1 200 OK\r\nContent-Length: 12; x\r\nContent-Type: text/html\r\nContent-Encoding: x-gzip\r\n"
+      "HTTP/1.1 200 OK\r\nContent-Length: 12\r\nContent-Type: text/html\r\nContent-Encoding: x-gzip\r\n"
       "Date: d\r\nServer: s\r\nVary: v\r\nCache-Control: c\r\nVTHopCount: 3\r\n");
   EXPECT_EQ(response.StatusCode, 200);
   EXPECT_EQ(response.ReasonText, "OK");

@@ -302,6 +302,37 @@ TEST(LoadBalancingChoice, CookieKeysAreClientsOfTheirOwn) {
   EXPECT_EQ(f.Server(1).ActiveSessions, 3);
 }
 
+TEST(LoadBalancingChoice, AffinityTableIsCappedOldestFirst) {
+  ScopedManualClock clock;
+  ClusterFixture f;
+  f.cluster->SessionMethod = 1;
+  f.cluster->MaxConnections = 20;
+  f.AddServer({1});
+  f.AddServer({1});
+  std::vector<std::string> lines;
+  GlobalLogger->SetOnLog([&](const std::string& line) { lines.push_back(line); });
+  uint8_t status = 0;
+  // A client that keeps coming back, among many that come once.
+  TServer* returning = f.cluster->GetServerForClient(-5, status);
+  for (int32_t key = 1; key <= 500; ++key) {
+    clock.clock().Advance(1);
+    f.cluster->GetServerForClient(key, status);
+    EXPECT_LE(f.cluster->Connections.GetCount(), 20) << key;
+    if (key % 5 == 0) {
+      EXPECT_EQ(f.cluster->GetServerForClient(-5, status), returning) << key;
+      EXPECT_EQ(status, LBStatus::OldConnection) << key;
+    }
+  }
+  // The newest entries stay; the oldest made room.
+  EXPECT_NE(f.cluster->Connections.Find(500), nullptr);
+  EXPECT_EQ(f.cluster->Connections.Find(1), nullptr);
+  EXPECT_EQ(f.Server(0).ActiveSessions + f.Server(1).ActiveSessions, f.cluster->Connections.GetCount());
+  GlobalLogger->SetOnLog(nullptr);
+  // One line for the whole episode.
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("Affinity table of cluster"), std::string::npos) << lines[0];
+}
+
 TEST(LoadBalancingChoice, ConsoleQueries) {
   ClusterFixture f;
   f.AddServer({2, false, true, 3});

@@ -1,7 +1,10 @@
 #include "Common/uCachedLogFileClasses.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <atomic>
 #include <filesystem>
@@ -149,6 +152,44 @@ TEST_F(LogFile, ImpossibleFolderDropsLinesUntilTheNameChanges) {
   log.reset();
   EXPECT_EQ(ReadWholeFile(blocked + "vt091210.txt"), "2009-12-10 14:03:07|next day\r\n");
   EXPECT_FALSE(FileExists(blocked + "vt091209.txt"));
+}
+
+// A full disk, played by the file size limit: a flush that gets only part
+// of its bytes out leaves no torn line behind, and the log goes on once
+// there is room again.
+TEST_F(LogFile, LinesAreWrittenWholeOrNotAtAllOnAFullDisk) {
+  auto log = EventLog(dir_.Path());
+  const std::string name = log->CurrentFileName();
+  log->WriteLine("first");
+  log->Flush();
+  const int64_t whole = DiskSize(name);
+  ASSERT_GT(whole, 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = static_cast<rlim_t>(whole + 100);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  bool failed = false;
+  try {
+    for (int i = 0; i < 10; ++i) log->WriteLine("W3C log line number " + std::to_string(i) + " of some length");
+    log->Flush();
+  } catch (const EBxHugeFile&) {
+    failed = true;
+  }
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_TRUE(failed);
+  std::string text = ReadWholeFile(name);
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << text;
+  log->WriteLine("after");
+  log->Flush();
+  text = ReadWholeFile(name);
+  EXPECT_EQ(text.substr(text.size() - 7), "after\r\n") << text;
+  for (size_t at = text.find("W3C log"); at != std::string::npos; at = text.find("W3C log", at + 1)) {
+    EXPECT_NE(text.find("of some length\r\n", at), std::string::npos) << text;
+  }
 }
 
 TEST_F(LogFile, ClearEmptiesTheFile) {
