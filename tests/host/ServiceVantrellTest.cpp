@@ -240,9 +240,12 @@ TEST_F(ServiceVantrell, AppIdleAttachesAndDetachesTheConsoleWithTheDesktop) {
   }
   withAdminForm_ = true;
   {
+    // The loop's own idle turns must not find the desktop before the flag.
+    desktop_ = false;
     TSvrVantrell service(Seams());
     RunService(service, [&] {
       service.ShuttingDown = true;
+      desktop_ = true;
       EXPECT_TRUE(Idle(service));
     });
     EXPECT_TRUE(trace_.events.empty());
@@ -394,8 +397,8 @@ TEST_F(ServiceVantrell, AFailedConsoleCreationDropsOnlyTheConsole) {
     // The desktop goes and comes back: another try, which raises.
     desktop_ = false;
     Idle(service);
-    desktop_ = true;
     raise = true;
+    desktop_ = true;
     EXPECT_TRUE(Idle(service));
     EXPECT_TRUE(Idle(service));
     EXPECT_EQ(callsSoFar(), 2);
