@@ -5,18 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
+#include "platform/DateTime.h"
 #include "platform/SysUtils.h"
 
 namespace {
-
-uint64_t NowMs() {
-  return static_cast<uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-          .count());
-}
 
 int OpenForAppend(const std::string& path) {
   return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
@@ -37,7 +31,7 @@ TAppendFiles::TAppendFiles(int keepOpenMs) : keepOpenMs_(keepOpenMs) {}
 TAppendFiles::~TAppendFiles() = default;
 
 std::shared_ptr<TAppendFiles::Descriptor> TAppendFiles::Acquire(const std::string& path, const Descriptor* stale) {
-  const uint64_t now = NowMs();
+  const uint64_t now = GetTickCount64();
   std::lock_guard<std::mutex> g(mutex_);
   DropExpired(now);
   Entry& entry = files_[path];

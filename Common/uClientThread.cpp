@@ -28,6 +28,12 @@ const char* ExceptionClassName(const std::exception& e) {
   return "Exception";
 }
 
+bool RoadOverloaded(const TStatHolder& stats) { return ActiveThreads.load() >= stats.PoolSize.load(); }
+
+int HandshakeTimeoutMs(const TRoadLimits& limits, const TStatHolder& stats) {
+  return RoadOverloaded(stats) ? limits.BusyHandshakeMs : limits.HandshakeMs;
+}
+
 namespace {
 
 // A long body reaches the shared counters per MiB, not only at its end.
@@ -487,9 +493,9 @@ bool TClientThread::ReadHeader(TcpConnection& connection, THTTPHeaders& lines, b
 // that is arriving is no longer a keep-alive wait.
 bool TClientThread::HeadWaitOver(uint64_t elapsed, bool arriving, uint64_t limit) {
   if (elapsed >= limit) return true;
-  const int32_t active = ActiveThreads.load();
-  const int32_t allowed = Stats->PoolSize.load();
-  if (active >= allowed) {
+  if (RoadOverloaded(*Stats)) {
+    const int32_t active = ActiveThreads.load();
+    const int32_t allowed = Stats->PoolSize.load();
     if (FWaitingForKeepAlive == 1 && !arriving) {
       LogDetailFmt("KeepAlive stopped due to heavy server load, %d active threads, %d allowed", active, allowed);
       return true;

@@ -64,7 +64,14 @@ struct TRoadLimits {
   int MaxLineLength = 524288;       // one line from the back end
   int64_t MaxHeadBytes = 1048576;   // one head, all its lines
   int MaxLeadingBlankLines = 4;     // empty lines tolerated before a head
+  int HandshakeMs = 60000;          // a TLS handshake
+  int BusyHandshakeMs = 10000;      // a TLS handshake while the engine is overloaded
 };
+
+// The overload rule: every thread the pool keeps is serving a connection.
+bool RoadOverloaded(const TStatHolder& stats);
+// The bound of a TLS handshake that starts now.
+int HandshakeTimeoutMs(const TRoadLimits& limits, const TStatHolder& stats);
 
 // How a response body is relayed.
 enum class TTransferMethod : uint8_t { None = 1, Plain = 2, Chunked = 3, GZip = 4, Deflate = 5 };

@@ -102,6 +102,7 @@ void TdmHTTPBase::CreateServerComponents() {
   HTTPServer->SetOnDisconnect([this](PeerThread& t) { Server_HTTPDisconnect(t); });
   HTTPServer->SetOnException([this](PeerThread& t, const Exception& e) { Server_HTTPException(t, e); });
   HTTPServer->SetOnListenException([this](const Exception& e) { Server_HTTPListenException(e); });
+  HTTPServer->SetOnConnectionCeiling([this](int ceiling) { Server_ConnectionCeiling(ceiling); });
 }
 
 // Nothing may reach a part of the host after it is freed: the timers go
@@ -538,7 +539,9 @@ void TdmHTTPBase::Server_HTTPException(PeerThread&, const Exception& e) {
 
 void TdmHTTPBase::Server_HTTPListenException(const Exception& e) { Log("Listen Exception :" + e.Message()); }
 
-void TdmHTTPBase::Server_HTTPStatus(const std::string& statusText) { Log("New status : " + statusText); }
+void TdmHTTPBase::Server_ConnectionCeiling(int ceiling) {
+  Log(Format("Connection ceiling of %d live connections reached: new connections wait in the listen queue", ceiling));
+}
 
 // ------------------------------------------------------------ ticks
 

@@ -80,7 +80,7 @@ class TdmHTTPBase {
   void Server_HTTPDisconnect(PeerThread& thread);
   void Server_HTTPException(PeerThread& thread, const Exception& e);
   void Server_HTTPListenException(const Exception& e);
-  void Server_HTTPStatus(const std::string& statusText);
+  void Server_ConnectionCeiling(int ceiling);
 
   // Log writers (udmHTTPBaseLog.cpp); any thread.
   void Log(const std::string& text);

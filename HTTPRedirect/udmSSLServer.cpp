@@ -80,6 +80,8 @@ std::unique_ptr<TdmSSLServer> TdmSSLServer::CreateForSettings(TdmHTTPBase& owner
   s->Server->SetOnDisconnect([&owner](PeerThread& t) { owner.Server_HTTPDisconnect(t); });
   s->Server->SetOnException([&owner](PeerThread& t, const Exception& e) { owner.Server_HTTPException(t, e); });
   s->Server->SetOnListenException([&owner](const Exception& e) { owner.Server_HTTPListenException(e); });
+  s->Server->SetOnConnectionCeiling([&owner](int ceiling) { owner.Server_ConnectionCeiling(ceiling); });
+  s->Server->SetHandshakeTimeout([&owner] { return HandshakeTimeoutMs(owner.Limits, *owner.Stats); });
   s->Server->SetTerminateWaitTime(75000);
   TByteSet allowed = CharRange('0', '9') | CharRange('A', 'Z') | CharRange('a', 'z');
   s->Name = "dmSSLServer" + RandomString(12, allowed);

@@ -6,11 +6,6 @@
 #include "platform/TcpServer.h"
 #include "platform/ThreadPool.h"
 
-namespace {
-// The longest a TLS handshake may take; a stop ends it sooner.
-constexpr int kHandshakeTimeoutMs = 60000;
-}  // namespace
-
 PeerThread::~PeerThread() { EndOsThread(); }
 
 void PeerThread::Terminate() {
@@ -83,27 +78,10 @@ void PeerThread::Serve() {
   TcpServer& server = *server_;
   connection_->SetOwnerThread();
   std::exception_ptr failure;
-  bool connectRan = false;
   bool quiet = false;
-  try {
-    WaitResult handshake =
-        connection_->Handshake(kHandshakeTimeoutMs, [this] { return Stopped() || Terminated(); });
-    if (handshake == WaitResult::TimedOut) throw EIdReadTimeout();
-    if (handshake == WaitResult::Stopped) quiet = true;
-  } catch (const EIdConnClosedGracefully&) {
-    quiet = true;  // the client left before the handshake ended
-  } catch (const EIdSocketError& e) {
-    quiet = IsConnectionReset(e);
-    if (!quiet) failure = std::current_exception();
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  // A handshake that a stop or deactivation broke off is no failure either.
-  if (failure && (Stopped() || Terminated() || !connection_->KnownConnected())) {
-    failure = nullptr;
-    quiet = true;
-  }
-  if (!quiet && !failure) {
+  if (!Handshake(server)) quiet = true;
+  bool connectRan = false;
+  if (!quiet) {
     try {
       server.DoConnect(*this);
       connectRan = true;
@@ -138,6 +116,7 @@ void PeerThread::Serve() {
     connection_->Disconnect();
   } catch (...) {
   }
+  pool_->ThreadReturning();
   server.ThreadFinished(this);
   // Off the server's list: deactivation no longer looks at the connection.
   std::unique_ptr<TcpConnection> closing;
@@ -147,6 +126,44 @@ void PeerThread::Serve() {
     server_ = nullptr;
     stopped_ = true;
   }
+}
+
+bool PeerThread::Handshake(TcpServer& server) {
+  std::exception_ptr failure;
+  const int timeoutMs = server.HandshakeTimeoutMs();
+  try {
+    switch (connection_->Handshake(timeoutMs, [this] { return Stopped() || Terminated(); })) {
+      case WaitResult::Ready:
+        return true;
+      case WaitResult::Stopped:
+        return false;
+      case WaitResult::TimedOut:
+        throw EIdOSSLAcceptError(Format("Error accepting connection with SSL. Handshake timed out after %d ms",
+                                        timeoutMs));
+    }
+  } catch (const EIdConnClosedGracefully&) {
+    return false;  // the client left before the handshake ended
+  } catch (const EIdSocketError& e) {
+    if (IsConnectionReset(e)) return false;
+    failure = std::current_exception();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  // A handshake that a stop or deactivation broke off is no failure either.
+  if (!failure || Stopped() || Terminated() || !connection_->KnownConnected()) return false;
+  // The connection failed, not the thread: it goes back to the pool.
+  try {
+    try {
+      std::rethrow_exception(failure);
+    } catch (const Exception& e) {
+      server.DoException(*this, e);
+    } catch (const std::exception& e) {
+      server.DoException(*this, Exception(e.what()));
+    }
+  } catch (...) {
+    // A failing exception handler must not end the process.
+  }
+  return false;
 }
 
 void PeerThread::Report(std::exception_ptr failure) {

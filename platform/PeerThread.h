@@ -12,8 +12,10 @@
 // server's OnException) after OnDisconnect and Cleanup have run, and the
 // thread is terminated instead of pooled. A handler that meets the end of
 // its connection (closed by either side, reset) only ends the run, and a
-// client that leaves during the handshake is no failure either. Nothing
-// escapes the flow.
+// client that leaves during the handshake is no failure either. A handshake
+// that fails or passes the server's HandshakeTimeoutMs reaches the server's
+// OnException only (no DoException: the thread is sound) and the thread goes
+// back to the pool. Nothing escapes the flow.
 #pragma once
 
 #include <atomic>
@@ -62,6 +64,8 @@ class PeerThread {
   void Start(std::unique_ptr<TcpConnection> connection, TcpServer* server, ThreadPool* pool);
   void ThreadMain();
   void Serve();
+  // True when the connection is ready for OnConnect.
+  bool Handshake(TcpServer& server);
   void RunOnce();
   void Report(std::exception_ptr failure);
   // Marks the thread terminated, wakes it and waits for its OS thread.

@@ -16,6 +16,9 @@ namespace {
 constexpr int kAcceptPauseMs = 100;
 // Connections one listener takes per wake-up of the acceptor.
 constexpr int kAcceptBatch = 64;
+// How often an acceptor at the ceiling looks for the stop.
+constexpr int kCeilingSliceMs = 50;
+constexpr int kDefaultHandshakeTimeoutMs = 60000;
 
 SocketHandle OpenListener(const std::string& ip, int port, bool reuse, int queue) {
   in_addr addr{};
@@ -85,6 +88,7 @@ void TcpServer::Activate() {
   wake_.Reset(wake);
   listening_ = !listeners.empty();
   listeners_ = std::move(listeners);
+  atCeiling_ = false;
   active_ = true;
   acceptor_ = std::thread(&TcpServer::AcceptLoop, this);
 }
@@ -148,9 +152,34 @@ void TcpServer::AcceptLoop() {
     // client threads, and one accept per wake-up would leave most waiting.
     for (size_t i = 0; i + 1 < fds.size(); ++i) {
       if (fds[i].revents == 0) continue;
-      for (int n = 0; n < kAcceptBatch && AcceptOne(fds[i].fd); ++n) {
+      for (int n = 0; n < kAcceptBatch; ++n) {
+        // Above the ceiling a connection stays in the backlog, where the
+        // kernel holds it for nothing, rather than failing a new thread.
+        if (!WaitBelowCeiling()) return;
+        if (!AcceptOne(fds[i].fd)) break;
       }
     }
+  }
+}
+
+bool TcpServer::WaitBelowCeiling() {
+  ThreadPool& pool = *pool_;
+  if (atCeiling_ && static_cast<int64_t>(pool.ActiveCount()) * 10 < static_cast<int64_t>(pool.MaxActive()) * 9) {
+    atCeiling_ = false;
+  }
+  for (;;) {
+    if (pool.WaitForRoom(atCeiling_ ? kCeilingSliceMs : 0)) return true;
+    if (!atCeiling_) {
+      atCeiling_ = true;
+      if (onConnectionCeiling_) {
+        try {
+          onConnectionCeiling_(pool.MaxActive());
+        } catch (...) {
+          // Nothing escapes the acceptor.
+        }
+      }
+    }
+    if (PauseAcceptor(0)) return false;
   }
 }
 
@@ -192,6 +221,10 @@ bool TcpServer::AcceptOne(int listenFd) {
     FireListenException(Exception(e.what()));
   }
   return true;
+}
+
+int TcpServer::HandshakeTimeoutMs() const {
+  return handshakeTimeout_ ? handshakeTimeout_() : kDefaultHandshakeTimeoutMs;
 }
 
 void TcpServer::FireListenException(const Exception& e) {

@@ -35,6 +35,8 @@ class TcpServer {
   using ThreadEvent = std::function<void(PeerThread&)>;
   using ExceptionEvent = std::function<void(PeerThread&, const Exception&)>;
   using ListenExceptionEvent = std::function<void(const Exception&)>;
+  using CeilingEvent = std::function<void(int ceiling)>;
+  using TimeoutRule = std::function<int()>;
 
   TcpServer();
   // Deactivates and waits for every connection of this server to end.
@@ -75,6 +77,14 @@ class TcpServer {
   void SetOnException(ExceptionEvent fn) { onException_ = std::move(fn); }
   // An accept that failed; the server goes on listening.
   void SetOnListenException(ListenExceptionEvent fn) { onListenException_ = std::move(fn); }
+  // The pool's MaxActive (the ceiling) was reached: new connections wait in
+  // the kernel's backlog until one ends. Once per episode, on the acceptor;
+  // an episode ends when the live connections fall below nine tenths of it.
+  void SetOnConnectionCeiling(CeilingEvent fn) { onConnectionCeiling_ = std::move(fn); }
+  // How long a TLS handshake may take, asked as each one starts (the user
+  // may shorten it under load); by default 60 s. A stop ends it sooner.
+  void SetHandshakeTimeout(TimeoutRule rule) { handshakeTimeout_ = std::move(rule); }
+  int HandshakeTimeoutMs() const;
 
   bool Active() const noexcept { return active_; }
   // Any thread: active and listening on at least one binding.
@@ -105,6 +115,8 @@ class TcpServer {
   void AcceptLoop();
   // False when nothing more is queued (or accepting must pause).
   bool AcceptOne(int listenFd);
+  // Waits while the pool is at its ceiling; false when woken for the stop.
+  bool WaitBelowCeiling();
   void FireListenException(const Exception& e);
   // Waits on the wake descriptor; true when woken for the stop.
   bool PauseAcceptor(int ms);
@@ -130,6 +142,9 @@ class TcpServer {
   ThreadEvent onDisconnect_;
   ExceptionEvent onException_;
   ListenExceptionEvent onListenException_;
+  CeilingEvent onConnectionCeiling_;
+  TimeoutRule handshakeTimeout_;
+  bool atCeiling_ = false;  // acceptor only
 
   std::atomic<bool> active_{false};
   std::atomic<bool> listening_{false};

@@ -1,6 +1,33 @@
 #include "platform/ThreadPool.h"
 
-ThreadPool::ThreadPool(int poolSize) : poolSize_(poolSize) {}
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+
+namespace {
+// Descriptors and threads the rest of the process needs besides its
+// connections (listeners, logs, timers, health checks, the consoles).
+constexpr long kReservedForTheProcess = 256;
+// The longest a stop waits for a thread that left its server to come back:
+// it only closes its connection on the way.
+constexpr auto kReturnWait = std::chrono::seconds(30);
+
+long ReadProcNumber(const char* path) {
+  long value = 0;
+  std::ifstream in(path);
+  return in >> value ? value : 0;
+}
+
+long SoftLimit(int resource) {
+  rlimit limit{};
+  if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 0;
+  return static_cast<long>(limit.rlim_cur);
+}
+}  // namespace
+
+ThreadPool::ThreadPool(int poolSize) : poolSize_(poolSize), limitsCeiling_(CeilingFromLimits(runtime_)) {}
 
 ThreadPool::~ThreadPool() {
   {
@@ -39,6 +66,42 @@ int ThreadPool::ActiveCount() const {
   return static_cast<int>(active_.size());
 }
 
+void ThreadPool::SetRuntime(ConnectionRuntime runtime) {
+  runtime_ = runtime;
+  limitsCeiling_ = CeilingFromLimits(runtime);
+}
+
+int ThreadPool::MaxActive() const noexcept {
+  const int set = maxActive_;
+  return set > 0 ? set : limitsCeiling_.load();
+}
+
+int ThreadPool::CeilingFromLimits(ConnectionRuntime runtime) {
+  long ceiling = 1L << 20;
+  const auto cap = [&](long available, long perConnection) {
+    if (available > 0) ceiling = std::min(ceiling, (available - kReservedForTheProcess) / perConnection);
+  };
+  cap(SoftLimit(RLIMIT_NOFILE), 2);
+  // Every stack is a mapping and its guard page another, threads or fibers.
+  cap(ReadProcNumber("/proc/sys/vm/max_map_count"), 2);
+  if (runtime == ConnectionRuntime::Threads) {
+    cap(SoftLimit(RLIMIT_NPROC), 1);
+    cap(ReadProcNumber("/proc/sys/kernel/threads-max"), 1);
+  }
+  return static_cast<int>(std::max(ceiling, 16L));
+}
+
+bool ThreadPool::WaitForRoom(int ms) {
+  const size_t ceiling = static_cast<size_t>(MaxActive());
+  std::unique_lock<std::mutex> lock(mutex_);
+  return released_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return active_.size() < ceiling; });
+}
+
+void ThreadPool::ThreadReturning() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++returning_;
+}
+
 PeerThread* ThreadPool::GetThread() {
   ReapFinished();
   ThreadFactory factory;
@@ -66,6 +129,7 @@ void ThreadPool::ReleaseThread(PeerThread* thread) {
   ReapFinished();
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (returning_ > 0) --returning_;
     auto it = active_.find(thread);
     if (it == active_.end()) return;
     std::unique_ptr<PeerThread> owned = std::move(it->second);
@@ -86,7 +150,8 @@ void ThreadPool::ReleaseThread(PeerThread* thread) {
 void ThreadPool::TerminateThreads() {
   std::vector<std::unique_ptr<PeerThread>> idle;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    released_.wait_for(lock, kReturnWait, [this] { return returning_ == 0; });
     idle.swap(idle_);
   }
   EndAndFree(idle, true);

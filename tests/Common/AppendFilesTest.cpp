@@ -2,13 +2,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <map>
 #include <sstream>
 #include <thread>
 #include <vector>
 
 #include "Common/uAppendFiles.h"
+#include "platform/DateTime.h"
 #include "platform/SysUtils.h"
 #include "tests/Common/TempFolder.h"
 
@@ -31,6 +31,7 @@ TEST(AppendFiles, AppendsToExistingFileAndCreatesMissingFolders) {
 }
 
 TEST(AppendFiles, DeletedFileIsMadeAgainAtOnceAndMovedOneOnceTheDescriptorExpires) {
+  ScopedManualClock clock;
   TempFolder dir;
   TAppendFiles files(50);
   const std::string path = dir.Path() + "x/ex.log";
@@ -40,19 +41,21 @@ TEST(AppendFiles, DeletedFileIsMadeAgainAtOnceAndMovedOneOnceTheDescriptorExpire
   EXPECT_EQ(ReadWholeFile(path), "second\r\n") << "a removed folder and file are made again for the next line";
 
   ASSERT_EQ(::rename(path.c_str(), (dir.Path() + "moved.log").c_str()), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(80));
+  clock.clock().Advance(50);
   files.Append(path, "third\r\n");
   EXPECT_EQ(ReadWholeFile(path), "third\r\n");
   EXPECT_EQ(ReadWholeFile(dir.Path() + "moved.log"), "second\r\n");
 }
 
 TEST(AppendFiles, IdleFilesAreClosed) {
+  ScopedManualClock clock;
   TempFolder dir;
   TAppendFiles files(30);
   files.Append(dir.Path() + "a.log", "a");
+  clock.clock().Advance(29);
   files.Append(dir.Path() + "b.log", "b");
   EXPECT_EQ(files.OpenCount(), 2u);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  clock.clock().Advance(30);
   files.Append(dir.Path() + "c.log", "c");
   EXPECT_EQ(files.OpenCount(), 1u);
   files.CloseAll();

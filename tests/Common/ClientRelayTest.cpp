@@ -163,15 +163,17 @@ TEST_F(ClientRelay, InterimContinueIsForwardedBeforeTheFinalHead) {
 }
 
 TEST_F(ClientRelay, ClientDyingDuringThePostBodyEndsBothSides) {
-  ScriptedBackend backend([](BackendConn& conn, ScriptedBackend& b) {
+  std::atomic<bool> bodyStarted{false};
+  ScriptedBackend backend([&](BackendConn& conn, ScriptedBackend& b) {
     b.ReadRequest(conn);
     conn.ReadExact(1000);
+    bodyStarted = true;
     EXPECT_TRUE(conn.SeesClose());
   });
   AddDomain("www.a.com", backend.Port());
   Client client(Port());
   client.Send("POST /up HTTP/1.1\r\nHost: www.a.com\r\nContent-Length: 5000\r\n\r\n" + std::string(1000, 'x'));
-  std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(WaitUntil([&] { return bodyStarted.load(); }));
   client.Peer().Close();
   EXPECT_TRUE(Logged("In POST: Client died before transfer was complete"));
 }
@@ -252,14 +254,19 @@ TEST_F(ClientRelay, BytesPastContentLengthAreNeverForwarded) {
 TEST_F(ClientRelay, LateBytesAfterABodyAreNeverForwarded) {
   // The first connection sends a second "response" after its body, when the
   // client has not asked for one yet.
+  // The late bytes go out once the client holds its response, and the
+  // client asks again once they are in the switch's socket.
   std::atomic<int> connections{0};
+  std::atomic<bool> answered{false};
+  std::atomic<bool> lateSent{false};
   ScriptedBackend backend([&](BackendConn& conn, ScriptedBackend& b) {
     const std::string name = "conn" + std::to_string(++connections);
     if (b.ReadRequest(conn).empty()) return;
     conn.Send(Ok(name));
     if (name == "conn1") {
-      std::this_thread::sleep_for(50ms);
+      WaitUntil([&] { return answered.load(); });
       conn.Send("HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nsmuggled");
+      lateSent = true;
     }
     while (!b.ReadRequest(conn).empty()) conn.Send(Ok(name));
   });
@@ -267,7 +274,8 @@ TEST_F(ClientRelay, LateBytesAfterABodyAreNeverForwarded) {
   Client client(Port());
   client.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
   EXPECT_EQ(client.ReadResponse().body, "conn1");
-  std::this_thread::sleep_for(200ms);
+  answered = true;
+  ASSERT_TRUE(WaitUntil([&] { return lateSent.load(); }));
   client.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
   EXPECT_EQ(client.ReadResponse().body, "conn2");
   EXPECT_EQ(backend.Accepts(), 2);

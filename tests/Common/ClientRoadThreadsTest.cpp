@@ -2,6 +2,7 @@
 // console reading status texts meanwhile, and stops that must end relays and
 // waits promptly.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include "Common/uLoadBalancingClasses.h"
 #include "Common/uStreamIO.h"
@@ -159,6 +160,65 @@ TEST_F(ClientRoadThreads, SettingsReloadDuringATransferAndBetweenRequests) {
   for (int i = 0; i < servers.Count(); ++i) EXPECT_EQ(servers.GetServer(i)->LiveConnections.load(), 0);
   EXPECT_EQ(stats_.TotalRequests.load(), 21);
   EXPECT_EQ(W3C().size(), 21u);
+}
+
+// Thousands of clients that connect and send nothing: above the ceiling the
+// rest wait in the kernel's backlog (no thread is made for them), the
+// overload rule ends the silent ones, and a normal request is still served.
+TEST_F(ClientRoadThreads, SilentConnectionsBeyondTheCeilingWaitInTheBacklog) {
+  constexpr int kCeiling = 200;
+  constexpr rlim_t kSilent = 5000;
+  rlimit files{};
+  ::getrlimit(RLIMIT_NOFILE, &files);
+  const rlim_t needed = kSilent + 1000;
+  if (files.rlim_cur < needed && files.rlim_max >= needed) {
+    files.rlim_cur = needed;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+  }
+  if (files.rlim_cur < needed) GTEST_SKIP() << "needs " << needed << " descriptors";
+  limits_.ReadStepMs = 20;
+  limits_.SlowHeadMs = 50;
+  std::atomic<int> ceilingEvents{0};
+  std::atomic<int> reportedCeiling{0};
+  server_.SetActive(false);
+  pool_.SetMaxActive(kCeiling);
+  server_.SetListenQueue(4096);
+  server_.SetOnConnectionCeiling([&](int ceiling) {
+    reportedCeiling = ceiling;
+    ++ceilingEvents;
+  });
+  server_.SetActive(true);
+  port_ = server_.ListeningPort(0);
+  ScriptedBackend backend(Answer(Ok("served")));
+  AddDomain("www.a.com", backend.Port());
+
+  std::atomic<bool> done{false};
+  std::atomic<int> most{0};
+  std::thread watch([&] {
+    while (!done) {
+      most = std::max(most.load(), server_.ActiveThreadCount());
+      std::this_thread::sleep_for(1ms);
+    }
+  });
+  std::vector<SocketHandle> silent;
+  for (rlim_t i = 0; i < kSilent; ++i) {
+    SocketHandle s(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    sockaddr_in sa = tcptest::Loopback(port_);
+    ::connect(s.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    silent.push_back(std::move(s));
+  }
+  Client client(Port());
+  timeval tv{30, 0};  // behind thousands in the backlog
+  ::setsockopt(client.Peer().Fd(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  client.Send("GET / HTTP/1.1\r\nHost: www.a.com\r\n\r\n");
+  EXPECT_EQ(client.ReadResponse().body, "served");
+  done = true;
+  watch.join();
+  EXPECT_LE(most.load(), kCeiling);
+  EXPECT_GE(ceilingEvents.load(), 1);
+  EXPECT_EQ(reportedCeiling.load(), kCeiling);
+  silent.clear();
+  EXPECT_TRUE(Idle());
 }
 
 }  // namespace

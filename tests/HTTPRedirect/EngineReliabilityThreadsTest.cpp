@@ -145,6 +145,27 @@ TEST_F(EngineHostThreads, TwoThousandConnectionsAtOnce) {
   EXPECT_TRUE(tcptest::WaitUntil([] { return ActiveThreads.load() == 0; }, 20000ms));
 }
 
+// At the ceiling a connection waits in the listen queue until a live one
+// ends; the episode is one event-log line.
+TEST_F(EngineHostThreads, ConnectionCeilingKeepsConnectionsQueuedWithOneLogLine) {
+  roadtest::ScriptedBackend backend(roadtest::Answer(roadtest::Ok("hello")));
+  Host().HTTPThreadPool->SetMaxActive(2);
+  Host().Limits.HeadLimitMs = 30000;  // the silent ones stay until they close
+  Serve(backend.Port());
+  std::vector<std::unique_ptr<tcptest::RawPeer>> silent;
+  for (int i = 0; i < 2; ++i) silent.push_back(std::make_unique<tcptest::RawPeer>(tcptest::RawConnect(port_)));
+  ASSERT_TRUE(tcptest::WaitUntil([&] { return Host().HTTPServer->ActiveThreadCount() == 2; }));
+  roadtest::Client queued(port_);
+  queued.Send(Get());
+  ASSERT_TRUE(tcptest::WaitUntil([&] { return Logged("Connection ceiling of 2 live connections reached"); }));
+  EXPECT_EQ(Host().HTTPServer->ActiveThreadCount(), 2);
+  silent.clear();
+  EXPECT_EQ(queued.ReadResponse().body, "hello");
+  int lines = 0;
+  for (const std::string& line : EventLog()) lines += line.find("Connection ceiling") != std::string::npos ? 1 : 0;
+  EXPECT_EQ(lines, 1);
+}
+
 TEST_F(EngineHostThreads, SettingsReloadWhileRequestsFlow) {
   roadtest::ScriptedBackend backend(roadtest::Answer(roadtest::Ok("hello")));
   Serve(backend.Port());

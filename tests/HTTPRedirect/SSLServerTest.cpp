@@ -402,6 +402,44 @@ TEST_F(HttpsEngine, OneMixedDomainOverHttpAndHttps) {
   EXPECT_NE(redirect.find("Location: https://forced.test/login"), std::string::npos) << redirect;
 }
 
+// A client that never finishes its handshake is cut at the road's bound (the
+// shorter one while every pooled thread is busy), with one event-log line;
+// its thread goes back to the pool and serves the next client.
+TEST_F(HttpsEngine, SilentHandshakesEndAtTheRoadsBoundAndTheirThreadsReturnToThePool) {
+  ScriptedBackend backend(Answer(Ok("hello")));
+  const int https = FreePort();
+  AddDomain("secure.test", https, backend.Port(), true);
+  AddSet(https);
+  host_->Limits.HandshakeMs = 300;
+  host_->Limits.BusyHandshakeMs = 100;
+  ASSERT_EQ(Start(), "Server started");
+  const auto silentClientIsCut = [&] {
+    tcptest::RawPeer silent(tlstest::ConnectTo("127.0.0.1", https));
+    return silent.SeesClose();
+  };
+  const auto linesWith = [&](const std::string& text) {
+    int n = 0;
+    for (const std::string& line : EventLog()) n += line.find(text) != std::string::npos ? 1 : 0;
+    return n;
+  };
+
+  EXPECT_TRUE(silentClientIsCut());
+  EXPECT_TRUE(WaitUntil([&] { return linesWith("Handshake timed out after 300 ms") == 1; }));
+  EXPECT_TRUE(WaitUntil([&] { return host_->HTTPThreadPool->PooledCount() == 1; }));
+  {
+    TestTlsClient client(https);
+    EXPECT_NE(HttpsGet(client, "secure.test", "/").find("hello"), std::string::npos);
+  }
+  EXPECT_TRUE(WaitUntil([&] { return host_->HTTPThreadPool->PooledCount() == 1; }));
+
+  // No pooled thread to spare: the overload rule holds.
+  host_->Stats->PoolSize = 0;
+  EXPECT_TRUE(silentClientIsCut());
+  EXPECT_TRUE(WaitUntil([&] { return linesWith("Handshake timed out after 100 ms") == 1; }));
+  EXPECT_EQ(linesWith("Handshake timed out"), 2);
+  EXPECT_EQ(Stop(), "SERVER STOPPED");
+}
+
 }  // namespace
 
 namespace {

@@ -30,6 +30,13 @@ using namespace std::chrono_literals;
 using programtest::EventLog;
 using programtest::Program;
 
+// The site's access log of today.
+std::string W3CLog(const std::string& folder) {
+  int year, month, day;
+  DecodeDate(Now(), year, month, day);
+  return ReadWholeFile(folder + "Log/W3C/shop/" + Format("ex%.2d%.2d%.2d.log", year % 100, month, day));
+}
+
 TEST(ProgramRun, ServesAndStopsOnSignalSavingTheAffinityTable) {
   if (IsGlobalNameRegistered("VantrellHSProgram")) GTEST_SKIP() << "a program already runs on this machine";
   TempFolder folder;
@@ -49,6 +56,10 @@ TEST(ProgramRun, ServesAndStopsOnSignalSavingTheAffinityTable) {
     roadtest::Client c(port);
     c.Send("GET / HTTP/1.1\r\nHost: shop.example\r\n\r\n");
     EXPECT_EQ(c.ReadResponse().body, "hello");
+    // The access-log line follows the response, and a thread that a stop
+    // terminated writes none: the stop waits for the line.
+    EXPECT_TRUE(tcptest::WaitUntil([&] { return W3CLog(folder.Path()).find(" GET ") != std::string::npos; }))
+        << W3CLog(folder.Path());
     EXPECT_EQ(run.Signal(SIGTERM), 0) << run.Output();
     EXPECT_NE(run.Output().find("SERVER STOPPED\n"), std::string::npos);
   }
@@ -57,11 +68,7 @@ TEST(ProgramRun, ServesAndStopsOnSignalSavingTheAffinityTable) {
   EXPECT_NE(log.find("|STAT1: ActiveThreads=0, PooledThreads=0, Trans=0, Compr=0, Conn=0, LBConn=0\r\n"),
             std::string::npos);
   EXPECT_TRUE(FileExists(folder.Path() + "data/lbconnections.bin"));
-  int year, month, day;
-  DecodeDate(Now(), year, month, day);
-  const std::string w3c =
-      ReadWholeFile(folder.Path() + "Log/W3C/shop/" + Format("ex%.2d%.2d%.2d.log", year % 100, month, day));
-  EXPECT_NE(w3c.find("#Fields: "), std::string::npos);
+  EXPECT_NE(W3CLog(folder.Path()).find("#Fields: "), std::string::npos);
 
   // The next start restores the client's affinity entry.
   const size_t before = log.size();

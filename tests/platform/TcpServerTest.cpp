@@ -1,6 +1,7 @@
 #include "platform/TcpServer.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <future>
@@ -276,6 +277,28 @@ TEST(TcpServer, PoolKeepsIdleThreadsSharedByTwoServersWithoutCappingActiveOnes) 
 }
 
 // ------------------------------------------------------------- threads
+// The connection ceiling the limits allow: two descriptors per connection
+// (client and back end) with room for the rest of the process; threads
+// also count against the thread limits, fibers do not.
+TEST(ThreadPool, CeilingFollowsTheOpenFilesLimit) {
+  rlimit files{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &files), 0);
+  const rlimit saved = files;
+  files.rlim_cur = std::min<rlim_t>(files.rlim_max, 4096);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &files), 0);
+  const int threads = ThreadPool::CeilingFromLimits(ConnectionRuntime::Threads);
+  const int fibers = ThreadPool::CeilingFromLimits(ConnectionRuntime::Fibers);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  const int half = static_cast<int>(files.rlim_cur / 2);
+  EXPECT_LT(fibers, half);
+  EXPECT_GT(fibers, half - 200);
+  EXPECT_LE(threads, fibers);
+  ThreadPool pool;
+  EXPECT_EQ(pool.MaxActive(), ThreadPool::CeilingFromLimits(pool.Runtime()));
+  pool.SetMaxActive(7);
+  EXPECT_EQ(pool.MaxActive(), 7);
+}
+
 TEST(TcpServerThreads, DeactivationEndsActiveConnectionsWithinTheWait) {
   ServerFixture f;
   f.server.SetTerminateWaitTime(5000);
