@@ -192,3 +192,8 @@ class TdmHTTPBase {
 
 // The engine host of the process; nullptr while there is none.
 extern std::atomic<TdmHTTPBase*> dmHTTPBase;
+
+// The folder the logs go below (VT/, W3C/<site>/), with a trailing "/": the
+// configured LogDirectory, read under the configuration's lock, or "Log" in
+// the program folder. The engine writes there and the log view reads there.
+std::string LogRoot(const TDomainHandler& config, const std::string& programFolder);

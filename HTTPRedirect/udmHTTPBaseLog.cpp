@@ -9,9 +9,6 @@
 #include "HTTPRedirect/udmHTTPBase.h"
 #include "HTTPRedirect/udmHTTPBaseParts.h"
 
-namespace {
-
-// The configured log root, or "Log" in the program folder; with a trailing "/".
 std::string LogRoot(const TDomainHandler& config, const std::string& programFolder) {
   std::string dir;
   {
@@ -21,6 +18,8 @@ std::string LogRoot(const TDomainHandler& config, const std::string& programFold
   if (dir.empty()) return programFolder + "Log/";
   return IncludeTrailingPathDelimiter(dir);
 }
+
+namespace {
 
 std::string FullPath(const std::string& folder) {
   std::error_code ec;

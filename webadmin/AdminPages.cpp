@@ -18,6 +18,18 @@
 
 #include "webadmin/fOWAMain.h"
 
+#include "webadmin/fMain.h"
+
+#include "webadmin/fStatus.h"
+
+#include "webadmin/fServer.h"
+
+#include "webadmin/fTestRequest.h"
+
+#include "webadmin/fLogView.h"
+
+#include "webadmin/fSupport.h"
+
 #include "webadmin/fServerClusters.h"
 
 #include "webadmin/fServerClusterEdit.h"
@@ -34,7 +46,7 @@ namespace {
 
 const PageInfo kPages[] = {
     {AdminPage::Login, "TfrmLogin", "frmLogin", "Login", "", "login.html", false},
-    {AdminPage::Main, "TfrmMain", "frmMain", "Main", "imgMain", "main.html", false},
+    {AdminPage::Main, "TfrmMain", "frmMain", "Main", "imgMain", "main.htm", false},
     {AdminPage::GeneralSettings, "TfrmGeneralSettings", "frmGeneralSettings", "General settings", "imgGeneral",
      "GeneralSettings.htm", false},
     {AdminPage::Domains, "TfrmDomains", "frmDomains", "Domains", "imgDomains", "domains.htm", false},
@@ -59,11 +71,11 @@ const PageInfo kPages[] = {
     {AdminPage::Compression, "TfrmCompression", "frmCompression", "Compression settings", "imgCompression",
      "Compression.htm", false},
     {AdminPage::TestRequest, "TfrmTestRequest", "frmTestRequest", "Test request", "imgTestRequest",
-     "testrequest.html", false},
-    {AdminPage::Server, "TfrmServer", "frmServer", "Service", "imgServer", "server.html", false},
-    {AdminPage::Status, "TfrmStatus", "frmStatus", "Status", "imgStatus", "status.html", false},
-    {AdminPage::LogView, "TfrmLogView", "frmLogView", "Log View", "imgLogView", "logview.html", false},
-    {AdminPage::Support, "TfrmSupport", "frmSupport", "Support", "imgSupport", "support.html", false},
+     "testrequest.htm", false},
+    {AdminPage::Server, "TfrmServer", "frmServer", "Service", "imgServer", "server.htm", false},
+    {AdminPage::Status, "TfrmStatus", "frmStatus", "Status", "imgStatus", "status.htm", false},
+    {AdminPage::LogView, "TfrmLogView", "frmLogView", "Log View", "imgLogView", "viewlog.htm", false},
+    {AdminPage::Support, "TfrmSupport", "frmSupport", "Support", "imgSupport", "support.asp", false},
     {AdminPage::OWAMain, "TfrmOWAMain", "frmOWAMain", "", "", "owa.html", false},
 };
 
@@ -84,6 +96,18 @@ const std::map<AdminPage, PageFactory>& Factories() {
       {AdminPage::Compression, Make<TfrmCompression>()},
 
       {AdminPage::OWAMain, Make<TfrmOWAMain>()},
+
+      {AdminPage::Main, Make<TfrmMain>()},
+
+      {AdminPage::Status, Make<TfrmStatus>()},
+
+      {AdminPage::Server, Make<TfrmServer>()},
+
+      {AdminPage::TestRequest, Make<TfrmTestRequest>()},
+
+      {AdminPage::LogView, Make<TfrmLogView>()},
+
+      {AdminPage::Support, Make<TfrmSupport>()},
 
       {AdminPage::ServerCluster, Make<TfrmServerCluster>()},
 

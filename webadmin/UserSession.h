@@ -25,7 +25,6 @@ class TUserSession : public web::SessionData {
   int32_t DomainIndex = -1;
   int32_t ServerClusterIndex = -1;
   int32_t SSLSettingsIndex = -1;
-  bool Saving = false;  // set by pages that run a long save
   // Ids of the virtual paths the domain main page marked for removal when it
   // was left for another page of the domain; its next save removes them.
   std::set<int32_t> PathsMarkedForRemoval;

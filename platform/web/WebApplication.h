@@ -72,6 +72,10 @@ class WebApplication {
   // did not change.
   void resendControl(Control* control);
 
+  // The URL base ("" or "/prefix") of the request being served; set by the
+  // dispatcher, read by pages that build addresses themselves.
+  std::string urlBase;
+
   // --- used by the dispatcher ---
   std::mutex& dispatchMutex() { return dispatch_; }
   std::atomic<uint64_t> lastAccessMs{0};

@@ -214,6 +214,7 @@ HttpResponse WebServer::handle(const HttpRequest& req) {
     if (app->closed) return redirect(controller_->urls().sessionTimeoutURL);
     CurrentAppGuard guard(app.get());
     app->lastAccessMs = GetTickCount64();
+    app->urlBase = controller_->urls().urlBase;
     HttpResponse r = dispatch(*app, req);
     app->lastAccessMs = GetTickCount64();
     return r;
@@ -229,6 +230,7 @@ HttpResponse WebServer::newSession(const HttpRequest& req) {
   std::unique_lock appLock(app->dispatchMutex());
   CurrentAppGuard guard(app.get());
   app->lastAccessMs = GetTickCount64();
+  app->urlBase = controller_->urls().urlBase;
   try {
     app->beginEvent();
     controller_->onNewSession(*app);
@@ -375,6 +377,9 @@ HttpResponse WebServer::serveStatic(const HttpRequest&, const std::string& rest,
   for (size_t i = 0; i < segments.size(); ++i) {
     const std::string found = FindEntry(path, segments[i]);
     if (found.empty()) return text(404, "Not found");
+    if (i == 0 && (!sessionFileAllowed(segments[0]) || !sessionFileAllowed(ExtractFileName(found)))) {
+      return text(404, "Not found");
+    }
     path = i + 1 < segments.size() ? found + "/" : found;
   }
   // A link inside the folder must not lead out of it.
@@ -392,6 +397,14 @@ HttpResponse WebServer::serveStatic(const HttpRequest&, const std::string& rest,
   r.contentType = ContentTypeFor(realFile);
   if (noCache) NoCacheHeaders(r);
   return r;
+}
+
+bool WebServer::sessionFileAllowed(const std::string& name) const {
+  if (name.size() < 2 || name[0] != '0' || name[1] != '_') return true;
+  const size_t end = name.find('_', 2);
+  if (end == std::string::npos) return false;
+  const std::shared_ptr<WebApplication> app = findSession(name.substr(2, end - 2));
+  return app != nullptr;
 }
 
 HttpResponse WebServer::dispatch(WebApplication& app, const HttpRequest& req) {

@@ -103,6 +103,10 @@ class WebServer {
 
  private:
   HttpResponse serveStatic(const HttpRequest& req, const std::string& rest, bool noCache);
+  // Session files, "0_<session id>_..." at the top of the files folder (the
+  // log download copies), are served only while that session lives: a
+  // window opened by script carries no session, so the name is all it has.
+  bool sessionFileAllowed(const std::string& name) const;
   HttpResponse newSession(const HttpRequest& req);
   HttpResponse dispatch(WebApplication& app, const HttpRequest& req);
   HttpResponse asyncPost(WebApplication& app, const HttpRequest& req);
