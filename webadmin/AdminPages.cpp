@@ -42,6 +42,12 @@
 
 #include "webadmin/fDomainsMain.h"
 
+#include "webadmin/fDomainsHeaders.h"
+
+#include "webadmin/fDomainsSecurity.h"
+
+#include "webadmin/fDomainsVirtualDomains.h"
+
 namespace {
 
 const PageInfo kPages[] = {
@@ -120,6 +126,12 @@ const std::map<AdminPage, PageFactory>& Factories() {
       {AdminPage::Domains, Make<TfrmDomains>()},
 
       {AdminPage::DomainsMain, Make<TfrmDomainsMain>()},
+
+      {AdminPage::DomainsHeaders, Make<TfrmDomainsHeaders>()},
+
+      {AdminPage::DomainsSecurity, Make<TfrmDomainsSecurity>()},
+
+      {AdminPage::DomainsVirtualDomains, Make<TfrmDomainsVirtualDomains>()},
 
   };
   return factories;

@@ -74,9 +74,10 @@ TfrmDomainsMain::TfrmDomainsMain(web::WebApplication& app) : TAdminPage(app, Adm
   tcMain = create<web::TabControl>("tcMain", this);
   tcMain->setBounds(PageContentLeft, 78, 1000, 560);
   tsDomainSettings = create<web::TabPage>("tsDomainSettings", tcMain);
-  tsDomainSettings->title = "&nbsp;&nbsp;Domain settings&nbsp;&nbsp;";
+  // Tab titles are escaped text: the blanks around them are no-break spaces.
+  tsDomainSettings->title = "\xA0\xA0" "Domain settings\xA0\xA0";
   tsVirtualPaths = create<web::TabPage>("tsVirtualPaths", tcMain);
-  tsVirtualPaths->title = "&nbsp;&nbsp;Virtual paths&nbsp;&nbsp;";
+  tsVirtualPaths->title = "\xA0\xA0" "Virtual paths\xA0\xA0";
 
   // Tab "Domain settings".
   web::Control* tab = tsDomainSettings;
@@ -399,6 +400,8 @@ void TfrmDomainsMain::IWLabel13AsyncClick(web::Control&, const web::ParamMap& ev
   // The browser already shows its own cell edits; only a new row or a move
   // sends the grid back.
   if (result != VirtualPathGrid::PostResult::GridRebuilt) app().keepClientView(grdVirtualPaths);
+  // The post carries the tab the browser switched to, which it shows already.
+  app().keepClientView(tcMain);
   if (result == VirtualPathGrid::PostResult::GridRebuilt) RefreshStatus();
   imgBusy->fileName = "StatusGray.jpg";
   lblBusy->caption = "";

@@ -8,7 +8,7 @@ import unittest
 import urllib.error
 import urllib.request
 
-from selenium.common.exceptions import NoAlertPresentException
+from selenium.common.exceptions import NoAlertPresentException, TimeoutException
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
@@ -53,7 +53,13 @@ class DomainPagesTest(vtbrowser.BrowserTestCase):
         return self.driver.switch_to.active_element.get_attribute("id")
 
     def wait_focus(self, element_id):
-        self.wait().until(lambda d: self.focused_id() == element_id)
+        try:
+            self.wait().until(lambda d: self.focused_id() == element_id)
+        except TimeoutException:
+            self.fail("focus on %r, expected %r; the cell: %s" % (
+                self.focused_id(), element_id,
+                self.driver.execute_script("var e = document.getElementById(arguments[0]);"
+                                           "return e ? e.outerHTML : 'none';", element_id)))
 
     def wait_idle(self):
         """Every queued post of the grid answered."""
@@ -77,6 +83,7 @@ class DomainPagesTest(vtbrowser.BrowserTestCase):
         self.wait().until(lambda d: d.find_element(By.ID, cell).tag_name == "input")
         self.wait_focus(cell)
         ActionChains(self.driver).send_keys(path).perform()
+        self.assertEqual(self.element(cell).get_attribute("value"), path)
         return rows
 
     def get(self, port, path):

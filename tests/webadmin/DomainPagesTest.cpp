@@ -224,7 +224,7 @@ TEST_F(DomainPages, MainShowsTheDomainFields) {
             (std::vector<std::string>{"-- No Selection --", "-- Domain Default --", "pool"}));
   EXPECT_EQ(page->cmbServerCluster->itemIndex, 0);
   EXPECT_EQ(page->cmbDomains->itemIndex, 1);
-  EXPECT_EQ(page->tcMain->pages()[0]->title, "&nbsp;&nbsp;Domain settings&nbsp;&nbsp;");
+  EXPECT_EQ(page->tcMain->pages()[0]->title, "\xA0\xA0" "Domain settings\xA0\xA0");
   EXPECT_FALSE(b.shown("LBLSSLMATCH"));
   EXPECT_FALSE(b.shown("LBLSAVED"));
   EXPECT_NE(b.onloadScript().find("VTInitTabcontrols();VTFormInit();"), std::string::npos);

@@ -1,0 +1,79 @@
+#include "webadmin/fDomainSubPage.h"
+
+#include "Common/uDomainClasses.h"
+#include "Common/uDomainHandler.h"
+#include "webadmin/UserSession.h"
+
+TfrmDomainSubPage::TfrmDomainSubPage(web::WebApplication& app, AdminPage id, const std::string& headerImage)
+    : TAdminPage(app, id) {
+  CreateMenu();
+  imgHeader = create<web::ImageFile>("imgHeader", this);
+  imgHeader->fileName = headerImage;
+  imgHeader->setBounds(PageContentLeft, 0, 400, 40);
+  imgVtwa = create<web::ImageFile>("imgVtwa", this);
+  imgVtwa->fileName = "..\\Files\\vtwaDomains.jpg";
+  imgVtwa->setBounds(PageContentLeft + 420, 0, 180, 40);
+  CreateHelpLink(PageContentLeft + 620, 10);
+  cmbDomains = create<web::ComboBox>("cmbDomains", this);
+  cmbDomains->setBounds(PageContentLeft, 48, 300, 20);
+  cmbDomains->onChange = [this](web::Control& s) { cmbDomainsChange(s); };
+  imgStatus = create<web::ImageFile>("imgStatus", this);
+  imgStatus->setBounds(PageContentLeft + 320, 49, 18, 18);
+  lblStatus = create<web::Label>("lblStatus", this);
+  lblStatus->caption = "Settings look OK";
+  lblStatus->setBounds(PageContentLeft + 344, 50, 560, 18);
+  rgnContent = create<web::Region>("rgnContent", this);
+  rgnContent->setBounds(PageContentLeft, 80, 620, 420);
+  btnSaveSettings = create<web::Button>("btnSaveSettings", this);
+  btnSaveSettings->caption = "Save settings";
+  btnSaveSettings->setBounds(PageContentLeft + 10, 510, 110, 24);
+  btnSaveSettings->onClick = [this](web::Control& s) { btnSaveSettingsClick(s); };
+  CreateSavedLabel(PageContentLeft + 140, 514);
+}
+
+TfrmDomainSubPage::~TfrmDomainSubPage() = default;
+
+void TfrmDomainSubPage::StartUp() {
+  InitCommon();
+  FillDomainCombo(cmbDomains);
+  TUserSession* session = UserSession();
+  FChecker = std::make_unique<TErrorWarningChecker>(lblStatus, session->DomainHandler.get(), imgStatus);
+  if (TDomain* d = session->GetCurrentDomain()) {
+    LoadControls(*d);
+  } else {
+    btnSaveSettings->enabled = false;
+  }
+  RefreshStatus();
+}
+
+void TfrmDomainSubPage::RefreshStatus() {
+  TUserSession* session = UserSession();
+  FChecker->Settings = session->DomainHandler.get();
+  if (TDomain* d = session->GetCurrentDomain()) FChecker->CheckDomain(d);
+}
+
+bool TfrmDomainSubPage::Store() {
+  TDomain* d = UserSession()->GetCurrentDomain();
+  if (!d || !StoreFields(*d)) return false;
+  RefreshStatus();
+  return true;
+}
+
+void TfrmDomainSubPage::btnSaveSettingsClick(web::Control&) {
+  if (!Store()) return;
+  TUserSession* session = UserSession();
+  session->SaveSettings();
+  if (TDomain* d = session->GetCurrentDomain()) AfterSave(*d);
+  activeControl = nullptr;
+  lblSaved->visible = true;
+  FillDomainCombo(cmbDomains);
+}
+
+void TfrmDomainSubPage::cmbDomainsChange(web::Control&) {
+  if (cmbDomains->tag == 1) return;
+  TUserSession* session = UserSession();
+  session->DomainIndex = cmbDomains->itemIndex;
+  if (!session->GetCurrentDomain()) return;
+  release();
+  CreatePage(app(), pageId())->show();
+}
