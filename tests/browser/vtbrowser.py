@@ -122,7 +122,7 @@ def new_driver(profile_dir):
     options.binary_location = CHROMIUM
     for arg in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--no-first-run",
                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                "--window-size=1200,900", "--user-data-dir=" + profile_dir):
+                "--window-size=1200,900", "--disable-popup-blocking", "--user-data-dir=" + profile_dir):
         options.add_argument(arg)
     driver = webdriver.Chrome(service=Service(executable_path=CHROMEDRIVER), options=options)
     driver.set_page_load_timeout(WAIT_SECONDS)
