@@ -206,7 +206,8 @@ class TClientThread : public PeerThread, public THeadOwner {
   // Counted by AddBytes, not yet in the shared counters: they take them per
   // request (and per MiB of a long body), under one read lock.
   int64_t FUnfoldedBytes = 0;
-  std::array<char, 32768> FBuffer{};
+  // Left unfilled: an idle pooled thread should not hold 32 KiB of zeros.
+  std::array<char, 32768> FBuffer;
   uint8_t FFirstConnect = 1;
   std::string FStatusText = "-";
   int64_t FRequestId = -1;

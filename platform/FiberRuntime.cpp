@@ -1,6 +1,7 @@
 #include "platform/FiberRuntime.h"
 
 #include <poll.h>
+#include <sched.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/mman.h>
@@ -35,13 +36,57 @@ constexpr size_t kNoTimer = static_cast<size_t>(-1);
 constexpr uint64_t kWakeTag = ~uint64_t{0};
 constexpr int kMaxEvents = 256;
 
-thread_local Fiber* tlsFiber = nullptr;
-thread_local Carrier* tlsCarrier = nullptr;
-
 [[noreturn]] void Die(const char* what) {
   std::fprintf(stderr, "fiber runtime: %s\n", what);
   std::abort();
 }
+
+// Edge events a wait takes; an error or a hang-up stays, and answers every
+// later wait at once.
+constexpr uint32_t kTakenEvents = EPOLLIN | EPOLLOUT;
+
+// Which carrier's epoll set holds each descriptor, for any thread to forget
+// at the close. Chunks are made on first use and kept.
+constexpr size_t kRegistrationChunk = 4096;
+constexpr size_t kRegistrationChunks = 1024;  // descriptors below 4 Mi
+std::atomic<std::atomic<Carrier*>*> registrations[kRegistrationChunks];
+
+std::atomic<Carrier*>* RegistrationOrNull(int fd, bool make) {
+  const size_t chunk = static_cast<size_t>(fd) / kRegistrationChunk;
+  if (fd < 0 || chunk >= kRegistrationChunks) {
+    if (make) Die("descriptor out of range");
+    return nullptr;
+  }
+  std::atomic<Carrier*>* entries = registrations[chunk].load(std::memory_order_acquire);
+  if (entries == nullptr && make) {
+    auto* fresh = new std::atomic<Carrier*>[kRegistrationChunk]();
+    if (registrations[chunk].compare_exchange_strong(entries, fresh, std::memory_order_acq_rel)) {
+      entries = fresh;
+    } else {
+      delete[] fresh;
+    }
+  }
+  return entries != nullptr ? entries + static_cast<size_t>(fd) % kRegistrationChunk : nullptr;
+}
+
+std::atomic<Carrier*>& Registration(int fd) { return *RegistrationOrNull(fd, true); }
+
+thread_local Fiber* tlsFiber = nullptr;
+thread_local Carrier* tlsCarrier = nullptr;
+
+// The cores the process may run on: a process pinned to three of eight cores
+// gains nothing from eight carriers, whose fibers would wait for each other's
+// time slices.
+int UsableCores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+    int n = CPU_COUNT(&set);
+    if (n > 0) return n;
+  }
+  return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
 }  // namespace
 
 // The fiber's machine context and stack, and what the sanitizers need to
@@ -69,6 +114,8 @@ class Carrier {
   void AddTimer(Fiber* fiber);
   void RemoveTimer(Fiber* fiber);
   bool WaitFd(Fiber* fiber, int fd, short events, int timeoutMs);
+  void NoteReceive(int fd, bool drained) noexcept;
+  bool KnownQuiet(int fd) noexcept;
   void SwitchOut(Fiber* fiber, bool last);
   static void Entry(fctx::transfer_t from);
 
@@ -96,7 +143,21 @@ class Carrier {
   std::atomic<bool> sleeping_{false};
   std::atomic<bool> stopping_{false};
   std::vector<Fiber*> timers_;     // min-heap on due_
-  std::vector<Fiber*> fdWaiters_;  // by descriptor
+  // By descriptor: the parked waiter and what it waits for, and the events
+  // that came in since a wait last took them (edge-triggered: the kernel
+  // reports a change once, whether or not a fiber waits at that moment).
+  struct FdState {
+    Fiber* waiter = nullptr;
+    uint32_t wanted = 0;
+    uint32_t ready = 0;
+    // Drained before the look numbered so (0: not known drained).
+    uint64_t drainedBefore = 0;
+  };
+  // Looks at the epoll set so far, and when the last one returned.
+  uint64_t polls_ = 0;
+  std::chrono::steady_clock::time_point polledAt_{};
+  FdState& StateOf(int fd);
+  std::vector<FdState> fds_;
   // The carrier's own stack, for the sanitizers.
   const void* stackBottom_ = nullptr;
   size_t stackSize_ = 0;
@@ -190,6 +251,13 @@ Carrier::Carrier(FiberRuntime* runtime) : runtime_(runtime) {
 Carrier::~Carrier() {
   Stop();
   if (thread_.joinable()) thread_.join();
+  // A later carrier may live at this address: descriptors still open must
+  // not look registered with it.
+  for (size_t fd = 0; fd < fds_.size(); ++fd) {
+    std::atomic<Carrier*>* entry = RegistrationOrNull(static_cast<int>(fd), false);
+    Carrier* self = this;
+    if (entry != nullptr) entry->compare_exchange_strong(self, nullptr);
+  }
   ::close(wake_);
   ::close(epoll_);
 }
@@ -249,6 +317,8 @@ void Carrier::Loop() {
     }
     int n = ::epoll_wait(epoll_, events, kMaxEvents, timeout);
     sleeping_.store(false);
+    ++polls_;
+    polledAt_ = std::chrono::steady_clock::now();
     for (int i = 0; i < n; ++i) {
       uint64_t tag = events[i].data.u64;
       if (tag == kWakeTag) {
@@ -259,9 +329,14 @@ void Carrier::Loop() {
         continue;
       }
       size_t fd = static_cast<size_t>(tag);
-      if (fd < fdWaiters_.size() && fdWaiters_[fd] != nullptr) {
-        Fiber* fiber = fdWaiters_[fd];
-        fdWaiters_[fd] = nullptr;
+      if (fd >= fds_.size()) continue;
+      FdState& state = fds_[fd];
+      state.ready |= events[i].events;
+      if (events[i].events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) state.drainedBefore = 0;
+      if (state.waiter != nullptr && (state.ready & state.wanted) != 0) {
+        Fiber* fiber = state.waiter;
+        state.waiter = nullptr;
+        state.ready &= ~(state.wanted & kTakenEvents);
         WakeLocal(fiber, true);
       }
     }
@@ -350,24 +425,73 @@ void Carrier::Finish(Fiber* fiber) {
   fiber->joined_.NotifyAll();
 }
 
-bool Carrier::WaitFd(Fiber* fiber, int fd, short events, int timeoutMs) {
-  epoll_event ev{};
-  ev.events = EPOLLONESHOT;
-  if (events & POLLIN) ev.events |= EPOLLIN;
-  if (events & POLLOUT) ev.events |= EPOLLOUT;
-  ev.data.u64 = static_cast<uint64_t>(fd);
-  // Registered once per descriptor and re-armed per wait; a closed
-  // descriptor leaves the set by itself, so a reused number is added anew.
-  if (::epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &ev) != 0) {
-    if (errno != ENOENT || ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) RaiseSocketError(errno);
-  }
+Carrier::FdState& Carrier::StateOf(int fd) {
   const size_t slot = static_cast<size_t>(fd);
-  if (fdWaiters_.size() <= slot) fdWaiters_.resize(slot + 1, nullptr);
+  if (fds_.size() <= slot) fds_.resize(std::max(slot + 1, fds_.size() * 2));
+  return fds_[slot];
+}
+
+bool Carrier::WaitFd(Fiber* fiber, int fd, short events, int timeoutMs) {
+  FdState& state = StateOf(fd);
+  // Registered once per descriptor for every event, edge-triggered: a wait
+  // costs no system call. A descriptor opened anew under a number the set
+  // knew was forgotten at its close (FiberForgetFd), so it is added again.
+  std::atomic<Carrier*>& owner = Registration(fd);
+  if (owner.load(std::memory_order_relaxed) != this) {
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+    ev.data.u64 = static_cast<uint64_t>(fd);
+    if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) {
+      // Already in this set: a close that did not go through the handle.
+      if (errno != EEXIST || ::epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &ev) != 0) RaiseSocketError(errno);
+    }
+    owner.store(this, std::memory_order_relaxed);
+    state = FdState{};
+  }
+  uint32_t wanted = EPOLLERR | EPOLLHUP;
+  if (events & POLLIN) wanted |= EPOLLIN | EPOLLRDHUP;
+  if (events & POLLOUT) wanted |= EPOLLOUT;
+  if ((state.ready & wanted) != 0) {
+    // Came in before this wait; the caller's next call finds it.
+    state.ready &= ~(wanted & kTakenEvents);
+    return true;
+  }
   fiber->PreparePark();
-  fdWaiters_[slot] = fiber;
+  state.waiter = fiber;
+  state.wanted = wanted;
   bool woken = fiber->Park(timeoutMs);
-  if (fdWaiters_[slot] == fiber) fdWaiters_[slot] = nullptr;
+  // fds_ may have grown meanwhile: look the slot up again.
+  FdState& after = fds_[static_cast<size_t>(fd)];
+  if (after.waiter == fiber) after.waiter = nullptr;
+  if (!woken) {
+    // Re-arming makes the kernel look at the descriptor's state once more
+    // and report what is ready, should an edge ever have been missed.
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+    ev.data.u64 = static_cast<uint64_t>(fd);
+    if (::epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &ev) != 0 && errno == ENOENT) {
+      owner.store(nullptr, std::memory_order_relaxed);
+    }
+  }
   return woken;
+}
+
+void Carrier::NoteReceive(int fd, bool drained) noexcept {
+  const size_t slot = static_cast<size_t>(fd);
+  if (slot >= fds_.size()) return;
+  std::atomic<Carrier*>* owner = RegistrationOrNull(fd, false);
+  if (owner == nullptr || owner->load(std::memory_order_relaxed) != this) return;
+  fds_[slot].drainedBefore = drained ? polls_ + 1 : 0;
+}
+
+bool Carrier::KnownQuiet(int fd) noexcept {
+  const size_t slot = static_cast<size_t>(fd);
+  if (slot >= fds_.size()) return false;
+  const uint64_t before = fds_[slot].drainedBefore;
+  if (before == 0 || before > polls_) return false;
+  std::atomic<Carrier*>* owner = RegistrationOrNull(fd, false);
+  if (owner == nullptr || owner->load(std::memory_order_relaxed) != this) return false;
+  return std::chrono::steady_clock::now() - polledAt_ < std::chrono::milliseconds(1);
 }
 
 // ------------------------------------------------------------ timer heap
@@ -435,7 +559,7 @@ int Carrier::NextTimeoutMs() const {
 
 // ----------------------------------------------------------- FiberRuntime
 FiberRuntime::FiberRuntime(int carriers) {
-  if (carriers <= 0) carriers = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+  if (carriers <= 0) carriers = UsableCores();
   for (int i = 0; i < carriers; ++i) carriers_.push_back(std::make_unique<Carrier>(this));
 }
 
@@ -457,6 +581,17 @@ FiberRuntime& FiberRuntime::Shared() {
   // Never freed: carriers run until the process ends.
   static FiberRuntime* shared = new FiberRuntime(0);
   return *shared;
+}
+
+void FiberNoteReceive(int fd, bool drained) noexcept {
+  if (tlsFiber != nullptr) tlsCarrier->NoteReceive(fd, drained);
+}
+
+bool FiberKnownQuiet(int fd) noexcept { return tlsFiber != nullptr && tlsCarrier->KnownQuiet(fd); }
+
+void FiberForgetFd(int fd) noexcept {
+  if (fd < 0) return;
+  if (std::atomic<Carrier*>* entry = RegistrationOrNull(fd, false)) entry->store(nullptr, std::memory_order_relaxed);
 }
 
 bool FiberWaitFd(int fd, short events, int timeoutMs) {

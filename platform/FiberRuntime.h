@@ -85,7 +85,7 @@ class Fiber {
 
 class FiberRuntime {
  public:
-  // Carriers <= 0: one per core.
+  // Carriers <= 0: one per core the process may run on (its affinity).
   explicit FiberRuntime(int carriers = 0);
   // Every fiber must have been joined; ends the carriers.
   ~FiberRuntime();
@@ -99,7 +99,7 @@ class FiberRuntime {
   // Fibers started and not finished yet.
   int FiberCount() const noexcept { return fibers_.load(); }
 
-  // The process-wide runtime the servers use: one carrier per core, started
+  // The process-wide runtime the servers use: one carrier per usable core, started
   // on first use and never ended.
   static FiberRuntime& Shared();
 
@@ -114,3 +114,14 @@ class FiberRuntime {
 // POLLOUT; an error or hang-up counts as ready) or TimeoutMs passes (< 0: no
 // limit). From a fiber only. True when ready.
 bool FiberWaitFd(int fd, short events, int timeoutMs);
+// From a fiber, after a receive on Fd: Drained says the receive emptied the
+// socket's queue (it took less than it asked for, or found nothing).
+void FiberNoteReceive(int fd, bool drained) noexcept;
+// From a fiber: true when Fd certainly had nothing to read at its carrier's
+// last look at the epoll set, which is under a millisecond old: it was drained
+// before that look and no event came for it. A receive that must not wait can
+// then answer without a system call, as the look's report would.
+bool FiberKnownQuiet(int fd) noexcept;
+// Any thread, right before Fd is closed: the number may come back for
+// another socket, which must be added to an epoll set anew.
+void FiberForgetFd(int fd) noexcept;

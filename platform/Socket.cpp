@@ -39,7 +39,10 @@ int SocketHandle::Release() noexcept {
 }
 
 void SocketHandle::Reset(int fd) noexcept {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) {
+    FiberForgetFd(fd_);
+    ::close(fd_);
+  }
   fd_ = fd;
 }
 
@@ -216,6 +219,13 @@ void PlainTransport::SetReceiveWait(int ms) {
 }
 
 long PlainTransport::ReceiveAfterPoll(char* buf, size_t len, int timeoutMs, const StopCheck& stop) {
+  // On a fiber the carrier's epoll set may already know that a look would
+  // find nothing: the socket was emptied and no event came since.
+  const bool fiber = OnFiber();
+  if (timeoutMs == 0 && fiber && FiberKnownQuiet(socket_.Get())) {
+    wouldBlock_ = true;
+    return kTimedOut;
+  }
   Deadline deadline(timeoutMs);
   bool waitFirst = wouldBlock_ && timeoutMs != 0;
   for (;;) {
@@ -223,11 +233,13 @@ long PlainTransport::ReceiveAfterPoll(char* buf, size_t len, int timeoutMs, cons
       ssize_t n = ::recv(socket_.Get(), buf, len, MSG_DONTWAIT);
       if (n >= 0) {
         wouldBlock_ = false;
+        if (fiber) FiberNoteReceive(socket_.Get(), n > 0 && static_cast<size_t>(n) < len);
         return static_cast<long>(n);
       }
       if (errno == EINTR) continue;
       if (errno != EAGAIN && errno != EWOULDBLOCK) RaiseSocketError(errno);
       wouldBlock_ = true;
+      if (fiber) FiberNoteReceive(socket_.Get(), true);
     }
     waitFirst = false;
     int left = deadline.RemainingMs();

@@ -162,7 +162,6 @@ class TcpConnection {
   std::string in_;
   size_t inHead_ = 0;
   size_t scanFrom_ = 0;  // where the next terminator search starts
-  std::unique_ptr<char[]> chunk_;
   bool readLnTimedOut_ = false;
   // A look without waiting found nothing at quietAt_, and nothing was
   // received since.

@@ -6,7 +6,8 @@
 #   switch-before   - a second build of the switch (BENCH_BEFORE_BUILD), so
 #                     that before/after figures come from one run,
 #   switch-threads, switch-fibers - build/vantrell with its connections on OS
-#                     threads or on the fiber runtime (VT_RUNTIME),
+#                     threads or on the fiber runtime (VT_RUNTIME); likewise
+#                     switch-before-threads and switch-before-fibers,
 #   nginx, haproxy  - the peers as pooling proxies: keep-alive to the back end,
 #                     back-end connections shared between clients,
 #   nginx-1to1      - nginx without upstream keep-alive (a back-end connection
@@ -102,6 +103,13 @@ fi
 ulimit -n 65536 2>/dev/null || ulimit -n "$(ulimit -Hn)"
 fds=$(ulimit -n)
 [ "$fds" = unlimited ] && fds=65536
+# A proxy holds two descriptors per idle connection (its back-end connection
+# stays open too): past the descriptor limit it can accept nothing more, and
+# the load beside the idle connections would measure that limit instead.
+if [ $((2 * idle_count + 400)) -gt "$fds" ]; then
+  echo "idle10k: $idle_count idle connections do not fit in $fds descriptors per process; using $(((fds - 400) / 2))" >&2
+  idle_count=$(((fds - 400) / 2))
+fi
 
 work=$(mktemp -d /tmp/vt-loopback.XXXXXX)
 chmod 755 "$work"
@@ -336,11 +344,11 @@ start_target() {
   started_pid=""
   case $1 in
     direct) return 0 ;;
-    switch | switch-before | switch-threads | switch-fibers)
+    switch | switch-*)
       local bin=$build/vantrell runtime=()
-      [ "$1" = switch-before ] && bin=$before_build/vantrell
-      [ "$1" = switch-threads ] && runtime=(env VT_RUNTIME=threads)
-      [ "$1" = switch-fibers ] && runtime=(env VT_RUNTIME=fibers)
+      [[ $1 == switch-before* ]] && bin=$before_build/vantrell
+      [[ $1 == *-threads ]] && runtime=(env VT_RUNTIME=threads)
+      [[ $1 == *-fibers ]] && runtime=(env VT_RUNTIME=fibers)
       # Room for the idle10k run's connections: a full pool would end
       # keep-alive waits at once.
       (cd "$work/switch" &&
@@ -373,7 +381,7 @@ url_of() {  # TARGET RUN
   local t=$1 r=$2 scheme=http port
   case $t in
     direct) port=$p_backend; [ "$r" = tls64 ] && port=$p_backend_tls ;;
-    switch | switch-before | switch-threads | switch-fibers) port=$p_switch; [ "$r" = tls64 ] && port=$p_switch_tls ;;
+    switch | switch-*) port=$p_switch; [ "$r" = tls64 ] && port=$p_switch_tls ;;
     nginx) port=$p_nginx; [ "$r" = tls64 ] && port=$p_nginx_tls ;;
     haproxy) port=$p_haproxy; [ "$r" = tls64 ] && port=$p_haproxy_tls ;;
     nginx-1to1) port=$p_nginx1; [ "$r" = tls64 ] && port=$p_nginx1_tls ;;

@@ -1,7 +1,9 @@
 #include "platform/FiberRuntime.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -202,6 +204,50 @@ TEST(FiberRuntime, ReadParkedOnAFiberEndsOnAStopAndLinesStillFlow) {
   ASSERT_TRUE(JoinWithin(*reader));
   EXPECT_EQ(results, (std::vector<std::string>{"line:first", "closed"}));
   EXPECT_FALSE(pair.client->KnownConnected());
+}
+
+// Socket waits keep each descriptor in the carrier's epoll set, edge-
+// triggered. Two ways that goes wrong: an edge that came while no fiber
+// waited is lost, and a descriptor number that comes back for a new socket
+// still counts as registered, so its events never arrive.
+TEST(FiberRuntime, SocketWaitsSeeEarlierEdgesAndReusedDescriptorNumbers) {
+  FiberRuntime runtime(1);
+  auto pairOf = [] {
+    int sv[2];
+    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sv), 0);
+    return std::pair<SocketHandle, SocketHandle>(SocketHandle(sv[0]), SocketHandle(sv[1]));
+  };
+  std::vector<std::string> seen;
+  int firstFd = -1;
+  int secondFd = -1;
+  std::atomic<bool> waiting{false};
+  std::atomic<int> writeOn{-1};
+  auto fiber = runtime.Spawn([&] {
+    auto [mine, theirs] = pairOf();
+    firstFd = mine.Get();
+    // Registered by a first wait that times out.
+    seen.push_back(FiberWaitFd(mine.Get(), POLLIN, 1) ? "ready" : "timed out");
+    // Bytes that come while this fiber sleeps: the carrier sees their edge
+    // with nobody waiting, and the next wait must still answer at once.
+    ASSERT_EQ(::send(theirs.Get(), "x", 1, 0), 1);
+    FlowSleep(20);
+    seen.push_back(FiberWaitFd(mine.Get(), POLLIN, 2000) ? "ready" : "timed out");
+    mine.Reset();
+    theirs.Reset();
+    // The numbers come back for a new pair; a thread writes once the wait
+    // is parked.
+    auto [again, other] = pairOf();
+    secondFd = again.Get();
+    writeOn = other.Get();
+    waiting = true;
+    seen.push_back(FiberWaitFd(again.Get(), POLLIN, 2000) ? "ready" : "timed out");
+  });
+  ASSERT_TRUE(WaitUntil([&] { return waiting.load(); }));
+  std::this_thread::sleep_for(20ms);
+  ASSERT_EQ(::send(writeOn.load(), "y", 1, 0), 1);
+  ASSERT_TRUE(JoinWithin(*fiber));
+  EXPECT_EQ(secondFd, firstFd);
+  EXPECT_EQ(seen, (std::vector<std::string>{"timed out", "ready", "ready"}));
 }
 
 TEST(FiberRuntime, BlockingWorkAndLockWaitsLeaveTheCarrierToOtherFibers) {
