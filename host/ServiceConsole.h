@@ -1,7 +1,6 @@
 // The desktop console as the service host uses it, and the probe that says
-// whether there is a desktop to show it on. The console's unit implements
-// TServiceConsole and defines CreateServiceConsole; host/ConsoleStandIn.cpp
-// stands in until it exists.
+// whether there is a desktop to show it on. host/ServiceConsole.cpp makes it
+// from the desktop console in service mode.
 #pragma once
 
 #include <memory>
@@ -21,7 +20,8 @@ class TServiceConsole {
 
 // Main thread, while the service runs: a console attached to the engine
 // dmHTTPBase (its creation attaches it, as the console's creation handler
-// does).
+// does). Nullptr when the creation failed: its error box has been shown and
+// nothing is left attached.
 std::unique_ptr<TServiceConsole> CreateServiceConsole();
 
 // Whether an interactive desktop exists (on Windows, a "Progman" window). A

@@ -14,6 +14,7 @@
 #include "HTTPRedirect/udmHTTPBase.h"
 #include "HTTPRedirect/udmSSLServer.h"
 #include "host/fLBServerStatus.h"
+#include "host/ServiceConsole.h"
 #include "host/fTestRequestProg.h"
 #include "platform/DateTime.h"
 #include "platform/MessageBox.h"
@@ -29,8 +30,7 @@ TfrmVantrellProgram* frmVantrellProgram = nullptr;
 std::function<void(uint32_t)> TfrmVantrellProgram::SleepMs = [](uint32_t ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 };
-// A system service has no user's desktop on Linux.
-std::function<bool()> TfrmVantrellProgram::DesktopPresent = [] { return false; };
+std::function<bool()> TfrmVantrellProgram::DesktopPresent = InteractiveDesktopPresent;
 
 namespace {
 
@@ -459,7 +459,9 @@ void TfrmVantrellProgram::FormHide(TForm&) {
 
 void TfrmVantrellProgram::RefreshServerState() {
   if (engine_ == nullptr) return;
-  const bool active = engine_->HTTPServer != nullptr && engine_->HTTPServer->Active();
+  // Only the plain HTTP listener counts; active with no binding it listens
+  // nowhere, as with HTTPS bindings only.
+  const bool active = engine_->HTTPServer != nullptr && engine_->HTTPServer->Listening();
   Action("Action_StartServer")->SetEnabled(!active);
   Action("Action_StopServer")->SetEnabled(active);
   StatusBar1->SetPanelText(0, active ? "Server : Active" : "Server : Inactive");

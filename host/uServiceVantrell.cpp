@@ -8,6 +8,7 @@
 #include "host/uGlobalName.h"
 #include "platform/EventLog.h"
 #include "platform/MainLoop.h"
+#include "platform/MessageBox.h"
 #include "platform/SysUtils.h"
 #include "webadmin/fVT_Admin.h"
 
@@ -120,10 +121,9 @@ void TSvrVantrell::AppIdle(bool& done) {
   if (!RunningAsService) return;
   if (adminForm_ && !ShuttingDown && Status() == TCurrentStatus::csRunning) {
     const bool desktop = seams_.desktopPresent();
-    if (desktop && !console_) {
-      console_ = seams_.createConsole();
-      engine_->RegisterHooks();
-      console_->EndSplash();
+    if (!desktop) consoleFailed_ = false;
+    if (desktop && !console_ && !consoleFailed_) {
+      AttachConsole();
     } else if (!desktop && console_) {
       // Nothing may reach the console once it is freed: a line another
       // thread logs meanwhile finds no sink.
@@ -135,8 +135,32 @@ void TSvrVantrell::AppIdle(bool& done) {
   done = true;
 }
 
-// A console closed by the service does not ask the operator.
+// A console that cannot be made is dropped alone: the service runs on, and
+// tries again only when the desktop has gone and come back (the idle handler
+// runs several times a second).
+void TSvrVantrell::AttachConsole() {
+  try {
+    console_ = seams_.createConsole();
+  } catch (const std::exception& e) {
+    eventLog_->LogMessage(Format("Failed to create the console, Error=%s", std::string(e.what())),
+                          TEventLogType::etError);
+  }
+  if (!console_) {
+    consoleFailed_ = true;
+    engine_->Interactive = false;
+    engine_->SetGUILogSink(nullptr);
+    engine_->SetOnRefreshServerState(nullptr);
+    engine_->RegisterHooks();
+    return;
+  }
+  engine_->RegisterHooks();
+  console_->EndSplash();
+}
+
+// A console closed by the service does not ask the operator; a box it has
+// open takes its default answer first (the main thread may be waiting in it).
 void TSvrVantrell::CloseConsole() {
+  AnswerOpenBoxesWithDefault();
   MainLoop::Instance().Synchronize([this] {
     if (!console_) return;
     console_->SetCloseRequested(true);

@@ -65,6 +65,7 @@ class TSvrVantrell : public TService {
  private:
   void ServiceCreate();
   void ServiceDestroy();
+  void AttachConsole();
   void CloseConsole();
   void FreeForms();
   void FreeConsole();
@@ -78,4 +79,6 @@ class TSvrVantrell : public TService {
   // to. The global frmVT_Admin points at the admin form while it exists.
   TfrmVT_AdminPtr adminForm_;
   std::unique_ptr<TServiceConsole> console_;
+  // The console's creation failed while this desktop is present.
+  bool consoleFailed_ = false;
 };

@@ -86,6 +86,7 @@ void TcpServer::Activate() {
   int wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wake < 0) RaiseSocketError(errno);
   wake_.Reset(wake);
+  listening_ = !listeners.empty();
   listeners_ = std::move(listeners);
   atCeiling_ = false;
   active_ = true;
@@ -93,6 +94,7 @@ void TcpServer::Activate() {
 }
 
 void TcpServer::CloseListeners() {
+  listening_ = false;
   listeners_.clear();
   wake_.Reset();
 }

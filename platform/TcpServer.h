@@ -87,6 +87,8 @@ class TcpServer {
   int HandshakeTimeoutMs() const;
 
   bool Active() const noexcept { return active_; }
+  // Any thread: active and listening on at least one binding.
+  bool Listening() const noexcept { return listening_; }
   // Activation binds and listens on every binding or on none: a binding in
   // use raises EIdCouldNotBindSocket, other failures EIdSocketError, TLS
   // set-up failures the EIdOSSL... classes. Deactivation closes the
@@ -145,6 +147,7 @@ class TcpServer {
   bool atCeiling_ = false;  // acceptor only
 
   std::atomic<bool> active_{false};
+  std::atomic<bool> listening_{false};
   std::vector<Listener> listeners_;
   SocketHandle wake_;  // eventfd that ends the acceptor's wait
   std::thread acceptor_;

@@ -37,6 +37,18 @@ TComponent::TComponent(TComponent* owner) : owner_(owner) {
 }
 
 TComponent::~TComponent() {
+  // Destroyed without its owner knowing (a constructor further down raised):
+  // it leaves the owner's list rather than be destroyed twice.
+  if (owner_ != nullptr) {
+    auto& list = owner_->components_;
+    for (auto it = list.begin(); it != list.end(); ++it) {
+      if (it->get() != this) continue;
+      it->release();
+      list.erase(it);
+      break;
+    }
+    owner_ = nullptr;
+  }
   // Last created first; each leaves the list before it is destroyed.
   while (!components_.empty()) {
     std::unique_ptr<TComponent> last = std::move(components_.back());

@@ -43,6 +43,11 @@ class Tmux {
     return std::system((Base() + " -f /dev/null new-session -d -x 140 -y 45 -c '" + folder + "' \"" + command + "\"").c_str()) == 0;
   }
   std::string Screen() const { return Run(Base() + " capture-pane -p -t 0 2>/dev/null"); }
+  // From now on everything the pane's program writes goes to File too, also
+  // what stands on the screen only for a moment.
+  bool Record(const std::string& file) {
+    return std::system((Base() + " pipe-pane -t 0 'cat >> \"" + file + "\"'").c_str()) == 0;
+  }
   void Keys(const std::string& keys) { Run(Base() + " send-keys -t 0 " + keys); }
   bool WaitFor(const std::string& text, std::chrono::milliseconds limit = 15000ms) {
     return tcptest::WaitUntil([&] { return Screen().find(text) != std::string::npos; }, limit);
@@ -80,13 +85,27 @@ TEST(ConsoleTerminal, StartStopAndCloseFromTheKeyboard) {
     settings.SaveToFile(folder.Path() + SettingsFileName);
   }
   const std::string binary = std::string(VT_TEST_BINARY_DIR) + "/vantrell";
+  const std::string output = folder.Path() + "pane.out";
   Tmux tmux(folder.Path());
-  // After the program: its exit code and whether the terminal echoes again.
-  ASSERT_TRUE(tmux.Start(folder.Path(), "BROWSER=true " + binary +
-                                            " prog; echo EXIT=$?; stty -a | grep -qw -- -echo || echo ECHO-ON; sleep 60"));
+  // The program starts on the first Enter, once the pane is recorded. After
+  // it: its exit code, whether the terminal echoes again, and an end mark.
+  ASSERT_TRUE(tmux.Start(folder.Path(), "read go; BROWSER=true " + binary +
+                                            " prog; echo EXIT=$?; stty -a | grep -qw -- -echo || echo ECHO-ON;"
+                                            " echo END-OF-RUN; sleep 60"));
+  ASSERT_TRUE(tmux.Record(output));
+  tmux.Keys("Enter");
   ASSERT_TRUE(tmux.WaitFor("Vantrell Switch - Program is RUNNING")) << tmux.Screen();
-  // The splash shows for a second, then the console lives in the tray.
-  ASSERT_TRUE(tmux.WaitFor("2.2.51")) << tmux.Screen();
+  // The splash shows for a second, then the console lives in the tray: the
+  // tray line drawn after the splash's version means the splash is over, so
+  // the next key reaches the tray icon.
+  ASSERT_TRUE(tcptest::WaitUntil(
+      [&] {
+        const std::string out = ReadWholeFile(output);
+        const size_t splash = out.find("2.2.51");
+        return splash != std::string::npos && out.find("Enter: restore", splash) != std::string::npos;
+      },
+      15000ms))
+      << tmux.Screen();
   ASSERT_TRUE(tmux.WaitFor("Vantrell Switch - Program is RUNNING")) << tmux.Screen();
 
   tmux.Keys("Enter");  // a double click on the icon
@@ -119,7 +138,7 @@ TEST(ConsoleTerminal, StartStopAndCloseFromTheKeyboard) {
   tmux.Keys("F10 c");
   ASSERT_TRUE(tmux.WaitFor("Vantrell Switch Shutdown")) << tmux.Screen();
   tmux.Keys("y");
-  ASSERT_TRUE(tmux.WaitFor("EXIT=", 30000ms)) << tmux.Screen();
+  ASSERT_TRUE(tmux.WaitFor("END-OF-RUN", 30000ms)) << tmux.Screen();
   const std::string screen = tmux.Screen();
   EXPECT_NE(screen.find("EXIT=0"), std::string::npos) << screen;
   EXPECT_NE(screen.find("ECHO-ON"), std::string::npos) << screen;

@@ -22,13 +22,16 @@
 #include "Common/uProgramMode.h"
 #include "Common/uStatHolder.h"
 #include "HTTPRedirect/udmHTTPBase.h"
+#include "HTTPRedirect/udmSSLServer.h"
 #include "host/fLBServerStatus.h"
 #include "host/fTestRequestProg.h"
+#include "host/ServiceConsole.h"
 #include "host/fVantrellProgram.h"
 #include "host/uGlobalName.h"
 #include "platform/MessageBox.h"
 #include "platform/SysUtils.h"
 #include "tests/HTTPRedirect/HostFixture.h"
+#include "tests/platform/TlsTestCerts.h"
 #include "webadmin/fVT_Admin.h"
 
 namespace {
@@ -68,7 +71,7 @@ class Console : public ::testing::Test {
     service.reset();
     InstallMessageBoxer(nullptr);
     TfrmVantrellProgram::SleepMs = [](uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
-    TfrmVantrellProgram::DesktopPresent = [] { return false; };
+    TfrmVantrellProgram::DesktopPresent = InteractiveDesktopPresent;
     RunningAsService = false;
     DebugMode = false;
     loop().SetTimeSource(nullptr);
@@ -180,46 +183,71 @@ TEST_F(Console, ProgramStartSplashAndTray) {
 
 TEST_F(Console, RefreshServerStateTable) {
   WriteSettings();
-  struct Case {
-    bool service, running, trayEnabled;
-    const char* panel;
-    const char* icon;
-    const char* tip;
-  };
-  const Case cases[] = {
-      {false, true, true, "Server : Active", "running", "Vantrell Switch - Program is RUNNING"},
-      {false, false, true, "Server : Inactive", "stopped", "Vantrell Switch - Program is STOPPED"},
-      {true, true, true, "Server : Active", "running", "Vantrell Switch - Service is RUNNING"},
-      {true, false, true, "Server : Inactive", "stopped", "Vantrell Switch - Service is STOPPED"},
-      {false, false, false, "Server : Inactive", "", ""},
-  };
   Create();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.panel + std::string(c.service ? " service" : " program") + (c.trayEnabled ? "" : " tray off"));
-    RunningAsService = c.service;
-    std::string msg;
-    if (c.running && !console->Engine()->HTTPServer->Active()) console->Engine()->StartServer(msg);
-    if (!c.running && console->Engine()->HTTPServer->Active()) console->Engine()->StopServer(msg);
-    console->CoolTrayIcon1->Enabled = c.trayEnabled;
-    const size_t before = tray.calls.size();
-    console->RefreshServerState();
-    EXPECT_EQ(console->StatusBar1->Panel(0).Text, c.panel);
-    EXPECT_EQ(console->Action("Action_StartServer")->Enabled(), !c.running);
-    EXPECT_EQ(console->Action("Action_StopServer")->Enabled(), c.running);
-    if (c.trayEnabled) {
-      EXPECT_EQ(tray.calls.back().data.hIcon, c.icon);
-      EXPECT_EQ(tray.calls.back().data.Tip(), c.tip);
-    } else {
-      EXPECT_EQ(tray.calls.size(), before);
+  TdmHTTPBase& engine = *console->Engine();
+  // Every row of one server state: program and service mode, tray icon enabled or not.
+  auto rows = [&](const std::string& state, bool active) {
+    for (bool service : {false, true}) {
+      for (bool trayEnabled : {true, false}) {
+        SCOPED_TRACE(state + (service ? ", service" : ", program") + (trayEnabled ? "" : ", tray off"));
+        RunningAsService = service;
+        console->CoolTrayIcon1->Enabled = trayEnabled;
+        const size_t before = tray.calls.size();
+        console->RefreshServerState();
+        EXPECT_EQ(console->StatusBar1->Panel(0).Text, active ? "Server : Active" : "Server : Inactive");
+        EXPECT_EQ(console->Action("Action_StartServer")->Enabled(), !active);
+        EXPECT_EQ(console->Action("Action_StopServer")->Enabled(), active);
+        if (!trayEnabled) {
+          EXPECT_EQ(tray.calls.size(), before);
+          continue;
+        }
+        ASSERT_GT(tray.calls.size(), before);
+        EXPECT_EQ(tray.calls.back().data.hIcon, active ? "running" : "stopped");
+        EXPECT_EQ(tray.calls.back().data.Tip(), std::string("Vantrell Switch - ") + (service ? "Service" : "Program") +
+                                                    " is " + (active ? "RUNNING" : "STOPPED"));
+      }
     }
+  };
+  std::string msg;
+  ASSERT_TRUE(engine.HTTPServer->Active());
+  rows("HTTP on", true);
+  engine.StopServer(msg);
+  rows("HTTP off", false);
+
+  // HTTPS bindings only: the switch serves, but only the plain HTTP listener counts.
+  tlstest::TlsFiles certs(folder_.Path() + "data/cert");
+  {
+    hosttest::Settings s;
+    s.handler.SetAdminPort(adminPort);
+    s.handler.SSLSettingsList.Clear();
+    const int httpsPort = FreePort();
+    TDomain* d = s.AddDomain("secure.example", httpsPort, FreePort());
+    d->DefaultForPort = false;
+    d->IPsToBindTo.Add("127.0.0.1");
+    d->SSL = true;
+    TSSLSettings* set = s.handler.SSLSettingsList.AddNew();
+    set->Enabled = true;
+    set->CertificateFile = "server.pem";
+    set->KeyFile = "server.key";
+    set->RootCertificateFile = "ca.pem";
+    set->CertificatePassword = "secret";
+    set->Bindings.AddBinding("127.0.0.1", httpsPort);
+    s.Save();
   }
-  RunningAsService = false;
+  engine.LoadSettings(msg);
+  engine.StartServer(msg);
+  ASSERT_EQ(engine.Stats->ServerState, 1) << msg;
+  ASSERT_EQ(engine.SSLServers->Count(), 1);
+  ASSERT_TRUE(engine.SSLServers->Items(0)->Server->Active());
+  rows("HTTPS only", false);
+
   OWAEdition = true;
   console->ProductTitle = "Vantrell OWA";
   RunningAsService = true;
   console->CoolTrayIcon1->Enabled = true;
   console->RefreshServerState();
   EXPECT_EQ(tray.calls.back().data.Tip(), "Vantrell OWA - Service is STOPPED");
+  OWAEdition = false;
   RunningAsService = false;
 }
 
@@ -402,6 +430,20 @@ TEST_F(Console, ServiceModeWithoutAnEngineDropsOnlyTheConsole) {
   EXPECT_EQ(boxes->shown[0].caption, "Vantrell Switch Startup");
   EXPECT_EQ(boxes->shown[0].text.rfind("Vantrell Switch Server Startup Failed! Will close down. Error was ", 0), 0u);
   EXPECT_FALSE(app->Terminated());
+  console->Free();
+  console = nullptr;
+
+  // The service's factory, which brings its own application: nothing is left
+  // behind, and the loop the service runs on goes on.
+  app.reset();
+  EXPECT_EQ(CreateServiceConsole(), nullptr);
+  EXPECT_EQ(boxes->shown.size(), 2u);
+  EXPECT_EQ(frmVantrellProgram, nullptr);
+  EXPECT_EQ(Application, nullptr);
+  bool ran = false;
+  loop().Post([&] { ran = true; });
+  loop().ProcessPending();
+  EXPECT_TRUE(ran);
 }
 
 TEST_F(Console, WebAdministrationWithItsPortTakenEndsWithAnErrorBox) {

@@ -14,8 +14,11 @@
 #include "Common/uProgramMode.h"
 #include "HTTPRedirect/uEngineHooks.h"
 #include "HTTPRedirect/udmHTTPBase.h"
+#include "host/fVantrellProgram.h"
 #include "host/uGlobalName.h"
 #include "platform/EventLog.h"
+#include "platform/MessageBox.h"
+#include "platform/desktop/TrayHost.h"
 #include "tests/HTTPRedirect/HostFixture.h"
 
 namespace {
@@ -64,6 +67,9 @@ class ServiceVantrell : public ::testing::Test {
     MainLoop::Instance().Reset();
     MainLoop::Instance().BindToCurrentThread();
     RunningAsService = false;
+    // The real console's splash does not wait, and its tray is recorded.
+    TfrmVantrellProgram::SleepMs = [](uint32_t) {};
+    SetCurrentTrayHost(&tray_);
     hosttest::Settings settings;
     settings.AddDomain("shop.example", hosttest::FreePort(), hosttest::FreePort());
     settings.handler.AdminPort = hosttest::FreePort();
@@ -71,6 +77,9 @@ class ServiceVantrell : public ::testing::Test {
   }
   void TearDown() override {
     RunningAsService = false;
+    SetCurrentTrayHost(nullptr);
+    InstallMessageBoxer(nullptr);
+    TfrmVantrellProgram::SleepMs = [](uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
     MainLoop::Instance().Reset();
     ASSERT_EQ(::chdir(previousDir_.c_str()), 0);
   }
@@ -150,6 +159,43 @@ class ServiceVantrell : public ::testing::Test {
   std::atomic<int> adminForms_{0};
   ConsoleTrace trace_;
   std::vector<std::string> notified_;
+  RecordingTrayHost tray_;  // main thread
+};
+
+// A box that holds the main thread without pumping it until it is answered
+// with its default; it notes whether the console was still open then.
+class BlockingBoxer : public MessageBoxer {
+ public:
+  TMsgResult Show(const std::string& caption, const std::string&, TMsgDlgType, TMsgButtons,
+                  TMsgResult defaultAnswer) override {
+    std::unique_lock<std::mutex> g(mutex_);
+    this->caption = caption;
+    open_ = true;
+    cv_.notify_all();
+    answeredInTime = cv_.wait_for(g, 20s, [&] { return answer_; });
+    open_ = false;
+    consoleOpenAtAnswer = frmVantrellProgram != nullptr && !frmVantrellProgram->CloseRequested;
+    return defaultAnswer;
+  }
+  void AnswerOpenBoxesWithDefault() override {
+    std::lock_guard<std::mutex> g(mutex_);
+    answer_ = true;
+    cv_.notify_all();
+  }
+  bool WaitOpen() {
+    std::unique_lock<std::mutex> g(mutex_);
+    return cv_.wait_for(g, 10s, [&] { return open_; });
+  }
+  // Read once the service has stopped.
+  std::string caption;
+  bool answeredInTime = false;
+  bool consoleOpenAtAnswer = false;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool open_ = false;
+  bool answer_ = false;
 };
 
 TEST_F(ServiceVantrell, RunsTheEngineFromStartToStopAndSavesOnDestruction) {
@@ -194,9 +240,12 @@ TEST_F(ServiceVantrell, AppIdleAttachesAndDetachesTheConsoleWithTheDesktop) {
   }
   withAdminForm_ = true;
   {
+    // The loop's own idle turns must not find the desktop before the flag.
+    desktop_ = false;
     TSvrVantrell service(Seams());
     RunService(service, [&] {
       service.ShuttingDown = true;
+      desktop_ = true;
       EXPECT_TRUE(Idle(service));
     });
     EXPECT_TRUE(trace_.events.empty());
@@ -227,6 +276,143 @@ TEST_F(ServiceVantrell, AppIdleAttachesAndDetachesTheConsoleWithTheDesktop) {
     EXPECT_FALSE(trace_.sinkAtDestruction);
     EXPECT_FALSE(service.HasConsole());
   }
+}
+
+TEST_F(ServiceVantrell, TheDesktopConsoleComesAndGoesWithTheDesktop) {
+  auto boxes = std::make_unique<RecordingMessageBoxer>();
+  RecordingMessageBoxer* shown = boxes.get();
+  InstallMessageBoxer(std::move(boxes));
+  TSvrVantrellSeams seams = Seams();
+  seams.createConsole = CreateServiceConsole;
+  TSvrVantrell service(seams);
+  auto attached = [&] {
+    ASSERT_NE(frmVantrellProgram, nullptr);
+    EXPECT_EQ(frmVantrellProgram->Engine(), dmHTTPBase.load());
+    EXPECT_TRUE(dmHTTPBase.load()->HasGUILogSink());
+    EXPECT_EQ(EngineHooks::Current().Owner, dmHTTPBase.load());
+    // The splash has ended: the console waits hidden in the tray.
+    EXPECT_FALSE(frmVantrellProgram->Visible());
+    EXPECT_EQ(frmVantrellProgram->Menu, frmVantrellProgram->MainMenu1);
+    EXPECT_FALSE(frmVantrellProgram->Action("Action_CloseProgram")->Enabled());
+    ASSERT_FALSE(tray_.calls.empty());
+    EXPECT_EQ(tray_.calls.back().data.Tip(), "Vantrell Switch - Service is RUNNING");
+    EXPECT_EQ(tray_.calls.back().data.hIcon, "running");
+  };
+  RunService(service, [&] {
+    desktop_ = true;
+    EXPECT_TRUE(Idle(service));
+    EXPECT_TRUE(Idle(service));  // one console only
+    MainLoop::Instance().Synchronize(attached);
+    // A line the engine logs reaches the console's memo.
+    MainLoop::Instance().Synchronize([] {
+      TAction* events = frmVantrellProgram->Action("Action_ShowLoggedEvents");
+      if (!events->Checked()) events->Execute();
+      frmVantrellProgram->Memo_MainReport->Lines.Clear();
+    });
+    dmHTTPBase.load()->Log("from the service");
+    bool arrived = false;
+    for (int i = 0; i < 500 && !arrived; ++i) {
+      MainLoop::Instance().Synchronize(
+          [&] {
+            const auto& lines = frmVantrellProgram->Memo_MainReport->Lines.Items();
+            arrived = std::find(lines.begin(), lines.end(), "vt:from the service") != lines.end();
+          });
+      if (!arrived) std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(arrived);
+
+    desktop_ = false;
+    EXPECT_TRUE(Idle(service));
+    MainLoop::Instance().Synchronize([&] {
+      EXPECT_FALSE(service.HasConsole());
+      EXPECT_EQ(frmVantrellProgram, nullptr);
+      EXPECT_EQ(Application, nullptr);
+      EXPECT_FALSE(dmHTTPBase.load()->HasGUILogSink());
+      EXPECT_FALSE(dmHTTPBase.load()->Interactive);
+      ASSERT_FALSE(tray_.calls.empty());
+      EXPECT_EQ(tray_.calls.back().op, ITrayHost::TOp::Delete);
+      tray_.calls.clear();
+    });
+    desktop_ = true;
+    EXPECT_TRUE(Idle(service));
+    MainLoop::Instance().Synchronize(attached);
+  });
+  // The stop closed the console without a question, off the tray, and freed it.
+  EXPECT_FALSE(service.HasConsole());
+  EXPECT_EQ(frmVantrellProgram, nullptr);
+  EXPECT_EQ(Application, nullptr);
+  EXPECT_TRUE(shown->shown.empty());
+  ASSERT_FALSE(tray_.calls.empty());
+  EXPECT_EQ(tray_.calls.back().op, ITrayHost::TOp::Delete);
+  EXPECT_EQ(notified_, (std::vector<std::string>{"READY=1", "STOPPING=1"}));
+}
+
+TEST_F(ServiceVantrell, AServiceStopAnswersAnOpenConsoleBoxWithItsDefaultFirst) {
+  auto blocking = std::make_unique<BlockingBoxer>();
+  BlockingBoxer* box = blocking.get();
+  InstallMessageBoxer(std::move(blocking));
+  TSvrVantrellSeams seams = Seams();
+  seams.createConsole = CreateServiceConsole;
+  TSvrVantrell service(seams);
+  RunService(service, [&] {
+    desktop_ = true;
+    Idle(service);
+    // Stop server, asked on the main thread; the box stays open.
+    MainLoop::Instance().Post([] { frmVantrellProgram->Action("Action_StopServer")->Execute(); });
+    EXPECT_TRUE(box->WaitOpen());
+  });
+  EXPECT_EQ(box->caption, "Vantrell Switch Stop server");
+  EXPECT_TRUE(box->answeredInTime);
+  EXPECT_TRUE(box->consoleOpenAtAnswer);
+  EXPECT_FALSE(service.HasConsole());
+  EXPECT_EQ(frmVantrellProgram, nullptr);
+  service.EngineLogFile->Flush();
+  EXPECT_EQ(CountLines("SERVER STOPPED"), 1);  // the stop's, not the box's
+  EXPECT_EQ(notified_, (std::vector<std::string>{"READY=1", "STOPPING=1"}));
+}
+
+TEST_F(ServiceVantrell, AFailedConsoleCreationDropsOnlyTheConsole) {
+  int calls = 0;  // main thread
+  std::atomic<bool> raise{false};
+  TSvrVantrellSeams seams = Seams();
+  seams.createConsole = [&]() -> std::unique_ptr<TServiceConsole> {
+    ++calls;
+    if (raise) throw Exception("no screen");
+    return nullptr;  // the console's box has been shown
+  };
+  TSvrVantrell service(seams);
+  auto callsSoFar = [&] {
+    int n = 0;
+    MainLoop::Instance().Synchronize([&] { n = calls; });
+    return n;
+  };
+  RunService(service, [&] {
+    desktop_ = true;
+    EXPECT_TRUE(Idle(service));
+    EXPECT_TRUE(Idle(service));  // not again while the desktop stays
+    EXPECT_EQ(callsSoFar(), 1);
+    MainLoop::Instance().Synchronize([&] { EXPECT_FALSE(service.HasConsole()); });
+    EXPECT_TRUE(dmHTTPBase.load()->IsServerRunning());
+
+    // The desktop goes and comes back: another try, which raises.
+    desktop_ = false;
+    Idle(service);
+    raise = true;
+    desktop_ = true;
+    EXPECT_TRUE(Idle(service));
+    EXPECT_TRUE(Idle(service));
+    EXPECT_EQ(callsSoFar(), 2);
+    MainLoop::Instance().Synchronize([&] {
+      EXPECT_FALSE(service.HasConsole());
+      EXPECT_FALSE(dmHTTPBase.load()->HasGUILogSink());
+      EXPECT_EQ(EngineHooks::Current().Owner, dmHTTPBase.load());
+    });
+    EXPECT_TRUE(dmHTTPBase.load()->IsServerRunning());
+  });
+  ASSERT_EQ(eventLog_.Entries().size(), 1u);
+  EXPECT_EQ(eventLog_.Entries()[0].text, "Failed to create the console, Error=no screen");
+  EXPECT_EQ(eventLog_.Entries()[0].type, TEventLogType::etError);
+  EXPECT_EQ(notified_, (std::vector<std::string>{"READY=1", "STOPPING=1"}));
 }
 
 TEST_F(ServiceVantrell, AfterAShutdownAStopOnlyEndsTheThreadAndNoConsoleAttaches) {

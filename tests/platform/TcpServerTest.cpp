@@ -178,6 +178,22 @@ TEST(TcpServer, ExceptionFromExecuteIsReportedAfterCleanupAndEndsTheThread) {
   EXPECT_EQ(f.trace.Items().size(), 10u) << "no second exception report";
 }
 
+TEST(TcpServer, ListeningMeansActiveOnAtLeastOneBinding) {
+  TcpServer none;
+  none.SetActive(true);
+  EXPECT_TRUE(none.Active());
+  EXPECT_FALSE(none.Listening());
+  none.SetActive(false);
+
+  TcpServer one;
+  one.AddBinding("127.0.0.1", 0);
+  EXPECT_FALSE(one.Listening());
+  one.SetActive(true);
+  EXPECT_TRUE(one.Listening());
+  one.SetActive(false);
+  EXPECT_FALSE(one.Listening());
+}
+
 TEST(TcpServer, BindingInUseRaisesCouldNotBindAndNothingStaysListening) {
   ServerFixture a;
   a.server.SetActive(true);

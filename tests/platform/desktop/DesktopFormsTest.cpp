@@ -68,6 +68,23 @@ TEST_F(Desktop, OwnerFreesItsComponentsLastFirstAndAFreedOneLeavesItsOwner) {
   EXPECT_TRUE(app->Forms().empty());
 }
 
+// A form whose constructor raises after its children were made.
+class RaisingForm : public TForm {
+ public:
+  RaisingForm(std::vector<std::string>& trace) : TForm(nullptr) {
+    new Probe(this, trace, "child");
+    throw Exception("creation failed");
+  }
+};
+
+TEST_F(Desktop, AComponentWhoseConstructorRaisesLeavesItsOwner) {
+  std::vector<std::string> trace;
+  EXPECT_THROW(new RaisingForm(trace), Exception);
+  EXPECT_EQ(trace, std::vector<std::string>{"free child"});
+  EXPECT_EQ(app->ComponentCount(), 0);
+  app.reset();  // nothing is freed twice
+}
+
 TEST_F(Desktop, FormEventsAndCloseActions) {
   std::string trace;
   auto* main = new TForm(nullptr);
