@@ -3,38 +3,19 @@ switch, in a real browser: a cluster with one answering and one dead back
 end, chosen for a domain; a certificate set made from uploaded files that
 the restarted engine serves."""
 
-import http.server
 import os
 import socket
 import ssl
 import subprocess
 import tempfile
-import threading
 import time
 import unittest
 import urllib.request
 
-from selenium.webdriver.common.by import By
 from selenium.webdriver.support import expected_conditions as EC
 from selenium.webdriver.support.ui import Select
 
 import vtbrowser
-
-
-def backend(body):
-    class Handler(http.server.BaseHTTPRequestHandler):
-        def do_GET(self):
-            self.send_response(200)
-            self.send_header("Content-Length", str(len(body)))
-            self.end_headers()
-            self.wfile.write(body)
-
-        def log_message(self, *args):
-            pass
-
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server
 
 
 class SwitchTestCase(vtbrowser.BrowserTestCase):
@@ -42,9 +23,7 @@ class SwitchTestCase(vtbrowser.BrowserTestCase):
     "served by the target"."""
 
     def setUp(self):
-        self.target = backend(b"served by the target")
-        self.addCleanup(self.target.server_close)
-        self.addCleanup(self.target.shutdown)
+        self.target = vtbrowser.start_backend(self, lambda path: b"served by the target")
         self.switch_port = vtbrowser.free_port()
         self.settings_args = ("--port", str(self.switch_port), "--backend-port", str(self.target.server_address[1]))
         super().setUp()
@@ -75,7 +54,7 @@ class ServerClusterPagesTest(SwitchTestCase):
             return None
 
     def test_a_new_cluster_is_checked_and_serves_a_domain(self):
-        answering = backend(b"served by the cluster")
+        answering = vtbrowser.start_backend(self, lambda path: b"served by the cluster")
         self.addCleanup(answering.server_close)
         self.addCleanup(answering.shutdown)
         dead_port = vtbrowser.free_port()

@@ -2,8 +2,6 @@
 into the grid reaches a back end after one save, and the grid's keys, removal
 marks and the list's confirmation behave as a user sees them."""
 
-import http.server
-import threading
 import unittest
 import urllib.error
 import urllib.request
@@ -12,34 +10,12 @@ from selenium.common.exceptions import NoAlertPresentException, TimeoutException
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.support import expected_conditions as EC
 
 import vtbrowser
 
 
-class Backend(http.server.BaseHTTPRequestHandler):
-    def do_GET(self):
-        body = ("back end saw " + self.path).encode()
-        self.send_response(200)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-
-    def log_message(self, *args):
-        pass
-
-
-class DomainPagesTest(vtbrowser.BrowserTestCase):
-    def setUp(self):
-        self.backend = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Backend)
-        threading.Thread(target=self.backend.serve_forever, daemon=True).start()
-        self.addCleanup(self.backend.server_close)
-        self.addCleanup(self.backend.shutdown)
-        self.backend_port = self.backend.server_address[1]
-        self.switch_port = vtbrowser.free_port()
-        self.settings_args = ("--port", str(self.switch_port), "--backend-port", str(self.backend_port))
-        super().setUp()
-        vtbrowser.wait_for_port(self.switch_port, vtbrowser.WAIT_SECONDS, self.program.process)
+class DomainPagesTest(vtbrowser.SwitchTestCase):
+    backend_body = staticmethod(lambda path: ("back end saw " + path).encode())
 
     def no_alert(self):
         try:

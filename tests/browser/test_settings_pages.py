@@ -1,12 +1,8 @@
 """The security page against a running switch, and the Outlook Web Access
 edition's shell, in a real browser."""
 
-import http.server
 import signal
-import threading
 import unittest
-import urllib.error
-import urllib.request
 
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support import expected_conditions as EC
@@ -15,40 +11,7 @@ from selenium.webdriver.support.ui import Select
 import vtbrowser
 
 
-class Backend(http.server.BaseHTTPRequestHandler):
-    def do_GET(self):
-        body = b"served by the back end"
-        self.send_response(200)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-
-    def log_message(self, *args):
-        pass
-
-
-class SwitchTestCase(vtbrowser.BrowserTestCase):
-    """The running switch serves one domain in front of a back end this test runs."""
-
-    def setUp(self):
-        self.backend = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Backend)
-        threading.Thread(target=self.backend.serve_forever, daemon=True).start()
-        self.addCleanup(self.backend.server_close)
-        self.addCleanup(self.backend.shutdown)
-        self.switch_port = vtbrowser.free_port()
-        self.settings_args = ("--port", str(self.switch_port), "--backend-port", str(self.backend.server_address[1]))
-        super().setUp()
-        vtbrowser.wait_for_port(self.switch_port, vtbrowser.WAIT_SECONDS, self.program.process)
-
-    def status_through_switch(self):
-        try:
-            with urllib.request.urlopen("http://127.0.0.1:%d/" % self.switch_port, timeout=10) as r:
-                return r.status
-        except urllib.error.HTTPError as e:
-            return e.code
-
-
-class SecurityPageTest(SwitchTestCase):
+class SecurityPageTest(vtbrowser.SwitchTestCase):
     def save(self):
         self.click("BTNSAVESETTINGS")
         self.visible("LBLSAVED")
@@ -72,7 +35,7 @@ class SecurityPageTest(SwitchTestCase):
         self.assertEqual(self.status_through_switch(), 200)
 
 
-class StopDuringSaveTest(SwitchTestCase):
+class StopDuringSaveTest(vtbrowser.SwitchTestCase):
     def test_a_stop_while_a_save_restarts_the_listeners_ends_cleanly(self):
         self.login()
         self.wait_title("Vantrell - Web Admin [Main]")

@@ -1,9 +1,7 @@
 """The status page (automatic update, public mode), the log view and the
 server page against a running switch, in a real browser."""
 
-import http.server
 import socket
-import threading
 import time
 import unittest
 import urllib.error
@@ -15,39 +13,7 @@ from selenium.webdriver.support.ui import Select
 import vtbrowser
 
 
-class Backend(http.server.BaseHTTPRequestHandler):
-    def do_GET(self):
-        body = b"served by the back end"
-        self.send_response(200)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-
-    def log_message(self, *args):
-        pass
-
-
-class SwitchTestCase(vtbrowser.BrowserTestCase):
-    """The running switch serves one domain in front of a back end this test runs."""
-
-    def setUp(self):
-        self.backend = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Backend)
-        threading.Thread(target=self.backend.serve_forever, daemon=True).start()
-        self.addCleanup(self.backend.server_close)
-        self.addCleanup(self.backend.shutdown)
-        self.switch_port = vtbrowser.free_port()
-        self.settings_args = ("--port", str(self.switch_port), "--backend-port", str(self.backend.server_address[1]))
-        super().setUp()
-        vtbrowser.wait_for_port(self.switch_port, vtbrowser.WAIT_SECONDS, self.program.process)
-
-    def through_switch(self):
-        try:
-            with urllib.request.urlopen("http://127.0.0.1:%d/" % self.switch_port, timeout=10) as r:
-                r.read()
-                return r.status
-        except urllib.error.HTTPError as e:
-            return e.code
-
+class SwitchTestCase(vtbrowser.SwitchTestCase):
     def switch_refuses(self):
         try:
             with socket.create_connection(("127.0.0.1", self.switch_port), timeout=2):
@@ -83,7 +49,7 @@ class StatusPageTest(SwitchTestCase):
         self.click("CHKAUTOUPDATE")
         self.wait_until(lambda: self.element("CHKAUTOUPDATE").is_selected())
         for _ in range(3):
-            self.assertEqual(self.through_switch(), 200)
+            self.assertEqual(self.status_through_switch(), 200)
         # One refresh comes within 10 s, and its checks take a moment.
         self.assertTrue(self.wait_until(lambda: self.element("IWLABELREQUESTS").text != requests_before, 30),
                         self.element("IWLABELREQUESTS").text)
@@ -112,7 +78,7 @@ class LogViewTest(SwitchTestCase):
         return time.strftime("vt%y%m%d.txt")
 
     def test_memo_and_download(self):
-        self.assertEqual(self.through_switch(), 200)
+        self.assertEqual(self.status_through_switch(), 200)
         self.login()
         self.wait_title("Vantrell - Web Admin [Main]")
         self.click_menu("IMGLOGVIEW")
@@ -158,7 +124,7 @@ class ServerPageTest(SwitchTestCase):
         self.assertFalse(self.element("BTNSTART").get_attribute("disabled"))
         self.click("BTNSTART")
         self.assertTrue(self.wait_until(lambda: self.element("IWSERVERFEEDBACK").text == "Server started"))
-        self.assertEqual(self.through_switch(), 200)
+        self.assertEqual(self.status_through_switch(), 200)
 
 
 if __name__ == "__main__":

@@ -15,14 +15,18 @@ Environment: VT_BUILD_DIR (the build folder with vantrell and
 bench/bench_settings; default: ../../build from here).
 """
 
+import http.server
 import os
 import shutil
 import signal
 import socket
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
+import urllib.error
+import urllib.request
 
 from selenium import webdriver
 from selenium.common.exceptions import TimeoutException
@@ -217,3 +221,49 @@ class BrowserTestCase(unittest.TestCase):
         self.wait_title("Vantrell - Web Admin [Login]")
         self.type_into("EDTUSERNAME", user)
         self.type_into("EDTPASSWORD", password, enter=True)
+
+
+def start_backend(test, body=lambda path: b"served by the back end"):
+    """A back end on 127.0.0.1 and a free port for the test's lifetime;
+    body(path) gives the answer to each GET."""
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            data = body(self.path)
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(data)))
+            self.end_headers()
+            self.wfile.write(data)
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    test.addCleanup(server.server_close)
+    test.addCleanup(server.shutdown)
+    return server
+
+
+class SwitchTestCase(BrowserTestCase):
+    """The running switch serves one domain on a free port in front of a back
+    end this test runs (`backend_body` gives its answers)."""
+
+    backend_body = staticmethod(lambda path: b"served by the back end")
+
+    def setUp(self):
+        self.backend = start_backend(self, self.backend_body)
+        self.backend_port = self.backend.server_address[1]
+        self.switch_port = free_port()
+        self.settings_args = ("--port", str(self.switch_port), "--backend-port", str(self.backend_port))
+        super().setUp()
+        wait_for_port(self.switch_port, WAIT_SECONDS, self.program.process)
+
+    def status_through_switch(self, path="/"):
+        """The status of a GET through the switch, its body read."""
+        try:
+            with urllib.request.urlopen("http://127.0.0.1:%d%s" % (self.switch_port, path), timeout=10) as r:
+                r.read()
+                return r.status
+        except urllib.error.HTTPError as e:
+            return e.code
