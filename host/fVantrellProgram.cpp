@@ -659,7 +659,7 @@ void TfrmVantrellProgram::FormCloseQuery(TForm&, bool& canClose) {
     return;
   }
   canClose = CloseRequested;
-  if (engine_ != nullptr && engine_->Stats->ServerState == 1) {
+  if (engine_ != nullptr && engine_->Stats->ServerState == ssRunning) {
     if (CloseRequested) {
       std::string msg;
       engine_->StopServer(msg);

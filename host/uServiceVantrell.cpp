@@ -70,7 +70,7 @@ void TSvrVantrell::ServiceDestroy() {
   // A console still attached goes before the engine it is attached to.
   FreeAdminForm();
   FreeConsole();
-  if (engine_->Stats->ServerState == 1) {
+  if (engine_->Stats->ServerState == ssRunning) {
     std::string msg;
     engine_->StopServer(msg);
   }
