@@ -16,6 +16,7 @@
 #include "platform/SysUtils.h"
 #include "tests/Common/ClientRoadHost.h"
 #include "tests/Common/TempFolder.h"
+#include "tests/host/ProgramProcess.h"
 
 namespace {
 
@@ -66,23 +67,10 @@ TEST(ConsoleTerminal, StartStopAndCloseFromTheKeyboard) {
   const int port = tcptest::PortOf(probe.Get());
   probe.Reset();
   {
-    TDomainHandler settings;
     SocketHandle admin = tcptest::RawListener();
-    settings.SetAdminPort(tcptest::PortOf(admin.Get()));
-    auto cluster = settings.ServerClusters->Add();
-    cluster->Name = "farm";
-    auto server = TServer::Create(*cluster);
-    server->ServerName = "web";
-    server->ServerAddress = "127.0.0.1";
-    server->ServerPort = backend.Port();
-    server->SetCapacity(1);
-    server->Enabled = true;
-    TDomain* d = settings.AddDomain();
-    d->DomainName = "shop.example";
-    d->SiteName = "shop";
-    d->ListenOnPort = port;
-    d->ServerCluster = cluster.get();
-    settings.SaveToFile(folder.Path() + SettingsFileName);
+    programtest::WriteShopSettings(folder.Path(), port, backend.Port(), [&](TDomainHandler& settings, TServerCluster&) {
+      settings.SetAdminPort(tcptest::PortOf(admin.Get()));
+    });
   }
   const std::string binary = std::string(VT_TEST_BINARY_DIR) + "/vantrell";
   const std::string output = folder.Path() + "pane.out";
@@ -159,25 +147,13 @@ TEST(ConsoleTerminal, MonitoringWindowsShowTheRunningSwitch) {
   const int port = tcptest::PortOf(probe.Get());
   probe.Reset();
   {
-    TDomainHandler settings;
     SocketHandle admin = tcptest::RawListener();
-    settings.SetAdminPort(tcptest::PortOf(admin.Get()));
-    auto cluster = settings.ServerClusters->Add();
-    cluster->Name = "farm";
-    cluster->FailoverCheckInterval = 1;
-    cluster->MaxFailBeforeOffline = 3;
-    auto server = TServer::Create(*cluster);
-    server->ServerName = "web";
-    server->ServerAddress = "127.0.0.1";
-    server->ServerPort = backend->Port();
-    server->SetCapacity(1);
-    server->Enabled = true;
-    TDomain* d = settings.AddDomain();
-    d->DomainName = "shop.example";
-    d->SiteName = "shop";
-    d->ListenOnPort = port;
-    d->ServerCluster = cluster.get();
-    settings.SaveToFile(folder.Path() + SettingsFileName);
+    programtest::WriteShopSettings(folder.Path(), port, backend->Port(),
+                                   [&](TDomainHandler& settings, TServerCluster& cluster) {
+                                     settings.SetAdminPort(tcptest::PortOf(admin.Get()));
+                                     cluster.FailoverCheckInterval = 1;
+                                     cluster.MaxFailBeforeOffline = 3;
+                                   });
   }
   const std::string binary = std::string(VT_TEST_BINARY_DIR) + "/vantrell";
   Tmux tmux(folder.Path());

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -90,8 +91,9 @@ inline std::string EventLog(const std::string& folder) {
 }
 
 // Settings of one site, shop.example on Port, served by a cluster of one back
-// end on BackendPort.
-inline void WriteShopSettings(const std::string& folder, int port, int backendPort) {
+// end on BackendPort; Adjust changes them before they are written.
+inline void WriteShopSettings(const std::string& folder, int port, int backendPort,
+                              const std::function<void(TDomainHandler&, TServerCluster&)>& adjust = {}) {
   TDomainHandler settings;
   auto cluster = settings.ServerClusters->Add();
   cluster->Name = "farm";
@@ -106,6 +108,7 @@ inline void WriteShopSettings(const std::string& folder, int port, int backendPo
   d->SiteName = "shop";
   d->ListenOnPort = port;
   d->ServerCluster = cluster.get();
+  if (adjust) adjust(settings, *cluster);
   settings.SaveToFile(folder + SettingsFileName);
 }
 
