@@ -53,10 +53,13 @@ class DomainPagesTest(vtbrowser.SwitchTestCase):
 
     def add_path(self, path):
         """"Add virtual path": the new row's Path cell opens by itself."""
+        self.wait_idle()
         rows = len(self.driver.find_elements(By.CSS_SELECTOR, "#TBLGRDVIRTUALPATHS tr"))
         self.click("BTN1")
         cell = "R%dC1" % rows
         self.wait().until(lambda d: d.find_element(By.ID, cell).tag_name == "input")
+        # The re-sent grid and the opened cell both answered before a key goes in.
+        self.wait_idle()
         self.wait_focus(cell)
         ActionChains(self.driver).send_keys(path).perform()
         self.assertEqual(self.element(cell).get_attribute("value"), path)

@@ -29,7 +29,7 @@ import urllib.error
 import urllib.request
 
 from selenium import webdriver
-from selenium.common.exceptions import TimeoutException
+from selenium.common.exceptions import StaleElementReferenceException, TimeoutException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
@@ -182,7 +182,10 @@ class BrowserTestCase(unittest.TestCase):
         self.driver.get(self.program.url + path)
 
     def wait(self):
-        return WebDriverWait(self.driver, WAIT_SECONDS)
+        # Pages replace elements while a test polls them (a grid re-sent, a cell
+        # opened): a stale reference means "not yet", not a failure.
+        return WebDriverWait(self.driver, WAIT_SECONDS,
+                             ignored_exceptions=(StaleElementReferenceException,))
 
     def wait_title(self, title):
         try:
