@@ -228,17 +228,32 @@ void TAppendFiles::WriteAll(const std::string& path, const std::string& bytes) {
   int fd = Acquire(path, false);
   // A deleted file (or folder) is made again for this write.
   struct stat st;
-  if (::fstat(fd, &st) == 0 && st.st_nlink == 0) fd = Acquire(path, true);
-  const char* p = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, p, left);
+  off_t start = -1;
+  if (::fstat(fd, &st) == 0) {
+    start = st.st_size;
+    if (st.st_nlink == 0) {
+      fd = Acquire(path, true);
+      start = ::fstat(fd, &st) == 0 ? st.st_size : -1;
+    }
+  }
+  size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw EInOutError(Format("Write error on %s : %s", path, std::strerror(errno)));
+      const int error = errno;
+      // A full disk may have taken part of the bytes: the file is cut back
+      // to its last whole line, so the next write never follows half a line.
+      if (written > 0 && start >= 0) {
+        const void* nl = ::memrchr(bytes.data(), '\n', written);
+        const off_t keep = nl != nullptr ? static_cast<const char*>(nl) - bytes.data() + 1 : 0;
+        if (::ftruncate(fd, start + keep) != 0) {
+          // Nothing more to do: the next write follows what is there.
+        }
+      }
+      throw EInOutError(Format("Write error on %s : %s", path, std::strerror(error)));
     }
-    p += n;
-    left -= static_cast<size_t>(n);
+    written += static_cast<size_t>(n);
   }
 }
 

@@ -16,7 +16,8 @@
 // The bytes queued are bounded (MaxQueued): beyond it Append drops the line
 // and counts it; OnDropped reports each such episode once, with its count,
 // when the queue has drained to half. Open and write errors happen on the
-// writer: the bytes of that write are lost and OnWriteError reports the
+// writer: the bytes of that write are lost (a file that took part of them is
+// cut back to its last whole line) and OnWriteError reports the
 // failure, with Repeated set when the file's previous write failed too (so
 // a burst of failures can be told once). Both events run on the writer.
 #pragma once

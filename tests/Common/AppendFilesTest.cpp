@@ -142,14 +142,14 @@ TEST(AppendFiles, FullQueueDropsAndCountsLinesAndReportsTheEpisodeOnce) {
 
   const std::string path = dir.Path() + "ok.log";
   int accepted = 0;
-  for (int i = 0; i < 20; ++i) accepted += files.Append(path, Format("line %.2d\r\n", i)) ? 1 : 0;  // 10 bytes
+  for (int i = 0; i < 20; ++i) accepted += files.Append(path, Format("line %.3d\r\n", i)) ? 1 : 0;  // 10 bytes
   EXPECT_EQ(accepted, 9);
   EXPECT_EQ(files.DroppedCount(), 11u);
   release.set_value();
   files.Flush();
   EXPECT_EQ(episodes, std::vector<uint64_t>{11});
   std::string expected;
-  for (int i = 0; i < 9; ++i) expected += Format("line %.2d\r\n", i);
+  for (int i = 0; i < 9; ++i) expected += Format("line %.3d\r\n", i);
   EXPECT_EQ(ReadWholeFile(path), expected);
   EXPECT_TRUE(files.Append(path, "after\r\n")) << "a drained queue takes lines again";
   files.Flush();
