@@ -121,6 +121,9 @@ class TRequestHeader {
  private:
   void ParseHeaderLines();
   void Refuse(const char* status);
+
+  // A header value being composed; its storage is kept across requests.
+  std::string FValue;
 };
 
 class TResponseHeader {
