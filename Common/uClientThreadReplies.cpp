@@ -98,7 +98,7 @@ void TClientThread::WriteW3CLogEntry() {
   e.Version = r.Version;
   e.HostWithPort = r.HostWithPort;
   e.UserAgent = r.UserAgent;
-  e.Cookie = r.GetCookieValue();
+  r.GetCookieValue(e.Cookie);
   e.Referer = r.Referer;
   const std::string line = BuildW3CLine(e);
 

@@ -304,7 +304,8 @@ void TRequestHeader::Parse() {
 
   // The affinity cookie overrides a forwarded-address key. Several Cookie
   // lines are joined with blanks, so the value also ends at a blank.
-  const std::string cookies = GetCookieValue();
+  GetCookieValue(FValue);
+  const std::string& cookies = FValue;
   std::string_view cookie;
   if (auto at = cookies.find("VTSession="); at != std::string::npos) {
     cookie = std::string_view(cookies).substr(at + 10);
@@ -479,17 +480,32 @@ void TRequestHeader::Update() {
 
 std::string TRequestHeader::GetCookieValue() const {
   std::string r;
+  GetCookieValue(r);
+  return r;
+}
+
+void TRequestHeader::GetCookieValue(std::string& value) const {
+  value.clear();
   // The text before a line's first ": " is "Cookie" exactly when the line
   // begins with "Cookie: ".
+  const auto isCookie = [](const std::string& line) {
+    return line.size() >= 8 && line[6] == ':' && line[7] == ' ' &&
+           SameText(std::string_view(line).substr(0, 6), "Cookie");
+  };
+  size_t size = 0;
+  for (const std::string& line : Updated) size += isCookie(line) ? line.size() - 7 : 0;
+  value.reserve(size);
+  // Each value trimmed and followed by a blank, the whole trimmed once more.
   for (const std::string& line : Updated) {
-    if (line.size() < 8 || line[6] != ':' || line[7] != ' ' || !SameText(std::string_view(line).substr(0, 6), "Cookie")) {
-      continue;
-    }
-    r += TrimView(std::string_view(line).substr(8));
-    r += " ";
+    if (!isCookie(line)) continue;
+    value += TrimView(std::string_view(line).substr(8));
+    value += ' ';
   }
-  r = Trim(r);
-  return r.empty() ? std::string("-") : r;
+  const std::string_view trimmed = TrimView(value);
+  const size_t start = static_cast<size_t>(trimmed.data() - value.data());
+  value.erase(start + trimmed.size());
+  value.erase(0, start);
+  if (value.empty()) value = "-";
 }
 
 std::string TRequestHeader::GetLogText() const {

@@ -54,6 +54,7 @@ int posix_memalign(void** out, size_t align, size_t n) {
 }
 
 static char path[4096];
+static char temp[4100];
 
 static void* writer(void* arg) {
   (void)arg;
@@ -61,10 +62,12 @@ static void* writer(void* arg) {
   for (;;) {
     char text[32];
     const int len = snprintf(text, sizeof text, "%llu\n", (unsigned long long)atomic_load(&allocations));
-    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    /* Written beside and renamed over, so that a reader never sees half. */
+    const int fd = open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd >= 0) {
-      if (write(fd, text, (size_t)len) < 0) { /* nothing to do */ }
+      const int ok = write(fd, text, (size_t)len) == len;
       close(fd);
+      if (ok) rename(temp, path);
     }
     nanosleep(&tenth, NULL);
   }
@@ -75,6 +78,7 @@ __attribute__((constructor)) static void start(void) {
   const char* name = getenv("ALLOC_COUNT_FILE");
   if (name == NULL || strlen(name) >= sizeof path) return;
   strcpy(path, name);
+  snprintf(temp, sizeof temp, "%s.tmp", name);
   /* Only the process that was started with it counts, not its children. */
   unsetenv("LD_PRELOAD");
   pthread_t t;

@@ -109,6 +109,14 @@ TEST_F(ClientRoad, KeptAliveRequestCarriesNothingOfTheOneBefore) {
     EXPECT_FALSE(Contains(heads[1], part)) << part;
   }
   EXPECT_FALSE(Contains(second.head, "LLL"));
+  // Its access-log line names no agent, cookie or referer of the first.
+  kept.Peer().Close();
+  fresh.Peer().Close();
+  ASSERT_TRUE(Idle());
+  const std::vector<std::string> w3c = W3C();
+  ASSERT_EQ(w3c.size(), 3u);
+  EXPECT_TRUE(Contains(w3c[1], " GET /s - 200 ")) << w3c[1];
+  EXPECT_TRUE(Contains(w3c[1], " HTTP/1.1 www.a.com - - -")) << w3c[1];
 }
 
 TEST_F(ClientRoad, BackendThatClosesAfterItsResponseEndsTheClientConnection) {
