@@ -219,15 +219,12 @@ TEST_F(SSLPages, ARestartThatLeavesTheEngineStoppedIsShown) {
 // The engine also reads names stored with their folder; the page selects
 // those files, so saving another field keeps them.
 TEST_F(SSLPages, FilesStoredWithTheirFolderAreSelectedAndKept) {
-  WriteSettings([](TDomainHandler& h) {
-    h.SSLSettingsList.Clear();
-    TSSLSettings* s = h.SSLSettingsList.AddNew();
-    s->CertificateName = "main";
-    s->RootCertificateFile = "data/cert/ca.pem";
-    s->CertificateFile = "data/cert/crt.pem";
-    s->KeyFile = "key.pem";
-    s->CertificatePassword = "pw";
-  });
+  {
+    auto h = FromFile();
+    h->SSLSettingsList[0]->RootCertificateFile = "data/cert/ca.pem";
+    h->SSLSettingsList[0]->CertificateFile = "data/cert/crt.pem";
+    h->SaveToFile(SettingsFileName);
+  }
   TestBrowser b = OpenSet();
   EXPECT_EQ(b.activeForm<TfrmSSLSettings>()->cmbCertFile->text(), "crt.pem");
   EXPECT_EQ(b.activeForm<TfrmSSLSettings>()->cmbRootCertFile->text(), "ca.pem");
