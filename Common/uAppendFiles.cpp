@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "platform/DateTime.h"
@@ -12,43 +13,274 @@
 
 namespace {
 
+// How long the writer stays awake after a round: lines queued meanwhile
+// wake nobody and go out together.
+constexpr auto kBatchWindow = std::chrono::milliseconds(5);
+// A buffer kept for the next batch keeps at most this much memory.
+constexpr size_t kSpareCapacity = 1u << 20;
+constexpr size_t kSpareBuffers = 16;
+
 int OpenForAppend(const std::string& path) {
   return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
 }
 
 }  // namespace
 
-struct TAppendFiles::Descriptor {
-  explicit Descriptor(int f) : fd(f) {}
-  ~Descriptor() { ::close(fd); }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  const int fd;
-};
+TAppendFiles::TAppendFiles(int keepOpenMs, size_t maxQueued)
+    : keepOpenMs_(keepOpenMs), maxQueued_(maxQueued), writer_([this] { Run(); }) {}
 
-TAppendFiles::TAppendFiles(int keepOpenMs) : keepOpenMs_(keepOpenMs) {}
-
-TAppendFiles::~TAppendFiles() = default;
-
-std::shared_ptr<TAppendFiles::Descriptor> TAppendFiles::Acquire(const std::string& path, const Descriptor* stale) {
-  const uint64_t now = GetTickCount64();
-  std::lock_guard<std::mutex> g(mutex_);
-  DropExpired(now);
-  Entry& entry = files_[path];
-  if (entry.fd && entry.fd.get() != stale && now - entry.openedMs < static_cast<uint64_t>(keepOpenMs_)) {
-    return entry.fd;
+TAppendFiles::~TAppendFiles() {
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    stop_ = true;
   }
-  entry.fd.reset();
+  wake_.notify_one();
+  writer_.join();
+  for (auto& [path, entry] : files_) ::close(entry.fd);
+}
+
+bool TAppendFiles::Append(const std::string& path, std::string_view bytes, std::string_view tail) {
+  const size_t size = bytes.size() + tail.size();
+  if (size == 0) return true;
+  bool wake = false;
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    if (queued_ + size > maxQueued_) {
+      ++dropped_;
+      ++episodeDropped_;
+      return false;
+    }
+    std::string& queue = pending_[path];
+    queue.append(bytes);
+    queue.append(tail);
+    queued_ += size;
+    ++appended_;
+    if (asleep_) {
+      asleep_ = false;
+      wake = true;
+    }
+  }
+  if (wake) wake_.notify_one();
+  return true;
+}
+
+void TAppendFiles::Flush() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const uint64_t target = appended_;
+  if (done_ >= target) return;
+  ++flushWaiters_;
+  asleep_ = false;
+  wake_.notify_one();
+  written_.wait(lock, [&] { return done_ >= target; });
+  --flushWaiters_;
+}
+
+void TAppendFiles::SetOnWriteError(TWriteErrorEvent onWriteError) {
+  std::lock_guard<std::mutex> g(eventMutex_);
+  onWriteError_ = std::move(onWriteError);
+}
+
+void TAppendFiles::SetOnDropped(TDroppedEvent onDropped) {
+  std::lock_guard<std::mutex> g(eventMutex_);
+  onDropped_ = std::move(onDropped);
+}
+
+uint64_t TAppendFiles::DroppedCount() {
+  std::lock_guard<std::mutex> g(mutex_);
+  return dropped_;
+}
+
+void TAppendFiles::CloseAll() {
+  std::lock_guard<std::mutex> g(filesMutex_);
+  for (auto& [path, entry] : files_) ::close(entry.fd);
+  files_.clear();
+}
+
+size_t TAppendFiles::OpenCount() {
+  std::lock_guard<std::mutex> g(filesMutex_);
+  return files_.size();
+}
+
+void TAppendFiles::Run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    if (appended_ == done_) {
+      if (stop_) return;
+      // Nothing to write: sleep until an Append, a Flush or the stop wakes
+      // the writer; while descriptors are open, only until they expire.
+      asleep_ = true;
+      bool open;
+      {
+        std::lock_guard<std::mutex> g(filesMutex_);
+        open = !files_.empty();
+      }
+      if (open) {
+        wake_.wait_for(lock, std::chrono::milliseconds(keepOpenMs_));
+      } else {
+        wake_.wait(lock);
+      }
+      asleep_ = false;
+      if (appended_ == done_) {
+        lock.unlock();
+        {
+          std::lock_guard<std::mutex> g(filesMutex_);
+          DropExpired(GetTickCount64());
+        }
+        lock.lock();
+        continue;
+      }
+    }
+
+    const uint64_t upTo = appended_;
+    const size_t bytes = TakeBatch();
+    lock.unlock();
+    WriteBatch();
+    lock.lock();
+    queued_ -= bytes;
+    // A drop episode ends once the queue has drained to half; it is
+    // reported before a Flush waiting for this round returns.
+    uint64_t droppedNow = 0;
+    if (episodeDropped_ > 0 && queued_ <= maxQueued_ / 2) {
+      droppedNow = episodeDropped_;
+      episodeDropped_ = 0;
+    }
+    if (droppedNow > 0) {
+      lock.unlock();
+      {
+        std::lock_guard<std::mutex> g(eventMutex_);
+        try {
+          if (onDropped_) onDropped_(droppedNow);
+        } catch (const std::exception&) {
+          // An event that fails must not end the writer.
+        }
+      }
+      lock.lock();
+    }
+    done_ = upTo;
+    if (flushWaiters_ > 0) written_.notify_all();
+    if (!stop_ && flushWaiters_ == 0) {
+      wake_.wait_for(lock, kBatchWindow, [&] { return stop_ || flushWaiters_ > 0; });
+    }
+  }
+}
+
+size_t TAppendFiles::TakeBatch() {
+  size_t bytes = 0;
+  for (auto it = pending_.begin(); it != pending_.end();) {
+    std::string& queue = it->second;
+    if (queue.empty()) {
+      // Nothing came for this file during a whole round: its entry goes.
+      if (queue.capacity() > 0 && spare_.size() < kSpareBuffers) spare_.push_back(std::move(queue));
+      it = pending_.erase(it);
+      continue;
+    }
+    bytes += queue.size();
+    Piece& piece = batch_.emplace_back();
+    piece.path = it->first;
+    piece.bytes.swap(queue);
+    if (!spare_.empty()) {
+      queue.swap(spare_.back());
+      spare_.pop_back();
+    }
+    ++it;
+  }
+  return bytes;
+}
+
+void TAppendFiles::WriteBatch() {
+  struct Failure {
+    std::string path, message;
+    bool repeated;
+  };
+  std::vector<Failure> errors;
+  {
+    std::lock_guard<std::mutex> g(filesMutex_);
+    DropExpired(GetTickCount64());
+    for (Piece& piece : batch_) {
+      try {
+        WriteAll(piece.path, piece.bytes);
+        failing_.erase(piece.path);
+      } catch (const EInOutError& e) {
+        // A failed write may leave a broken descriptor: the next one opens anew.
+        Close(piece.path);
+        const bool repeated = !failing_.insert(piece.path).second;
+        errors.push_back({piece.path, e.what(), repeated});
+      }
+    }
+  }
+  for (Piece& piece : batch_) {
+    piece.bytes.clear();
+    if (piece.bytes.capacity() <= kSpareCapacity && spare_.size() < kSpareBuffers) spare_.push_back(std::move(piece.bytes));
+  }
+  batch_.clear();
+  if (errors.empty()) return;
+  std::lock_guard<std::mutex> g(eventMutex_);
+  for (const Failure& f : errors) {
+    try {
+      if (onWriteError_) onWriteError_(f.path, f.message, f.repeated);
+    } catch (const std::exception&) {
+      // An event that fails must not end the writer.
+    }
+  }
+}
+
+void TAppendFiles::WriteAll(const std::string& path, const std::string& bytes) {
+  int fd = Acquire(path, false);
+  // A deleted file (or folder) is made again for this write.
+  struct stat st;
+  off_t start = -1;
+  if (::fstat(fd, &st) == 0) {
+    start = st.st_size;
+    if (st.st_nlink == 0) {
+      fd = Acquire(path, true);
+      start = ::fstat(fd, &st) == 0 ? st.st_size : -1;
+    }
+  }
+  size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int error = errno;
+      // A full disk may have taken part of the bytes: the file is cut back
+      // to its last whole line, so the next write never follows half a line.
+      if (written > 0 && start >= 0) {
+        const void* nl = ::memrchr(bytes.data(), '\n', written);
+        const off_t keep = nl != nullptr ? static_cast<const char*>(nl) - bytes.data() + 1 : 0;
+        if (::ftruncate(fd, start + keep) != 0) {
+          // Nothing more to do: the next write follows what is there.
+        }
+      }
+      throw EInOutError(Format("Write error on %s : %s", path, std::strerror(error)));
+    }
+    written += static_cast<size_t>(n);
+  }
+}
+
+// The open descriptor of Path; a new one when Fresh or when the cached one
+// has expired.
+int TAppendFiles::Acquire(const std::string& path, bool fresh) {
+  const uint64_t now = GetTickCount64();
+  const auto found = files_.find(path);
+  if (found != files_.end()) {
+    if (!fresh && now - found->second.openedMs < static_cast<uint64_t>(keepOpenMs_)) return found->second.fd;
+    Close(path);
+  }
   int fd = OpenForAppend(path);
   if (fd < 0 && errno == ENOENT && ForceDirectories(ExtractFilePath(path))) fd = OpenForAppend(path);
   if (fd < 0) {
     const int error = errno;
-    files_.erase(path);
     throw EInOutError(Format("Cannot open %s : %s", path, std::strerror(error)));
   }
-  entry.fd = std::make_shared<Descriptor>(fd);
-  entry.openedMs = now;
-  return entry.fd;
+  files_[path] = Entry{fd, now};
+  return fd;
+}
+
+void TAppendFiles::Close(const std::string& path) {
+  const auto found = files_.find(path);
+  if (found == files_.end()) return;
+  ::close(found->second.fd);
+  files_.erase(found);
 }
 
 void TAppendFiles::DropExpired(uint64_t now) {
@@ -56,79 +288,10 @@ void TAppendFiles::DropExpired(uint64_t now) {
   lastSweepMs_ = now;
   for (auto it = files_.begin(); it != files_.end();) {
     if (now - it->second.openedMs >= static_cast<uint64_t>(keepOpenMs_)) {
+      ::close(it->second.fd);
       it = files_.erase(it);
     } else {
       ++it;
     }
   }
-  for (auto it = queues_.begin(); it != queues_.end();) {
-    if (!it->second.writing && it->second.pending.empty()) {
-      it = queues_.erase(it);
-    } else {
-      ++it;
-    }
-  }
-}
-
-void TAppendFiles::Append(const std::string& path, std::string_view bytes) {
-  if (bytes.empty()) return;
-  std::string batch;
-  Queue* queue;
-  {
-    std::lock_guard<std::mutex> g(mutex_);
-    queue = &queues_[path];
-    if (queue->writing) {
-      queue->pending.append(bytes);  // the writing thread takes them
-      return;
-    }
-    queue->writing = true;
-    batch.swap(queue->pending);  // left by a failed write
-    batch.append(bytes);
-  }
-  // Writes until nothing is queued: a batch takes far less time than the
-  // lines that arrive meanwhile take to write one by one, so this ends.
-  for (;;) {
-    try {
-      WriteAll(path, batch);
-    } catch (...) {
-      std::lock_guard<std::mutex> g(mutex_);
-      queue->writing = false;
-      throw;
-    }
-    batch.clear();
-    std::lock_guard<std::mutex> g(mutex_);
-    if (queue->pending.empty()) {
-      queue->writing = false;
-      return;
-    }
-    batch.swap(queue->pending);
-  }
-}
-
-void TAppendFiles::WriteAll(const std::string& path, const std::string& bytes) {
-  std::shared_ptr<Descriptor> file = Acquire(path, nullptr);
-  // A deleted file (or folder) is made again for this write.
-  struct stat st;
-  if (::fstat(file->fd, &st) == 0 && st.st_nlink == 0) file = Acquire(path, file.get());
-  const char* p = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(file->fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw EInOutError(Format("Write error on %s : %s", path, std::strerror(errno)));
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-}
-
-void TAppendFiles::CloseAll() {
-  std::lock_guard<std::mutex> g(mutex_);
-  files_.clear();
-}
-
-size_t TAppendFiles::OpenCount() {
-  std::lock_guard<std::mutex> g(mutex_);
-  return files_.size();
 }

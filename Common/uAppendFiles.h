@@ -1,63 +1,116 @@
 // Append-only text files for many writer threads at once, such as the W3C
-// access logs. One thread at a time writes a file (descriptor opened with
-// O_APPEND); bytes that other threads append meanwhile wait in memory and
-// go out in the writer's next write(), so those threads never wait for the
-// disk and a thousand threads do not queue up on the file's kernel lock.
-// The bytes of one call are never split, and each thread's calls keep their
-// order. When Append returns in the last thread, every byte is written.
+// access logs. Append only queues the bytes in memory: one writer thread of
+// its own writes them, so a caller never makes a system call for a line,
+// never waits for the disk and a thousand callers never queue up on the
+// file's kernel lock. The writer takes all that is queued per wake and
+// writes each file's bytes in one O_APPEND write; the bytes of one call are
+// never split and each file's bytes keep the order in which they were queued.
+// A caller wakes the writer only when it sleeps; after a round the writer
+// stays awake a few milliseconds, so under load lines cost no wake at all.
 //
 // A file that was deleted (or whose folder was) is made again by the next
-// Append. A descriptor stays open for at most KeepOpenMs after it was opened
+// write. A descriptor stays open for at most KeepOpenMs after it was opened
 // and is then opened again, so a file that was moved is written anew within
 // that time, and an idle file is closed.
+//
+// The bytes queued are bounded (MaxQueued): beyond it Append drops the line
+// and counts it; OnDropped reports each such episode once, with its count,
+// when the queue has drained to half. Open and write errors happen on the
+// writer: the bytes of that write are lost (a file that took part of them is
+// cut back to its last whole line) and OnWriteError reports the
+// failure, with Repeated set when the file's previous write failed too (so
+// a burst of failures can be told once). Both events run on the writer.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
-#include <memory>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 class TAppendFiles {
  public:
-  explicit TAppendFiles(int keepOpenMs = 1000);
+  using TWriteErrorEvent =
+      std::function<void(const std::string& path, const std::string& message, bool repeated)>;
+  using TDroppedEvent = std::function<void(uint64_t lines)>;
+  static constexpr size_t kDefaultMaxQueued = 32u << 20;
+
+  explicit TAppendFiles(int keepOpenMs = 1000, size_t maxQueued = kDefaultMaxQueued);
+  // Writes everything queued, then ends the writer.
   ~TAppendFiles();
   TAppendFiles(const TAppendFiles&) = delete;
   TAppendFiles& operator=(const TAppendFiles&) = delete;
 
-  // Appends Bytes to the file, creating it and any missing folder; any
-  // thread. EInOutError when the file cannot be opened or written, raised in
-  // the thread that was writing; the bytes of that write are lost, as one
-  // failed call's would be, and bytes queued meanwhile go out with the next
-  // Append.
-  void Append(const std::string& path, std::string_view bytes);
-  // Closes every descriptor (each closes once its last running write ends).
+  // Queues Bytes and then Tail (one piece: never split, never apart) for the
+  // file, which is made with any missing folder when written; any thread.
+  // False when the queue is full and the line was dropped.
+  bool Append(const std::string& path, std::string_view bytes, std::string_view tail = {});
+  // Returns once every byte queued before the call was written (or its write
+  // failed and was reported). Blocks the calling OS thread: for tests, a
+  // stop, and readers that need the file complete.
+  void Flush();
+  // Set before the first Append or at any time; a setter waits for a
+  // running event to end, so after SetOn...(nullptr) the old one never runs.
+  void SetOnWriteError(TWriteErrorEvent onWriteError);
+  void SetOnDropped(TDroppedEvent onDropped);
+  // Lines dropped on a full queue since creation.
+  uint64_t DroppedCount();
+  // Closes every descriptor.
   void CloseAll();
   // Descriptors held open now (tests).
   size_t OpenCount();
 
  private:
-  struct Descriptor;
   struct Entry {
-    std::shared_ptr<Descriptor> fd;
+    int fd = -1;
     uint64_t openedMs = 0;
   };
-  // Bytes waiting for the thread that writes the file now.
-  struct Queue {
-    std::string pending;
-    bool writing = false;
+  struct Piece {
+    std::string path;
+    std::string bytes;
   };
-  // The open descriptor of Path; a new one when the cached one is Stale.
-  std::shared_ptr<Descriptor> Acquire(const std::string& path, const Descriptor* stale);
-  void DropExpired(uint64_t now);
+  void Run();
+  // Takes every file's queued bytes into batch_; under mutex_.
+  size_t TakeBatch();
+  void WriteBatch();
+  // Writes Bytes to Path; EInOutError when it cannot be opened or written.
   void WriteAll(const std::string& path, const std::string& bytes);
+  int Acquire(const std::string& path, bool fresh);
+  void Close(const std::string& path);
+  void DropExpired(uint64_t now);
 
   const int keepOpenMs_;
-  std::mutex mutex_;  // guards files_, queues_ and lastSweepMs_, never held during a write
+  const size_t maxQueued_;
+
+  std::mutex mutex_;  // guards the queue state below; never held during a write or an event
+  std::condition_variable wake_;
+  std::condition_variable written_;
+  std::unordered_map<std::string, std::string> pending_;  // per file, bytes in queue order
+  size_t queued_ = 0;        // bytes queued and not yet written
+  uint64_t appended_ = 0;    // lines accepted so far
+  uint64_t done_ = 0;        // lines written (or failed) so far
+  uint64_t dropped_ = 0;     // lines dropped since creation
+  uint64_t episodeDropped_ = 0;
+  bool asleep_ = false;      // the writer waits without a time-out: the next Append wakes it
+  int flushWaiters_ = 0;
+  bool stop_ = false;
+
+  std::mutex eventMutex_;  // held while an event runs and while one is set
+  TWriteErrorEvent onWriteError_;
+  TDroppedEvent onDropped_;
+
+  // The writer's own state; files_ is read by CloseAll/OpenCount under filesMutex_.
+  std::mutex filesMutex_;
   std::unordered_map<std::string, Entry> files_;
-  // Entries are erased only while nobody writes them, so a writer may keep
-  // a reference to its queue across the unlocked write.
-  std::unordered_map<std::string, Queue> queues_;
   uint64_t lastSweepMs_ = 0;
+  std::vector<Piece> batch_;
+  std::vector<std::string> spare_;         // emptied buffers, capacity kept, for the next batch
+  std::unordered_set<std::string> failing_;  // files whose last write failed
+
+  std::thread writer_;  // last: starts once everything above exists
 };

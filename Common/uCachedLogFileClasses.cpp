@@ -13,6 +13,8 @@
 namespace {
 
 constexpr std::string_view kCRLF = "\r\n";
+// Collected lines go to the writer in blocks of about this size.
+constexpr size_t kHandOverSize = 64 * 1024;
 
 std::string FullPath(const std::string& folder) {
   if (folder.empty()) return folder;
@@ -29,13 +31,23 @@ TLogFile::TLogFile(const std::string& folder, uint8_t stampMode, bool dateNamed,
       dateNamed_(dateNamed),
       prefix_(std::move(prefix)),
       extension_(std::move(extension)) {
+  writer_.SetOnWriteError([this](const std::string&, const std::string& message, bool) {
+    std::lock_guard g(errorMutex_);
+    if (error_.empty()) error_ = message;
+  });
+  // On the writer: the line goes to the queue that was full.
+  writer_.SetOnDropped([this](uint64_t blocks) {
+    WriteLine(Format("Event log queue full : %u blocks of lines dropped", blocks));
+  });
   std::lock_guard guard(Lock);
   Open(FileNameAt(Now()));
 }
 
+// The writer, destroyed next, writes what it holds.
 TLogFile::~TLogFile() {
+  writer_.SetOnDropped(nullptr);
   std::lock_guard guard(Lock);
-  stream_.reset();
+  HandOver();
 }
 
 std::string TLogFile::FileNameAt(TDateTime now) const {
@@ -72,7 +84,7 @@ std::string TLogFile::StampLine(std::string_view text, TDateTime now) const {
 void TLogFile::WriteLine(std::string_view text) {
   std::lock_guard guard(Lock);
   const TDateTime now = Now();
-  // All pieces go out in one write, so lines of other threads never come between them.
+  // All pieces are added at once, so lines of other threads never come between them.
   std::string lines;
   if (text.find(kCRLF) == std::string_view::npos) {
     lines = StampLine(text, now);
@@ -93,90 +105,75 @@ void TLogFile::Write(std::string_view text) {
 
 void TLogFile::WriteAt(std::string_view text, TDateTime now) {
   const std::string name = FileNameAt(now);
-  if (!stream_ || name != currentFileName_) {
+  if (name != currentFileName_) {
     // A file that failed to open is tried again only under a new name, so a
-    // broken folder costs no system call per line; one that failed to write
-    // (a full disk) is tried again at the next line.
-    if (name != currentFileName_ || reopen_) Open(name);
-    if (!stream_) return;
+    // broken folder costs no system call per line.
+    HandOver();
+    Open(name);
   }
-  int64_t written = 0;
-  try {
-    written = stream_->Write(text.data(), static_cast<int64_t>(text.size()));
-  } catch (const std::exception&) {
-    DropTornTail();
-    throw;
-  }
-  // A short write (a buffer that filled and could not go out) loses lines
-  // quietly, as it always did, but never leaves half of one.
-  if (written != static_cast<int64_t>(text.size())) DropTornTail();
+  if (!enabled_) return;
+  pending_.append(text);
+  if (pending_.size() >= kHandOverSize) HandOver();
 }
 
-// After a failed write the file may end inside a line: it is cut back to
-// its last whole line, and the buffered lines are dropped with the stream.
-void TLogFile::DropTornTail() {
-  stream_.reset();  // its last flush may fail too; the cut below follows it
-  reopen_ = true;
-  const int fd = ::open(currentFileName_.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) return;
-  struct stat st;
-  off_t end = ::fstat(fd, &st) == 0 ? st.st_size : 0;
-  char block[4096];
-  while (end > 0) {
-    const off_t start = std::max<off_t>(0, end - static_cast<off_t>(sizeof block));
-    const ssize_t n = ::pread(fd, block, static_cast<size_t>(end - start), start);
-    if (n <= 0) break;
-    const char* last = static_cast<const char*>(::memrchr(block, '\n', static_cast<size_t>(n)));
-    if (last != nullptr) {
-      end = start + (last - block) + 1;
-      break;
-    }
-    end = start;
+void TLogFile::HandOver() {
+  if (pending_.empty()) return;
+  writer_.Append(currentFileName_, pending_);
+  pending_.clear();
+  dirty_ = true;
+}
+
+// Makes the folder and checks that the file opens; the writer opens it for
+// its writes.
+void TLogFile::Open(const std::string& name) {
+  currentFileName_ = name;
+  const std::string dir = ExtractFilePath(name);
+  if (!dir.empty() && !ForceDirectories(dir)) {
+    enabled_ = false;
+    return;
   }
-  if (::ftruncate(fd, end) != 0) {
-    // Nothing more to do: the next whole line follows what is there.
+  const int fd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  enabled_ = fd >= 0;
+  if (fd >= 0) ::close(fd);
+}
+
+void TLogFile::Flush() {
+  std::string name;
+  bool sync;
+  {
+    std::lock_guard guard(Lock);
+    HandOver();
+    sync = dirty_;
+    dirty_ = false;
+    name = currentFileName_;
+  }
+  writer_.Flush();
+  std::string error;
+  {
+    std::lock_guard g(errorMutex_);
+    error.swap(error_);
+  }
+  if (!error.empty()) throw EBxHugeFile(error, 1001);
+  if (!sync) return;
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  if (::fsync(fd) != 0) {
+    // The lines are with the system; a failed sync has nobody to tell.
   }
   ::close(fd);
 }
 
-void TLogFile::Open(const std::string& name) {
-  if (stream_) {
-    // Errors of the old file must not keep the log from moving on.
-    try {
-      stream_->Flush();
-    } catch (const EBxHugeFile&) {
-    }
-    stream_.reset();
-  }
-  currentFileName_ = name;
-  try {
-    const std::string dir = ExtractFilePath(name);
-    if (!dir.empty() && !ForceDirectories(dir)) {
-      enabled_ = false;
-      return;
-    }
-    stream_ = std::make_unique<TBxHugeFileStream>(name, TBxAccess::Append, hfBuffered);
-    enabled_ = true;
-    reopen_ = false;
-  } catch (const std::exception&) {
-    enabled_ = false;
-  }
-}
-
-void TLogFile::Flush() {
-  std::lock_guard guard(Lock);
-  if (!stream_) return;
-  try {
-    stream_->Flush();
-  } catch (const std::exception&) {
-    DropTornTail();
-    throw;
-  }
-}
-
 void TLogFile::Clear() {
+  {
+    std::lock_guard guard(Lock);
+    if (!enabled_) return;
+    HandOver();
+  }
+  writer_.Flush();
   std::lock_guard guard(Lock);
-  if (stream_) stream_->SetSize(0);
+  if (::truncate(currentFileName_.c_str(), 0) != 0) {
+    // A file that is gone is empty enough.
+  }
 }
 
 void TLogFile::SetFolder(std::string folder) {

@@ -2,10 +2,12 @@
 // the day: the engine's event log (folder Log/VT/, prefix "vt", extension
 // "txt", date-named, date-and-time stamps, separator "|").
 //
-// One lock guards the open file, its name and the settings the name is built
-// from; every operation may be called from any thread. Lines collect in the
-// file stream's 64 KiB buffer and reach the disk when it fills, at Flush, when
-// the file is switched and when the object is destroyed.
+// One lock guards the lines collected, the file's name and the settings the
+// name is built from; every operation may be called from any thread. Lines
+// collect in a 64 KiB buffer; when it fills, at Flush, when the file is
+// switched and when the object is destroyed they are handed to the log's own
+// writer thread (TAppendFiles), so a thread that logs never writes the file
+// nor waits for the disk.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include <string_view>
 
 #include "Common/BxHugeF.h"
+#include "Common/uAppendFiles.h"
 #include "platform/DateTime.h"
 
 class TLogFile {
@@ -36,14 +39,15 @@ class TLogFile {
   // each followed by the separator; any other mode writes nothing.
   void WriteLine(std::string_view text);
   // Writes Text unchanged to the file of the moment. A new day or a changed
-  // folder switches files first (the old one is flushed and closed); while
-  // the file cannot be opened, text is dropped, and opening is tried again
-  // once the file name changes. Stream write errors raise EBxHugeFile; the
-  // file then ends at its last whole line (lines are written whole or not at
-  // all) and is opened again at the next write.
+  // folder switches files first (the old one's lines go to the writer);
+  // while the file cannot be opened, text is dropped, and opening is tried
+  // again once the file name changes. A write that fails on the writer loses
+  // its lines (the file ends at its last whole line: lines are written whole
+  // or not at all) and raises EBxHugeFile at the next Flush.
   void Write(std::string_view text);
-  // Hands buffered lines to the system and has them written to disk; nothing
-  // when nothing was written since the last Flush.
+  // Has the collected lines written and synced to disk; nothing when nothing
+  // was written since the last Flush. Raises EBxHugeFile for a write that
+  // failed since the last Flush.
   void Flush();
   // Empties the current file.
   void Clear();
@@ -63,7 +67,8 @@ class TLogFile {
   std::string StampLine(std::string_view text, TDateTime now) const;
   void WriteAt(std::string_view text, TDateTime now);
   void Open(const std::string& name);
-  void DropTornTail();
+  // Gives the collected lines to the writer; under Lock.
+  void HandOver();
 
   mutable std::mutex Lock;
   const uint8_t stampMode_;
@@ -74,7 +79,12 @@ class TLogFile {
   const std::string prefix_;
   const std::string extension_;
   bool enabled_ = true;
-  std::unique_ptr<TBxHugeFileStream> stream_;
   std::string currentFileName_;
-  bool reopen_ = false;  // a write failed: open again at the next line
+  std::string pending_;  // lines of currentFileName_ not yet handed over
+  bool dirty_ = false;   // lines handed over since the last Flush
+
+  std::mutex errorMutex_;
+  std::string error_;  // the first write error since the last Flush
+
+  TAppendFiles writer_;  // last: drains while everything above still exists
 };

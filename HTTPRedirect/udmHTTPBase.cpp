@@ -71,6 +71,11 @@ TdmHTTPBase::TdmHTTPBase(MainLoop& loop)
 
   // Callbacks and hooks point here only once everything they reach exists.
   loggerOwner = this;
+  W3CFiles.SetOnWriteError([this](const std::string& path, const std::string& message, bool repeated) {
+    W3CWriteFailed(path, message, repeated);
+  });
+  W3CFiles.SetOnDropped(
+      [this](uint64_t lines) { Log(Format("W3C log queue full : %u lines dropped", lines)); });
   GlobalLogger->SetOnLog([this](const std::string& line) { LoggerCallback(line); });
   TEngineHookSet hooks;
   hooks.Owner = this;
@@ -132,6 +137,11 @@ TdmHTTPBase::~TdmHTTPBase() {
   // what the last host that ran saved.
   if (!FirstLoad) SaveConnections();
 
+  // No client writes W3C lines any more: the queue is written while the
+  // event log its errors go to still exists.
+  FlushW3C();
+  W3CFiles.SetOnWriteError(nullptr);
+  W3CFiles.SetOnDropped(nullptr);
   if (loggerOwner == this) {
     GlobalLogger->SetOnLog(nullptr);
     loggerOwner = nullptr;
@@ -407,6 +417,9 @@ void TdmHTTPBase::Timer_StopServerTimer() {
     }
   }
   if (result.empty()) result = "Stop server failed : unknown error";
+  // The access-log lines of the last requests are in their files before a
+  // waiter sees the result.
+  FlushW3C();
   // The final state is settled before a waiter can see the result.
   if (!HTTPServer->Active() && !AnySSLServerActive()) Stats->ServerState = ssStopped;
   stopWaiter_->Publish(result);

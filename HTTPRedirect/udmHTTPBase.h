@@ -89,7 +89,11 @@ class TdmHTTPBase {
     Log(Format(fmt, args...));
   }
   void ClientLog(const std::string& text, TClientThread* thread);
+  // Queues the line for its W3C file; never waits for the disk.
   void ClientW3CLog(const std::string& text, TClientThread* thread);
+  // Returns once every W3C line queued before the call is written (stop,
+  // tests); blocks the calling OS thread.
+  void FlushW3C();
   void WebAdminLog(TDomainHandler* sender, const std::string& text);
   void LoggerCallback(const std::string& text);
   // Points the event log at the configured folder.
@@ -147,6 +151,7 @@ class TdmHTTPBase {
   void PostToGUI(const std::string& text, uint8_t kind);
   void WriteStatLines();
   void WriteW3CLine(const std::string& siteName, const std::string& text);
+  void W3CWriteFailed(const std::string& path, const std::string& message, bool repeated);
   void SaveConnections();
   std::string ConnectionsFileName() const;
 

@@ -75,12 +75,16 @@ void TdmHTTPBase::ClientW3CLog(const std::string& text, TClientThread* thread) {
   if ((GUILogFlags & 2) != 0 && relay_->hasSink && Stats->ServerState < ssStopping) PostToGUI(text, 1);
 }
 
+void TdmHTTPBase::FlushW3C() { W3CFiles.Flush(); }
+
 // The folder, the file, the header decision and the remembered file name are
 // all settled under W3CLock, so one domain's first line of a file gets
-// exactly one header however many threads write at once. The header goes out
-// with that line while the lock is held exclusively; every later line of the
-// file only reads the settled state under a shared hold and is appended after
-// the lock was left, whole.
+// exactly one header however many threads write at once. The header is
+// queued with that line while the lock is held exclusively; every later line
+// of the file only reads the settled state under a shared hold and is queued
+// after the lock was left, whole. Queuing never waits for the disk: the
+// writer of W3CFiles writes the lines and reports its failures to
+// W3CWriteFailed.
 void TdmHTTPBase::WriteW3CLine(const std::string& siteName, const std::string& text) {
   if (!SafeLogName(siteName)) {
     Log(Format("W3C log name refused : %s", siteName));
@@ -90,15 +94,6 @@ void TdmHTTPBase::WriteW3CLine(const std::string& siteName, const std::string& t
   int year, month, day;
   DecodeDate(Now(), year, month, day);
   const std::string fileName = "ex" + TwoDigits(year) + TwoDigits(month) + TwoDigits(day) + ".log";
-  const auto append = [&](const std::string& path, const std::string& bytes) {
-    try {
-      W3CFiles.Append(path, bytes);
-    } catch (const EInOutError&) {
-      std::lock_guard<std::shared_mutex> g(W3CLock);
-      W3CTargets[siteName].folder.clear();
-      throw;
-    }
-  };
   std::string path;
   {
     std::shared_lock<std::shared_mutex> g(W3CLock);
@@ -113,14 +108,14 @@ void TdmHTTPBase::WriteW3CLine(const std::string& siteName, const std::string& t
     }
   }
   if (!path.empty()) {
-    append(path, text + "\r\n");
+    W3CFiles.Append(path, text, "\r\n");
     return;
   }
 
   std::unique_lock<std::shared_mutex> g(W3CLock);
   TW3CTarget& target = W3CTargets[siteName];
   // The folder is expanded and made once per folder setting; when it was
-  // removed meanwhile the append makes it again.
+  // removed meanwhile the writer makes it again.
   const bool known = target.rawFolder == rawFolder && !target.folder.empty();
   if (!known) {
     const std::string folder = FullPath(rawFolder) + "/";
@@ -134,20 +129,32 @@ void TdmHTTPBase::WriteW3CLine(const std::string& siteName, const std::string& t
   }
   path = target.folder + fileName;
   std::string& last = W3CFileNames[siteName];
-  const bool header = path != last;
-  const std::string bytes = header ? GetW3CLogHeader() + "\r\n" + text + "\r\n" : text + "\r\n";
-  if (!header) g.unlock();
-  if (header) {
-    try {
-      W3CFiles.Append(path, bytes);
-    } catch (const EInOutError&) {
-      W3CTargets[siteName].folder.clear();
-      throw;
-    }
-    last = path;
-  } else {
-    append(path, bytes);
+  if (path != last) {
+    // A header dropped on a full queue is queued again with the next line.
+    if (W3CFiles.Append(path, GetW3CLogHeader() + "\r\n" + text, "\r\n")) last = path;
+    return;
   }
+  g.unlock();
+  W3CFiles.Append(path, text, "\r\n");
+}
+
+// On the writer's thread, per failed write; one event line per burst. The
+// folder is made again for the next line, and the file gets a header again:
+// the lost bytes may have held it.
+void TdmHTTPBase::W3CWriteFailed(const std::string& path, const std::string& message, bool repeated) {
+  {
+    std::lock_guard<std::shared_mutex> g(W3CLock);
+    for (auto& [siteName, target] : W3CTargets) {
+      if (!target.folder.empty() && path.starts_with(target.folder) &&
+          path.find('/', target.folder.size()) == std::string::npos) {
+        target.folder.clear();
+      }
+    }
+    for (auto& [siteName, last] : W3CFileNames) {
+      if (last == path) last.clear();
+    }
+  }
+  if (!repeated) Log(Format("W3C log write failed : %s", message));
 }
 
 // ------------------------------------------------------------ console relay

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "TempFolder.h"
+#include "tests/platform/TcpTestSupport.h"
 #include "platform/Classes.h"
 
 namespace {
@@ -105,8 +106,11 @@ TEST_F(LogFile, MidnightSwitchesToTheNewDaysFile) {
   log->WriteLine("before");
   clock_.clock().Advance(1000);
   log->WriteLine("after");
-  // The old file is complete although nobody flushed it.
-  EXPECT_EQ(ReadWholeFile(dir_.Path() + "vt091209.txt"), "2009-12-09 23:59:59|before\r\n");
+  // The old file's lines go to the writer at the switch: it becomes
+  // complete although nobody flushes it.
+  EXPECT_TRUE(tcptest::WaitUntil(
+      [&] { return ReadWholeFile(dir_.Path() + "vt091209.txt") == "2009-12-09 23:59:59|before\r\n"; }))
+      << ReadWholeFile(dir_.Path() + "vt091209.txt");
   EXPECT_EQ(log->CurrentFileName(), dir_.Path() + "vt091210.txt");
   log->Flush();
   EXPECT_EQ(ReadWholeFile(dir_.Path() + "vt091210.txt"), "2009-12-10 00:00:00|after\r\n");
@@ -119,7 +123,9 @@ TEST_F(LogFile, FolderChangeMovesTheLogAndCreatesTheFolder) {
   log->SetFolder(moved);
   EXPECT_EQ(log->Folder(), moved);
   log->WriteLine("new place");
-  EXPECT_EQ(ReadWholeFile(dir_.Path() + "Log/VT/vt091209.txt"), "2009-12-09 14:03:07|old place\r\n");
+  EXPECT_TRUE(tcptest::WaitUntil(
+      [&] { return ReadWholeFile(dir_.Path() + "Log/VT/vt091209.txt") == "2009-12-09 14:03:07|old place\r\n"; }))
+      << ReadWholeFile(dir_.Path() + "Log/VT/vt091209.txt");
   log.reset();
   EXPECT_EQ(ReadWholeFile(moved + "vt091209.txt"), "2009-12-09 14:03:07|new place\r\n");
 }
@@ -190,6 +196,19 @@ TEST_F(LogFile, LinesAreWrittenWholeOrNotAtAllOnAFullDisk) {
   for (size_t at = text.find("W3C log"); at != std::string::npos; at = text.find("W3C log", at + 1)) {
     EXPECT_NE(text.find("of some length\r\n", at), std::string::npos) << text;
   }
+}
+
+// A full buffer goes to the log's writer: the thread that logs never
+// writes the file, and the lines arrive without a Flush.
+TEST_F(LogFile, AFullBufferIsWrittenByTheWriterWithoutAFlush) {
+  auto log = EventLog(dir_.Path());
+  const std::string name = log->CurrentFileName();
+  const std::string text(1000, 'x');
+  for (int i = 0; i < 66; ++i) log->WriteLine(text);
+  const int64_t line = static_cast<int64_t>(std::string("2009-12-09 14:03:07|").size() + text.size() + 2);
+  EXPECT_TRUE(tcptest::WaitUntil([&] { return DiskSize(name) == 65 * line; })) << DiskSize(name);
+  log->Flush();
+  EXPECT_EQ(DiskSize(name), 66 * line);
 }
 
 TEST_F(LogFile, ClearEmptiesTheFile) {

@@ -35,6 +35,11 @@ class EngineLog : public HostTest {
     t->MatchData->SiteName = logName;
     return t;
   }
+  // The W3C file's content once every queued line is written.
+  std::string ReadW3C(const std::string& file) {
+    Host().FlushW3C();
+    return ReadWholeFile(file);
+  }
   std::string W3CFile(const std::string& logName, const std::string& day, const std::string& root = "") {
     return (root.empty() ? folder_.Path() + "Log/" : root) + "W3C/" + logName + "/ex" + day + ".log";
   }
@@ -56,18 +61,18 @@ TEST_F(EngineLog, HeaderOncePerDomainDayAndFolder) {
   Host().ClientW3CLog("line1", shop.get());
   Host().ClientW3CLog("line2", shop.get());
   Host().ClientW3CLog("b1", blog.get());
-  std::string shopFile = ReadWholeFile(W3CFile("shop", "260309"));
+  std::string shopFile = ReadW3C(W3CFile("shop", "260309"));
   EXPECT_EQ(Count(shopFile, "#Software: Vantrell Switch 2.2.51\r\n#Version: 1.0\r\n#Date: 2026-03-09 23:59:00\r\n"
                             "#Fields: date time c-ip"),
             1);
   EXPECT_NE(shopFile.find("#Software: old\r\nline0\r\n#Software: Vantrell Switch"), std::string::npos);
   EXPECT_NE(shopFile.find("cs(Referer)\r\nline1\r\nline2\r\n"), std::string::npos);
-  EXPECT_EQ(Count(ReadWholeFile(W3CFile("blog", "260309")), "#Software"), 1);
+  EXPECT_EQ(Count(ReadW3C(W3CFile("blog", "260309")), "#Software"), 1);
 
   // Midnight: the next line opens the new day's file with a header.
   clock.clock().Advance(61000);
   Host().ClientW3CLog("line3", shop.get());
-  const std::string next = ReadWholeFile(W3CFile("shop", "260310"));
+  const std::string next = ReadW3C(W3CFile("shop", "260310"));
   EXPECT_EQ(next.rfind("#Software: Vantrell Switch 2.2.51\r\n", 0), 0u);
   EXPECT_NE(next.find("cs(Referer)\r\nline3\r\n"), std::string::npos);
 
@@ -75,7 +80,7 @@ TEST_F(EngineLog, HeaderOncePerDomainDayAndFolder) {
   TempFolder other;
   SetLogDirectory(other.Path() + "logs");
   Host().ClientW3CLog("line4", shop.get());
-  const std::string moved = ReadWholeFile(W3CFile("shop", "260310", other.Path() + "logs/"));
+  const std::string moved = ReadW3C(W3CFile("shop", "260310", other.Path() + "logs/"));
   EXPECT_EQ(Count(moved, "#Software"), 1);
   EXPECT_NE(moved.find("line4\r\n"), std::string::npos);
 }
@@ -100,7 +105,7 @@ TEST_F(EngineLogThreads, SixteenThreadsOfOneDomainWriteOneHeader) {
   int year, month, day;
   DecodeDate(Now(), year, month, day);
   const std::string file =
-      ReadWholeFile(W3CFile("shop", Format("%.2d%.2d%.2d", year % 100, month, day)));
+      ReadW3C(W3CFile("shop", Format("%.2d%.2d%.2d", year % 100, month, day)));
   EXPECT_EQ(Count(file, "#Software"), 1);
   EXPECT_EQ(file.rfind("#Software", 0), 0u) << "the header comes first";
   EXPECT_EQ(Count(file, "\r\nt"), kThreads * kLines);
@@ -118,13 +123,14 @@ TEST_F(EngineLog, W3CFailureCostsOneEventLineNotTheRequest) {
   // A folder removed while the switch runs is made again for the next line.
   SetLogDirectory("");
   Host().ClientW3CLog("first", shop.get());
+  Host().FlushW3C();
   std::filesystem::remove_all(folder_.Path() + "Log/W3C");
   const size_t mark = Mark();
   Host().ClientW3CLog("second", shop.get());
   EXPECT_EQ(Since(mark).size(), 0u);
   int year, month, day;
   DecodeDate(Now(), year, month, day);
-  EXPECT_NE(ReadWholeFile(W3CFile("shop", Format("%.2d%.2d%.2d", year % 100, month, day))).find("second\r\n"),
+  EXPECT_NE(ReadW3C(W3CFile("shop", Format("%.2d%.2d%.2d", year % 100, month, day))).find("second\r\n"),
             std::string::npos);
 
   // A log name that would leave the log root is refused.
@@ -133,6 +139,48 @@ TEST_F(EngineLog, W3CFailureCostsOneEventLineNotTheRequest) {
   EXPECT_NO_THROW(Host().ClientW3CLog("line", escape.get()));
   EXPECT_TRUE(Logged("W3C log name refused : ../escape"));
   EXPECT_FALSE(DirectoryExists(folder_.Path() + "Log/escape"));
+}
+
+TEST_F(EngineLog, W3CWriteFailureIsLoggedOncePerBurstAndTheFileStartsAgainWithAHeader) {
+  auto shop = ThreadOf("shop");
+  int year, month, day;
+  DecodeDate(Now(), year, month, day);
+  const std::string file = W3CFile("shop", Format("%.2d%.2d%.2d", year % 100, month, day));
+  Host().ClientW3CLog("first", shop.get());
+  Host().FlushW3C();
+  // A folder where the file was: the writer can no longer open it.
+  ASSERT_TRUE(std::filesystem::remove(file));
+  ASSERT_TRUE(ForceDirectories(file));
+  const size_t mark = Mark();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_NO_THROW(Host().ClientW3CLog(Format("lost%d", i), shop.get()));
+    Host().FlushW3C();  // one failed write each
+  }
+  const Lines failed = Since(mark);
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_EQ(failed[0], "W3C log write failed : Cannot open " + file + " : Is a directory");
+
+  std::filesystem::remove(file);
+  Host().ClientW3CLog("back", shop.get());
+  const std::string again = ReadW3C(file);
+  EXPECT_EQ(again.rfind("#Software: Vantrell Switch", 0), 0u) << again;
+  EXPECT_NE(again.find("cs(Referer)\r\nback\r\n"), std::string::npos) << again;
+  EXPECT_EQ(again.find("lost"), std::string::npos);
+  EXPECT_EQ(Since(mark).size(), 1u) << "a write that works again costs no line";
+}
+
+TEST_F(EngineLog, StopWritesTheQueuedW3CLines) {
+  auto shop = ThreadOf("shop");
+  std::string expected;
+  for (int i = 0; i < 200; ++i) {
+    Host().ClientW3CLog(Format("line%d", i), shop.get());
+    expected += Format("line%d\r\n", i);
+  }
+  Stop();
+  int year, month, day;
+  DecodeDate(Now(), year, month, day);
+  const std::string file = ReadWholeFile(W3CFile("shop", Format("%.2d%.2d%.2d", year % 100, month, day)));
+  EXPECT_TRUE(file.ends_with(expected)) << "every line is in the file once the stop returns";
 }
 
 TEST_F(EngineLog, RelayRules) {

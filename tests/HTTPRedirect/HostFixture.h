@@ -119,6 +119,7 @@ class HostTest : public ::testing::Test {
   }
 
   std::vector<std::string> EventLog() {
+    host_->FlushW3C();  // its write errors reach the event log first
     host_->LogFile->Flush();
     return ReadEventLog(host_->LogFile->CurrentFileName());
   }
