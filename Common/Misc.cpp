@@ -40,10 +40,9 @@ std::string DateTimeToStrDef(const std::string& defaultText, TDateTime moment) {
   return moment == 0 ? defaultText : DateTimeToStr(moment);
 }
 
-std::string HostWithoutPort(const std::string& s) {
-  const size_t p = s.find(':');
-  return p == std::string::npos ? s : s.substr(0, p);
-}
+std::string HostWithoutPort(const std::string& s) { return std::string(HostWithoutPortView(s)); }
+
+std::string_view HostWithoutPortView(std::string_view s) { return s.substr(0, s.find(':')); }
 
 // ------------------------------------------------------------- command line
 namespace {

@@ -7,6 +7,7 @@
 #include <bitset>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Classes.h"
@@ -26,6 +27,8 @@ std::string DateTimeToStrDef(const std::string& defaultText, TDateTime moment);
 
 // The text before the first ":", or S when it has none.
 std::string HostWithoutPort(const std::string& s);
+// The same without a copy: the part of S that HostWithoutPort returns.
+std::string_view HostWithoutPortView(std::string_view s);
 
 // The process's command line, stored by the entry point (argv[0] first).
 void SetCommandLine(int argc, const char* const* argv);

@@ -52,10 +52,10 @@ bool Is(const std::exception& e) {
 
 // A request line of one or two words whose method is GET: a request of the
 // oldest protocol, which has no header lines and gets a bare body back.
-bool IsBareGet(const std::string& line) {
+bool IsBareGet(std::string_view line) {
   const size_t first = line.find(' ');
   if (!SameText(line.substr(0, first), "GET")) return false;
-  return first == std::string::npos || line.find(' ', first + 1) == std::string::npos;
+  return first == std::string_view::npos || line.find(' ', first + 1) == std::string_view::npos;
 }
 
 // Holds a process-wide counter up by one for the lifetime of the guard.
@@ -276,11 +276,11 @@ bool TClientThread::ServeRequest(bool& counted) {
       // A body that goes at once sends its first bytes in one send with the
       // head (see TransferPostData); one that waits for the back end's
       // "100 Continue" must not hold the head back.
-      const std::string head = RequestHeader->Updated.GetTextStr();
+      RequestHeader->Updated.GetTextStr(FHeadText);
       if (RequestHeader->ContentLength > 0 && !RequestHeader->ExpectsContinue) {
-        FServerConnection.OpenWriteBuffer(static_cast<int>(head.size()) + kWriteBufferThreshold);
+        FServerConnection.OpenWriteBuffer(static_cast<int>(FHeadText.size()) + kWriteBufferThreshold);
       }
-      FServerConnection.Write(head);
+      FServerConnection.Write(FHeadText);
     } catch (const std::exception& e) {
       if (reused && RetryOnFreshConnection(e)) {
         reused = false;
@@ -386,6 +386,8 @@ void TClientThread::ResetRequest() {
 }
 
 void TClientThread::ClearHeaders() {
+  // A head of a few KiB is the rule; the storage of a huge one is let go.
+  if (FHeadText.capacity() > kKeptHeadText) std::string().swap(FHeadText);
   ResponseHeader->Clear();
   RequestHeader->Clear();
   MatchData->Reset();
@@ -438,11 +440,14 @@ bool TClientThread::ReadHeader(TcpConnection& connection, THTTPHeaders& lines, b
   // A back end that stalls inside its head is held to the idle limit too.
   const uint64_t headLimit =
       isRequest ? Limits.HeadLimitMs : std::min<uint64_t>(Limits.HeadLimitMs, static_cast<uint64_t>(Limits.IdleLimitMs));
+  // Each line is read straight into storage the head kept from its last
+  // lines.
+  std::string line = lines.SpareLine();
   try {
     while (true) {
       if (!connection.Connected() || Terminated() || Stopped()) throw EExceptionHeaderHungUp();
       bool timedOut = false;
-      std::string line = ReadHeadLine(connection, headStart, timedOut, headLimit);
+      ReadHeadLine(connection, line, headStart, timedOut, headLimit);
       if (timedOut) throw EExceptionHeaderTimedOut();
       if (!isRequest) FResponseStarted = true;
       headBytes = CheckedAdd64(headBytes, static_cast<int64_t>(line.size()) + 2);
@@ -469,8 +474,9 @@ bool TClientThread::ReadHeader(TcpConnection& connection, THTTPHeaders& lines, b
         }
         continue;
       }
-      lines.Add(line);
-      if (isRequest && lines.Count() == 1 && IsBareGet(line)) {
+      lines.Add(std::move(line));
+      line = lines.SpareLine();
+      if (isRequest && lines.Count() == 1 && IsBareGet(lines[0])) {
         countHead();
         return true;
       }
@@ -514,15 +520,15 @@ bool TClientThread::HeadWaitOver(uint64_t elapsed, bool arriving, uint64_t limit
 
 // One head line in steps of ReadStepMs, so that a stop, an overload or a
 // slow peer is noticed between steps. A partial line stays buffered.
-std::string TClientThread::ReadHeadLine(TcpConnection& connection, uint64_t& headStart, bool& timedOut,
-                                        uint64_t limit) {
+void TClientThread::ReadHeadLine(TcpConnection& connection, std::string& line, uint64_t& headStart, bool& timedOut,
+                                 uint64_t limit) {
   const uint64_t lineStart = GetTickCount64();
   while (true) {
-    std::string line = connection.ReadLn("\n", Limits.ReadStepMs);
+    connection.ReadLnInto(line, "\n", Limits.ReadStepMs);
     if (!connection.ReadLnTimedOut()) {
       if (headStart == 0) headStart = GetTickCount64();
       timedOut = false;
-      return line;
+      return;
     }
     const uint64_t now = GetTickCount64();
     // The limits count from the head's first byte, not from each line; until
@@ -531,7 +537,6 @@ std::string TClientThread::ReadHeadLine(TcpConnection& connection, uint64_t& hea
     if (HeadWaitOver(now - (headStart != 0 ? headStart : lineStart), false, limit)) break;
   }
   timedOut = true;
-  return std::string();
 }
 
 // ------------------------------------------------------------ target
@@ -559,7 +564,7 @@ void TClientThread::DetermineTargetMachine() {
   FDomain = m.Domain;
   if (m.Server) FServerStats = m.Server->Stats;
 
-  if (Pos("dts agent", LowerCase(r.UserAgent)) > 0) {
+  if (ContainsText(r.UserAgent, "dts agent")) {
     m.Status = rmsForbidden;
     FNonMatchingRequest = 1;
     LogInfoFmt("Refused access by DTS Agent : Host=%s, Doc=%s, Port=%d, CallerIP=%s", r.HostWithPort, r.Document,
@@ -695,7 +700,10 @@ void TClientThread::ReadResponseHead() {
     const TResponseFraming framing = DecideResponseFraming(r.Method, r.Version, status, {});
     if (framing.Body == TResponseBody::Refused) throw EInvalidHead("Protocol switch refused");
     if (framing.Body != TResponseBody::Interim) break;
-    if (framing.ForwardInterim) Client().Write(raw.GetTextStr());
+    if (framing.ForwardInterim) {
+      raw.GetTextStr(FHeadText);
+      Client().Write(FHeadText);
+    }
     if (bodyPending) {
       TransferPostData();
       bodyPending = false;

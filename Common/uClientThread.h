@@ -23,6 +23,7 @@
 
 #include "Common/uHTTPHeads.h"
 #include "Common/uRequestMatching.h"
+#include "Common/uW3CLog.h"
 #include "platform/PeerThread.h"
 #include "platform/SysUtils.h"
 #include "platform/TcpClient.h"
@@ -151,7 +152,9 @@ class TClientThread : public PeerThread, public THeadOwner {
   void ReadRequestHeader(bool waitingForKeepAlive);
   // False when the head outgrew MaxHeadBytes.
   bool ReadHeader(TcpConnection& connection, THTTPHeaders& lines, bool isRequest);
-  std::string ReadHeadLine(TcpConnection& connection, uint64_t& headStart, bool& timedOut, uint64_t limit);
+  // Into Line, whose storage is reused.
+  void ReadHeadLine(TcpConnection& connection, std::string& line, uint64_t& headStart, bool& timedOut,
+                    uint64_t limit);
   bool HeadWaitOver(uint64_t elapsed, bool arriving, uint64_t limit);
   void ReadResponseHead();
   void DetermineTargetMachine();
@@ -208,6 +211,12 @@ class TClientThread : public PeerThread, public THeadOwner {
   int64_t FUnfoldedBytes = 0;
   // Left unfilled: an idle pooled thread should not hold 32 KiB of zeros.
   std::array<char, 32768> FBuffer;
+  // The outgoing request or response head, built once per head into storage
+  // kept across requests (up to kKeptHeadText bytes).
+  std::string FHeadText;
+  static constexpr size_t kKeptHeadText = 65536;
+  // The access-log entry of the request, kept for its strings' storage.
+  TW3CLogEntry FW3CEntry;
   uint8_t FFirstConnect = 1;
   std::string FStatusText = "-";
   int64_t FRequestId = -1;

@@ -81,7 +81,8 @@ void TClientThread::WriteW3CLogEntry() {
   if ((flags & 1) == 0) return;
 
   const TRequestHeader& r = *RequestHeader;
-  TW3CLogEntry e;
+  // Every field is assigned anew; the entry only lends its storage.
+  TW3CLogEntry& e = FW3CEntry;
   e.Time = Now();
   e.ClientIP = FClientIP;
   e.SiteName = MatchData->SiteName;
@@ -97,7 +98,7 @@ void TClientThread::WriteW3CLogEntry() {
   e.Version = r.Version;
   e.HostWithPort = r.HostWithPort;
   e.UserAgent = r.UserAgent;
-  e.Cookie = r.GetCookieValue();
+  r.GetCookieValue(e.Cookie);
   e.Referer = r.Referer;
   const std::string line = BuildW3CLine(e);
 

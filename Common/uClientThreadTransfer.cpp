@@ -120,9 +120,9 @@ void TClientThread::TransferResponse() {
 void TClientThread::SendResponseHeader(bool openWriteBuffer, int collect) {
   try {
     // An open buffer holds the head until the first body bytes join it.
-    const std::string head = ResponseHeader->Updated.GetTextStr();
-    if (openWriteBuffer) Client().OpenWriteBuffer(static_cast<int>(head.size()) + collect);
-    Client().Write(head);
+    ResponseHeader->Updated.GetTextStr(FHeadText);
+    if (openWriteBuffer) Client().OpenWriteBuffer(static_cast<int>(FHeadText.size()) + collect);
+    Client().Write(FHeadText);
   } catch (const std::exception& e) {
     if (IsReportableException(e)) {
       LogInfo(std::string("Failed to send responseheader to client : ") + e.what());

@@ -11,22 +11,24 @@ std::string_view NameOf(std::string_view line) {
   return colon == std::string_view::npos ? std::string_view() : line.substr(0, colon);
 }
 
-std::string ComposeLine(std::string_view name, std::string_view value) {
-  std::string line;
+}  // namespace
+
+std::string THTTPHeaders::ComposeLine(std::string_view name, std::string_view value) {
+  std::string line = SpareLine();
   line.reserve(name.size() + 2 + value.size());
   line.append(name).append(": ").append(value);
   return line;
 }
 
-}  // namespace
-
 std::string THTTPHeaders::GetFirstLine() const { return Empty() ? std::string() : Get(0); }
 
 void THTTPHeaders::SetFirstLine(std::string_view text) {
+  std::string line = SpareLine();
+  line.assign(text);
   if (Empty()) {
-    Add(std::string(text));
+    Add(std::move(line));
   } else {
-    Put(0, std::string(text));
+    Put(0, std::move(line));
   }
   Normalize();
 }
@@ -115,7 +117,9 @@ int THTTPHeaders::DeleteAllHeaders(std::string_view name) {
 }
 
 void THTTPHeaders::AddLine(std::string_view text) {
-  Insert(InsertPosition(), std::string(text));
+  std::string line = SpareLine();
+  line.assign(text);
+  Insert(InsertPosition(), std::move(line));
   Normalize();
 }
 
@@ -144,6 +148,15 @@ void THTTPHeaders::Normalize() {
 std::string THTTPHeaders::GetTextStr() {
   Normalize();
   return TStringList::Text();
+}
+
+void THTTPHeaders::GetTextStr(std::string& text) {
+  Normalize();
+  size_t n = 0;
+  for (const std::string& line : Items()) n += line.size() + 2;
+  text.clear();
+  text.reserve(n);
+  for (const std::string& line : Items()) text.append(line).append("\r\n");
 }
 
 void THTTPHeaders::SetTextStr(std::string_view text) {

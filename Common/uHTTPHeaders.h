@@ -45,6 +45,9 @@ class THTTPHeaders : public TStringList {
 
   // Normalized text: every line followed by CR LF, so it ends CR LF CR LF.
   std::string GetTextStr();
+  // The same into Text, whose storage is reused: an outgoing head is built
+  // once per head into one buffer kept across requests.
+  void GetTextStr(std::string& text);
   // Splits at CR LF, CR or LF, then normalizes.
   void SetTextStr(std::string_view text);
   // The base list's text operations, with this list's rules.
@@ -53,4 +56,6 @@ class THTTPHeaders : public TStringList {
 
  private:
   int InsertPosition() const { return Count() > 0 ? Count() - 1 : 0; }
+  // "Name: value", in the storage of a line the head dropped when it can.
+  std::string ComposeLine(std::string_view name, std::string_view value);
 };

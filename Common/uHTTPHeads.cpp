@@ -98,9 +98,15 @@ int32_t ParseHopCount(std::string_view value) {
   return n < 0 ? 0 : n;
 }
 
-std::string ValueOf(std::string_view line) {
+// A line's name: the text before its first ":", empty without one.
+std::string_view NameOf(std::string_view line) {
   auto colon = line.find(':');
-  return colon == std::string_view::npos ? std::string() : Trim(line.substr(colon + 1));
+  return colon == std::string_view::npos ? std::string_view() : line.substr(0, colon);
+}
+
+std::string_view ValueOf(std::string_view line) {
+  auto colon = line.find(':');
+  return colon == std::string_view::npos ? std::string_view() : TrimView(line.substr(colon + 1));
 }
 
 // Equal copies of a header that has one value collapse into the first line.
@@ -229,12 +235,15 @@ void TRequestHeader::Parse() {
   for (int i = 1; i < Raw.Count() && !badHeaderLine; ++i) badHeaderLine = HasControlChars(Raw[i]);
   // The request line is split as it came: a NUL or CR in it must not move
   // the version (the refusal echoes it), only be blanked in what is kept.
-  const std::string requestLine = Raw.Empty() ? std::string() : Raw[0];
+  // A line without them is left as it is, and read where it stands.
+  const std::string requestLine = badFirstLine ? Raw[0] : std::string();
   BlankLineBreaks(Raw);
   Updated.Assign(Raw);
   Updated.Normalize();
 
-  std::string_view firstLine = requestLine;
+  std::string_view firstLine = badFirstLine ? std::string_view(requestLine)
+                               : Raw.Empty() ? std::string_view()
+                                             : std::string_view(Raw[0]);
   auto blank1 = firstLine.find(' ');
   Method = blank1 == std::string_view::npos ? std::string_view() : firstLine.substr(0, blank1);
   auto blank2 = blank1 == std::string_view::npos ? std::string_view::npos : firstLine.find(' ', blank1 + 1);
@@ -295,7 +304,8 @@ void TRequestHeader::Parse() {
 
   // The affinity cookie overrides a forwarded-address key. Several Cookie
   // lines are joined with blanks, so the value also ends at a blank.
-  const std::string cookies = GetCookieValue();
+  GetCookieValue(FValue);
+  const std::string& cookies = FValue;
   std::string_view cookie;
   if (auto at = cookies.find("VTSession="); at != std::string::npos) {
     cookie = std::string_view(cookies).substr(at + 10);
@@ -345,7 +355,7 @@ void TRequestHeader::ParseHeaderLines() {
       // Copies of Host must agree; the request is matched by one of them.
       if (hostLines++ > 0 && !SameText(value, HostWithPort)) conflict = true;
       HostWithPort = value;
-      Host = HostWithoutPort(HostWithPort);
+      Host = HostWithoutPortView(HostWithPort);
     } else if (NameIs(name, "Connection")) {
       Connection = value;
       Owner->FCloseConnection = SameText(value, "KEEP-ALIVE") ? 0 : 1;
@@ -395,7 +405,7 @@ void TRequestHeader::Update() {
 
   if (!Via.empty()) Via += ", ";
   Via += RightOf("/", Version, false);
-  Via += " " + m.GateName + ":" + IntToStr(t.FLocalPort);
+  Via.append(" ").append(m.GateName).append(":").append(IntToStr(t.FLocalPort));
   Updated.SetHeaderUnique("Via", Via);
 
   if (t.IsHTTPS == 1) {
@@ -411,8 +421,9 @@ void TRequestHeader::Update() {
 
   if (!t.RemoveVTHeaders) {
     Updated.SetValue("VTCallerIP", t.FClientIP, false);
-    Updated.SetValue("VTOrigURL", HostWithoutPort(HostWithPort) + " " + IntToStr(t.FLocalPort) + " " + Document,
-                     false);
+    FValue.assign(HostWithoutPortView(HostWithPort)).append(" ").append(IntToStr(t.FLocalPort));
+    FValue.append(" ").append(Document);
+    Updated.SetValue("VTOrigURL", FValue, false);
     if (!m.MatchedPathReplace.empty() && m.MatchedPathReplace != m.MatchedPath) {
       Updated.SetValue("VTPathRewrite", Format("%s %s", m.MatchedPath, m.MatchedPathReplace), false);
     }
@@ -445,12 +456,15 @@ void TRequestHeader::Update() {
     }
   }
 
-  Updated.SetHeaderUnique("User-Agent", UserAgent + " VT/" + VTVersion + " (IP=" + t.FClientIP + ")");
+  FValue.assign(UserAgent).append(" VT/").append(VTVersion).append(" (IP=").append(t.FClientIP).append(")");
+  Updated.SetHeaderUnique("User-Agent", FValue);
 
   if (AbsoluteForm || Document != m.TargetPath) {
-    std::string target = m.TargetPath;
-    if (!Document.empty() && Document.back() == '/' && (target.empty() || target.back() != '/')) target += "/";
-    Updated.SetFirstLine(Method + " " + target + " " + Version);
+    const std::string& target = m.TargetPath;
+    FValue.assign(Method).append(" ").append(target);
+    if (!Document.empty() && Document.back() == '/' && (target.empty() || target.back() != '/')) FValue += "/";
+    FValue.append(" ").append(Version);
+    Updated.SetFirstLine(FValue);
   }
 
   Updated.AddHeaders(m.RequestHeadersToAdd);
@@ -466,17 +480,32 @@ void TRequestHeader::Update() {
 
 std::string TRequestHeader::GetCookieValue() const {
   std::string r;
+  GetCookieValue(r);
+  return r;
+}
+
+void TRequestHeader::GetCookieValue(std::string& value) const {
+  value.clear();
   // The text before a line's first ": " is "Cookie" exactly when the line
   // begins with "Cookie: ".
+  const auto isCookie = [](const std::string& line) {
+    return line.size() >= 8 && line[6] == ':' && line[7] == ' ' &&
+           SameText(std::string_view(line).substr(0, 6), "Cookie");
+  };
+  size_t size = 0;
+  for (const std::string& line : Updated) size += isCookie(line) ? line.size() - 7 : 0;
+  value.reserve(size);
+  // Each value trimmed and followed by a blank, the whole trimmed once more.
   for (const std::string& line : Updated) {
-    if (line.size() < 8 || line[6] != ':' || line[7] != ' ' || !SameText(std::string_view(line).substr(0, 6), "Cookie")) {
-      continue;
-    }
-    r += TrimView(std::string_view(line).substr(8));
-    r += " ";
+    if (!isCookie(line)) continue;
+    value += TrimView(std::string_view(line).substr(8));
+    value += ' ';
   }
-  r = Trim(r);
-  return r.empty() ? std::string("-") : r;
+  const std::string_view trimmed = TrimView(value);
+  const size_t start = static_cast<size_t>(trimmed.data() - value.data());
+  value.erase(start + trimmed.size());
+  value.erase(0, start);
+  if (value.empty()) value = "-";
 }
 
 std::string TRequestHeader::GetLogText() const {
@@ -515,13 +544,13 @@ void TResponseHeader::Parse() {
   Updated.Assign(Raw);
   Updated.Normalize();
 
-  std::string line0 = Raw.GetFirstLine();
+  const std::string_view line0 = Raw.Empty() ? std::string_view() : std::string_view(Raw[0]);
   auto blank1 = line0.find(' ');
-  Version = blank1 == std::string::npos ? std::string() : line0.substr(0, blank1);
-  std::string rest = blank1 == std::string::npos ? std::string() : line0.substr(blank1 + 1);
+  Version = blank1 == std::string_view::npos ? std::string_view() : line0.substr(0, blank1);
+  const std::string_view rest = blank1 == std::string_view::npos ? std::string_view() : line0.substr(blank1 + 1);
   auto blank2 = rest.find(' ');
-  StatusCode = StrToInt(Trim(rest.substr(0, blank2)));
-  ReasonText = blank2 == std::string::npos ? std::string() : rest.substr(blank2 + 1);
+  StatusCode = StrToInt(TrimView(rest.substr(0, blank2)));
+  ReasonText = blank2 == std::string_view::npos ? std::string_view() : rest.substr(blank2 + 1);
 
   if (SameText(r.Connection, "Close")) {
     t.FCloseConnection = 1;
@@ -544,19 +573,20 @@ void TResponseHeader::Parse() {
 
   int lengthLines = 0;
   bool conflict = false;
-  std::string transferEncoding;
+  // Points into Updated, which does not change before it is read.
+  std::string_view transferEncoding;
   bool hopCountSeen = false;
   for (int i = 1; i < Updated.Count(); ++i) {
     const std::string& line = Updated[i];
-    std::string name = Updated.GetHeaderName(i);
+    const std::string_view name = NameOf(line);
     if (name.empty()) continue;
-    std::string value = ValueOf(line);
+    const std::string_view value = ValueOf(line);
     if (SameText(name, "Content-Length")) {
       int64_t length = ParseLength(value);
       if (lengthLines++ > 0 && length != ContentLength) conflict = true;
       ContentLength = length;
     } else if (SameText(name, "Connection")) {
-      t.FCloseConnection = UpperCase(line).find("KEEP-ALIVE") != std::string::npos ? 0 : 1;
+      t.FCloseConnection = ContainsText(line, "KEEP-ALIVE") ? 0 : 1;
     } else if (SameText(name, "Date")) {
       Date = value;
     } else if (SameText(name, "Server")) {
@@ -581,19 +611,19 @@ void TResponseHeader::Parse() {
     }
   }
   if (conflict) throw EInvalidHead("Response has conflicting Content-Length headers");
-  if (lengthLines > 1) KeepFirst(Updated, "Content-Length");
   TransferEncoding = !transferEncoding.empty();
   if (TransferEncoding) {
     // Chunked framing is decided by the last coding; any other transfer
     // coding ends with the connection. Either way Content-Length no longer
     // frames the body and must not reach the client.
-    auto comma = transferEncoding.rfind(',');
-    Chunked = SameText(Trim(comma == std::string::npos ? std::string_view(transferEncoding)
-                                                       : std::string_view(transferEncoding).substr(comma + 1)),
-                       "chunked");
+    const auto comma = transferEncoding.rfind(',');
+    const std::string_view last =
+        comma == std::string_view::npos ? transferEncoding : transferEncoding.substr(comma + 1);
+    Chunked = SameText(TrimView(last), "chunked");
     if (!Chunked) ContentLength = -1;
     Updated.DeleteAllHeaders("Content-Length");
   }
+  if (lengthLines > 1) KeepFirst(Updated, "Content-Length");
   if (r.ForcedClose) {
     t.FCloseConnection = 1;
     Updated.SetHeaderUnique("Connection", "Close");

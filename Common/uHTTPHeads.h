@@ -82,7 +82,10 @@ class TRequestHeader {
   virtual void Parse();
   // Rewrites Updated for the back end after the match.
   virtual void Update();
+  // Every Cookie line's value, joined with blanks; "-" when there is none.
   std::string GetCookieValue() const;
+  // The same into Value, whose storage is reused.
+  void GetCookieValue(std::string& value) const;
   std::string GetLogText() const;
 
   int64_t ContentLength = 0;
@@ -121,6 +124,9 @@ class TRequestHeader {
  private:
   void ParseHeaderLines();
   void Refuse(const char* status);
+
+  // A header value being composed; its storage is kept across requests.
+  std::string FValue;
 };
 
 class TResponseHeader {

@@ -4,6 +4,54 @@
 
 #include "platform/SysUtils.h"
 
+namespace {
+// Storage kept for later lines: enough for a head, little for a line that
+// was long once.
+constexpr size_t kKeptLines = 256;
+constexpr size_t kKeptLineCapacity = 4096;
+}  // namespace
+
+TStringList::TStringList(const TStringList& other)
+    : items_(other.items_), sorted_(other.sorted_), caseSensitive_(other.caseSensitive_) {}
+
+TStringList& TStringList::operator=(const TStringList& other) {
+  if (&other == this) return *this;
+  Clear();
+  items_.reserve(other.items_.size());
+  for (const std::string& s : other.items_) items_.push_back(CopyLine(s));
+  sorted_ = other.sorted_;
+  caseSensitive_ = other.caseSensitive_;
+  return *this;
+}
+
+void TStringList::Keep(std::string&& line) {
+  // Short lines live inside the string itself: nothing to keep.
+  if (spare_.size() >= kKeptLines || line.capacity() <= std::string().capacity() ||
+      line.capacity() > kKeptLineCapacity) {
+    return;
+  }
+  line.clear();
+  spare_.push_back(std::move(line));
+}
+
+std::string TStringList::SpareLine() {
+  if (spare_.empty()) return std::string();
+  std::string line = std::move(spare_.back());
+  spare_.pop_back();
+  return line;
+}
+
+std::string TStringList::CopyLine(std::string_view s) {
+  std::string line = SpareLine();
+  line.assign(s);
+  return line;
+}
+
+void TStringList::Clear() {
+  for (std::string& s : items_) Keep(std::move(s));
+  items_.clear();
+}
+
 const std::string& TStringList::operator[](int index) const {
   CheckIndex(index, Count());
   return items_[static_cast<size_t>(index)];
@@ -11,7 +59,9 @@ const std::string& TStringList::operator[](int index) const {
 
 void TStringList::Put(int index, std::string s) {
   CheckIndex(index, Count());
-  items_[static_cast<size_t>(index)] = std::move(s);
+  std::string& item = items_[static_cast<size_t>(index)];
+  Keep(std::move(item));
+  item = std::move(s);
 }
 
 int TStringList::Add(std::string s) {
@@ -34,6 +84,7 @@ void TStringList::Insert(int index, std::string s) {
 
 void TStringList::Delete(int index) {
   CheckIndex(index, Count());
+  Keep(std::move(items_[static_cast<size_t>(index)]));
   items_.erase(items_.begin() + index);
 }
 
@@ -58,7 +109,7 @@ void TStringList::AddStrings(const TStringList& other) {
     AddStrings(copy);
     return;
   }
-  for (const std::string& s : other.items_) Add(s);
+  for (const std::string& s : other.items_) Add(CopyLine(s));
 }
 
 std::string TStringList::Text() const {
@@ -79,7 +130,7 @@ void TStringList::SetText(std::string_view text) {
   while (i < text.size()) {
     size_t j = i;
     while (j < text.size() && text[j] != '\r' && text[j] != '\n') ++j;
-    Add(std::string(text.substr(i, j - i)));
+    Add(CopyLine(text.substr(i, j - i)));
     if (j < text.size() && text[j] == '\r') {
       ++j;
       if (j < text.size() && text[j] == '\n') ++j;

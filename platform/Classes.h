@@ -1,6 +1,11 @@
 // TStringList: an ordered list of byte strings with the behaviour the program
 // relies on: Text joined with CR LF, Name=Value access, sorting and searches
 // that ignore ASCII case unless CaseSensitive is set.
+//
+// Clear, Delete, Put and assignment keep the storage of the lines they drop
+// (a few hundred short lines at most) for the lines added after them: a
+// list that is refilled over and over, as a head is for every request,
+// fills without allocating. SpareLine hands out such a string to fill.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +17,11 @@
 class TStringList {
  public:
   TStringList() = default;
+  // A copy copies the lines, never the kept storage.
+  TStringList(const TStringList& other);
+  TStringList& operator=(const TStringList& other);
+  TStringList(TStringList&&) noexcept = default;
+  TStringList& operator=(TStringList&&) noexcept = default;
 
   int Count() const { return static_cast<int>(items_.size()); }
   bool Empty() const { return items_.empty(); }
@@ -25,11 +35,14 @@ class TStringList {
   int Add(std::string s);
   void Insert(int index, std::string s);
   void Delete(int index);
-  void Clear() { items_.clear(); }
+  void Clear();
   void Move(int from, int to);
   void Exchange(int a, int b);
   void Assign(const TStringList& other) { *this = other; }
   void AddStrings(const TStringList& other);
+  // An empty string, with the storage of a line this list dropped when it
+  // kept one; fill it and hand it to Add, Insert or Put.
+  std::string SpareLine();
 
   // Every line followed by CR LF (Delphi's rule: "a\r\nb\r\n"); an empty list
   // gives "". Setting splits at CR LF, LF or CR; a final line break adds no
@@ -65,7 +78,12 @@ class TStringList {
 
  private:
   int Compare(std::string_view a, std::string_view b) const;
+  // Keeps the storage of a dropped line for SpareLine.
+  void Keep(std::string&& line);
+  // A new line with the text of S, in kept storage when there is some.
+  std::string CopyLine(std::string_view s);
   std::vector<std::string> items_;
+  std::vector<std::string> spare_;
   bool sorted_ = false;
   bool caseSensitive_ = false;
 };

@@ -419,6 +419,14 @@ int Pos(std::string_view sub, std::string_view s) {
   return p == std::string_view::npos ? 0 : static_cast<int>(p + 1);
 }
 
+bool ContainsText(std::string_view s, std::string_view sub) {
+  if (sub.empty() || sub.size() > s.size()) return false;
+  for (size_t i = 0; i + sub.size() <= s.size(); ++i) {
+    if (Up(s[i]) == Up(sub[0]) && SameText(s.substr(i, sub.size()), sub)) return true;
+  }
+  return false;
+}
+
 std::string Copy(std::string_view s, int64_t index, int64_t count) {
   if (index < 1) index = 1;
   if (count <= 0 || index > static_cast<int64_t>(s.size())) return std::string();

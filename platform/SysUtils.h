@@ -166,6 +166,9 @@ std::string TrimRight(std::string_view s);
 std::string_view TrimView(std::string_view s);
 // 1-based position of Sub in S, 0 when absent (case-sensitive).
 int Pos(std::string_view sub, std::string_view s);
+// Whether S holds Sub, ASCII case ignored (an empty Sub is never held, as
+// with Pos), without a copy of either.
+bool ContainsText(std::string_view s, std::string_view sub);
 // 1-based, clamped copy of up to Count characters from Index.
 std::string Copy(std::string_view s, int64_t index, int64_t count);
 std::string StringReplaceAll(std::string_view s, std::string_view from, std::string_view to,

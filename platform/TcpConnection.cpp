@@ -163,6 +163,13 @@ void TcpConnection::Consume(size_t len) {
 }
 
 std::string TcpConnection::ReadLn(std::string_view terminator, int timeoutMs, int maxLineLength) {
+  std::string line;
+  ReadLnInto(line, terminator, timeoutMs, maxLineLength);
+  return line;
+}
+
+void TcpConnection::ReadLnInto(std::string& line, std::string_view terminator, int timeoutMs, int maxLineLength) {
+  line.clear();
   if (terminator.empty()) terminator = "\n";
   if (maxLineLength == kUseMaxLineLength) maxLineLength = maxLineLength_;
   const bool lfOnly = terminator == "\n";
@@ -174,14 +181,15 @@ std::string TcpConnection::ReadLn(std::string_view terminator, int timeoutMs, in
   for (;;) {
     size_t pos = in_.find(terminator, from);
     if (pos != std::string::npos) {
-      std::string line = in_.substr(inHead_, pos - inHead_);
+      line.assign(in_, inHead_, pos - inHead_);
       Consume(pos - inHead_ + terminator.size());
       scanFrom_ = inHead_;
       if (lfOnly && !line.empty() && line.back() == '\r') line.pop_back();
       if (maxLineLength > 0 && line.size() > static_cast<size_t>(maxLineLength)) {
+        line.clear();
         throw EIdMaxLineLengthExceeded();
       }
-      return line;
+      return;
     }
     if (lfOnly) scanFrom_ = in_.size();
     from = in_.size() >= terminator.size() ? in_.size() - terminator.size() + 1 : 0;
@@ -193,7 +201,7 @@ std::string TcpConnection::ReadLn(std::string_view terminator, int timeoutMs, in
     RequireOpenForRead();
     if (ReceiveMore(deadline.RemainingMs()) == Transport::kTimedOut) {
       readLnTimedOut_ = true;
-      return "";
+      return;
     }
   }
 }

@@ -69,6 +69,10 @@ class TcpConnection {
   // terminator raises EIdConnClosedGracefully.
   std::string ReadLn(std::string_view terminator = "\n", int timeoutMs = kUseReadTimeout,
                      int maxLineLength = kUseMaxLineLength);
+  // The same into Line, whose storage is reused: a reader that keeps its
+  // string reads line after line without allocating.
+  void ReadLnInto(std::string& line, std::string_view terminator = "\n", int timeoutMs = kUseReadTimeout,
+                  int maxLineLength = kUseMaxLineLength);
   bool ReadLnTimedOut() const noexcept { return readLnTimedOut_; }
   // Exactly Len bytes. ReadTimeout bounds each wait for more; on
   // EIdReadTimeout the bytes that did arrive stay buffered.

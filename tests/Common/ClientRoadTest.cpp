@@ -75,6 +75,50 @@ TEST_F(ClientRoad, KeepAliveReusesTheBackendConnectionWhileHostAndPortStay) {
   EXPECT_EQ(ids, (std::set<std::string>{"(0)", "(1)"}));
 }
 
+// The heads keep their storage from request to request: a short request
+// and response after long ones on one connection go out exactly as they
+// would on a fresh connection.
+TEST_F(ClientRoad, KeptAliveRequestCarriesNothingOfTheOneBefore) {
+  const std::string longValue(3000, 'L');
+  ScriptedBackend backend([&longValue](BackendConn& conn, ScriptedBackend& b) {
+    for (std::string head; !(head = b.ReadRequest(conn)).empty();) {
+      const bool isLong = head.find("/long") != std::string::npos;
+      conn.Send(isLong ? Ok("long", "X-Long: " + longValue + "\r\nSet-Cookie: s=" + longValue + "\r\n") : Ok("s"));
+    }
+  });
+  AddDomain("www.a.com", backend.Port());
+  Client kept(Port());
+  kept.Send(Get("/long/" + std::string(300, 'p'), "www.a.com",
+                "User-Agent: " + std::string(400, 'U') + "\r\nCookie: c=" + longValue + "\r\nX-Extra: " + longValue +
+                    "\r\nAccept: */*\r\n"));
+  const Response first = kept.ReadResponse();
+  EXPECT_EQ(first.Header("X-Long"), longValue);
+  kept.Send(Get("/s"));
+  const Response second = kept.ReadResponse();
+
+  Client fresh(Port());
+  fresh.Send(Get("/s"));
+  const Response alone = fresh.ReadResponse();
+
+  EXPECT_EQ(second.head, alone.head);
+  EXPECT_EQ(second.body, "s");
+  const std::vector<std::string> heads = backend.Heads();
+  ASSERT_EQ(heads.size(), 3u);
+  EXPECT_EQ(heads[1], heads[2]);
+  for (const char* part : {"LLL", "ppp", "UUU", "Cookie", "X-Extra", "Accept:"}) {
+    EXPECT_FALSE(Contains(heads[1], part)) << part;
+  }
+  EXPECT_FALSE(Contains(second.head, "LLL"));
+  // Its access-log line names no agent, cookie or referer of the first.
+  kept.Peer().Close();
+  fresh.Peer().Close();
+  ASSERT_TRUE(Idle());
+  const std::vector<std::string> w3c = W3C();
+  ASSERT_EQ(w3c.size(), 3u);
+  EXPECT_TRUE(Contains(w3c[1], " GET /s - 200 ")) << w3c[1];
+  EXPECT_TRUE(Contains(w3c[1], " HTTP/1.1 www.a.com - - -")) << w3c[1];
+}
+
 TEST_F(ClientRoad, BackendThatClosesAfterItsResponseEndsTheClientConnection) {
   ScriptedBackend backend([](BackendConn& conn, ScriptedBackend& b) {
     b.ReadRequest(conn);

@@ -42,6 +42,37 @@ TEST(StringList, TextJoinsWithCrLfAndSplitsAnyBreak) {
   EXPECT_EQ(copy, l);
 }
 
+// Dropped lines leave their storage for later ones; what a list holds and
+// what a copy gets are only its own lines.
+TEST(StringList, RefilledListHoldsOnlyItsNewLines) {
+  const std::string longLine(300, 'x');
+  TStringList l;
+  l.SetText(longLine + "\r\nsecond line of some length\r\nthird");
+  l.Put(2, std::string(200, 'p'));
+  l.Delete(1);
+  l.Clear();
+  EXPECT_TRUE(l.Empty());
+  std::string spare = l.SpareLine();
+  EXPECT_TRUE(spare.empty());
+  spare = "short";
+  l.Add(std::move(spare));
+  l.AddStrings(l);
+  EXPECT_EQ(Items(l), (std::vector<std::string>{"short", "short"}));
+
+  TStringList other;
+  other.SetText("b\r\n" + longLine);
+  other.SetSorted(true);
+  l.Assign(other);
+  EXPECT_EQ(Items(l), (std::vector<std::string>{"b", longLine}));
+  EXPECT_TRUE(l.Sorted());
+  // A copy starts without kept storage and with the same lines.
+  TStringList copy(l);
+  EXPECT_EQ(copy, l);
+  EXPECT_EQ(copy.SpareLine().capacity(), std::string().capacity());
+  l.Clear();
+  EXPECT_EQ(copy.Count(), 2);
+}
+
 TEST(StringList, IndexCheckedAccess) {
   TStringList l;
   l.Add("one");

@@ -57,6 +57,29 @@ TEST(TcpConnection, TimedOutReadLnKeepsThePartialLineForTheNextCall) {
   EXPECT_EQ(pair.client->ReadLn("\n", 2000), "Host: x");
 }
 
+// A reader that keeps its string: a short line after a long one is only
+// itself, and a time-out leaves the string empty.
+TEST(TcpConnection, ReadLnIntoAKeptStringHoldsOnlyTheLastLine) {
+  ClientPair pair;
+  const std::string longLine(5000, 'L');
+  pair.peer->Send(longLine + "\r\nab\r\n\r\nrest");
+  std::string line;
+  pair.client->ReadLnInto(line, "\n", 2000);
+  EXPECT_EQ(line, longLine);
+  pair.client->ReadLnInto(line, "\n", 2000);
+  EXPECT_EQ(line, "ab");
+  pair.client->ReadLnInto(line, "\n", 2000);
+  EXPECT_EQ(line, "");
+  EXPECT_FALSE(pair.client->ReadLnTimedOut());
+  line = "old";
+  pair.client->ReadLnInto(line, "\n", 50);
+  EXPECT_TRUE(pair.client->ReadLnTimedOut());
+  EXPECT_EQ(line, "");
+  pair.peer->Send("\n");
+  pair.client->ReadLnInto(line, "\n", 2000);
+  EXPECT_EQ(line, "rest");
+}
+
 TEST(TcpConnection, LineLongerThanTheMaximumRaises) {
   {
     ClientPair pair;
