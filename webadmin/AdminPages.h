@@ -69,3 +69,12 @@ class IKeepsUnsavedEdits {
   virtual ~IKeepsUnsavedEdits() = default;
   virtual void StoreControls(bool commit) = 0;
 };
+
+// A page that shows other pages' regions as its own (the edition shell). An
+// embedded page that would go on to another page asks its host to show that
+// page in its place instead, so the host stays.
+class IPageHost {
+ public:
+  virtual ~IPageHost() = default;
+  virtual void ShowInPlace(web::AppForm& embedded, AdminPage next) = 0;
+};

@@ -13,6 +13,9 @@ namespace {
 const char* const Headers[VirtualPathGrid::ColCount] = {
     "On/Off", "Path", "Target address", "Host replace", "Path replace / Redirect URL", "Outport", "SSL", "App",
     "Tomcat", "Redirect", "Permanent redir.", "Server cluster", "Remove", "Up", "Down"};
+// Widths of the columns with texts, so that a cell being typed in and the
+// cluster names stay readable; 0: as wide as the content.
+const int ColWidths[VirtualPathGrid::ColCount] = {0, 100, 110, 90, 110, 60, 0, 0, 0, 0, 0, 130, 0, 0, 0};
 
 bool IsFlagCol(int col) { return col == VirtualPathGrid::ColOnOff || (col >= VirtualPathGrid::ColSSL && col <= VirtualPathGrid::ColPermanentRedirect); }
 bool IsTextCol(int col) { return col >= VirtualPathGrid::ColPath && col <= VirtualPathGrid::ColOutPort; }
@@ -95,6 +98,7 @@ void VirtualPathGrid::Build(const TDomain& domain, const TDomainHandler& handler
     web::GridCell& cell = grid_.cell(0, c);
     cell.text = std::string("&nbsp;") + Headers[c] + "&nbsp;";
     cell.bold = true;
+    cell.width = ColWidths[c];
   }
   for (const auto& p : domain.VirtualPaths) {
     Row row;

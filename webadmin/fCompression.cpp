@@ -31,11 +31,7 @@ TfrmCompression::TfrmCompression(web::WebApplication& app) : TAdminPage(app, Adm
   IWButtonSetEXTDefaults->onClick = [this](web::Control& s) { IWButtonSetEXTDefaultsClick(s); };
   IWButtonSetMIMEDefaults->onClick = [this](web::Control& s) { IWButtonSetMIMEDefaultsClick(s); };
   row.Skip(10);
-  btnSaveSettings = create<web::Button>("btnSaveSettings", rgnSettings);
-  btnSaveSettings->caption = "Save settings";
-  btnSaveSettings->setBounds(TPageLayout::LabelLeft, row.Top(), 110, 24);
-  btnSaveSettings->onClick = [this](web::Control& s) { btnSaveSettingsClick(s); };
-  CreateSavedLabel(TPageLayout::LabelLeft + 130, row.Top() + 4)->setParent(rgnSettings);
+  btnSaveSettings = CreateSaveRow(row, [this](web::Control& s) { btnSaveSettingsClick(s); });
 
   InitCommon();
 

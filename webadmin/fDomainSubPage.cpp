@@ -1,27 +1,19 @@
 #include "webadmin/fDomainSubPage.h"
 
+#include <tuple>
+
 #include "Common/uDomainClasses.h"
 #include "Common/uDomainHandler.h"
 #include "webadmin/UserSession.h"
+#include "webadmin/uDomainPageHead.h"
 
 TfrmDomainSubPage::TfrmDomainSubPage(web::WebApplication& app, AdminPage id, const std::string& headerImage)
     : TAdminPage(app, id) {
   CreateMenu();
-  imgHeader = create<web::ImageFile>("imgHeader", this);
-  imgHeader->fileName = headerImage;
-  imgHeader->setBounds(PageContentLeft, 0, 400, 40);
-  imgVtwa = create<web::ImageFile>("imgVtwa", this);
-  imgVtwa->fileName = "..\\Files\\vtwaDomains.jpg";
-  imgVtwa->setBounds(PageContentLeft + 420, 0, 180, 40);
+  std::tie(imgHeader, imgVtwa) = CreateDomainBanner(this, headerImage);
   CreateHelpLink(PageContentLeft + 620, 10);
-  cmbDomains = create<web::ComboBox>("cmbDomains", this);
-  cmbDomains->setBounds(PageContentLeft, 48, 300, 20);
-  cmbDomains->onChange = [this](web::Control& s) { cmbDomainsChange(s); };
-  imgStatus = create<web::ImageFile>("imgStatus", this);
-  imgStatus->setBounds(PageContentLeft + 320, 49, 18, 18);
-  lblStatus = create<web::Label>("lblStatus", this);
-  lblStatus->caption = "Settings look OK";
-  lblStatus->setBounds(PageContentLeft + 344, 50, 560, 18);
+  std::tie(cmbDomains, imgStatus, lblStatus) =
+      CreateDomainComboRow(this, [this](web::Control& s) { cmbDomainsChange(s); });
   rgnContent = create<web::Region>("rgnContent", this);
   rgnContent->setBounds(PageContentLeft, 80, 620, 420);
   btnSaveSettings = create<web::Button>("btnSaveSettings", this);

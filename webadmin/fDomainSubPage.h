@@ -29,6 +29,7 @@ class TfrmDomainSubPage : public TAdminPage, public IKeepsUnsavedEdits {
   void cmbDomainsChange(web::Control& sender);
 
  protected:
+  // HeaderImage: the header picture's name in Files/.
   TfrmDomainSubPage(web::WebApplication& app, AdminPage id, const std::string& headerImage);
   // The last creation steps, once the page's controls exist: the links, the
   // menu, the domain combo, the controls loaded, the check.

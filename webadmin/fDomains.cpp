@@ -1,5 +1,7 @@
 #include "webadmin/fDomains.h"
 
+#include <tuple>
+
 #include "Common/uDomainClasses.h"
 #include "Common/uDomainHandler.h"
 #include "Common/uLoadBalancingClasses.h"
@@ -7,6 +9,7 @@
 #include "webadmin/UserSession.h"
 #include "webadmin/frMainMenu.h"
 #include "webadmin/uAdminMisc.h"
+#include "webadmin/uDomainPageHead.h"
 #include "webadmin/uIWMisc.h"
 
 namespace {
@@ -30,17 +33,9 @@ const char* ProtocolSuffix(uint8_t mode) {
 
 TfrmDomains::TfrmDomains(web::WebApplication& app) : TAdminPage(app, AdminPage::Domains) {
   CreateMenu();
-  imgHeader = create<web::ImageFile>("imgHeader", this);
-  imgHeader->fileName = "..\\Files\\hdDomains.jpg";
-  imgHeader->setBounds(PageContentLeft, 0, 400, 40);
-  imgVtwa = create<web::ImageFile>("imgVtwa", this);
-  imgVtwa->fileName = "..\\Files\\vtwaDomains.jpg";
-  imgVtwa->setBounds(PageContentLeft + 420, 0, 180, 40);
+  std::tie(imgHeader, imgVtwa) = CreateDomainBanner(this, "hdDomains.jpg");
   CreateHelpLink(PageContentLeft + 620, 10);
-  IWURLTutorial = create<web::Url>("IWURLTutorial", this);
-  IWURLTutorial->caption = "Tutorials";
-  IWURLTutorial->target = "NewWindow";
-  IWURLTutorial->setBounds(PageContentLeft + 670, 10, 70, 16);
+  IWURLTutorial = CreateLink(this, "IWURLTutorial", "Tutorials", PageContentLeft + 670, 10, 70);
   btnNewDomain = create<web::Button>("btnNewDomain", this);
   btnNewDomain->caption = "Create new domain";
   btnNewDomain->setBounds(PageContentLeft, 50, 140, 24);
@@ -112,15 +107,19 @@ void TfrmDomains::RefreshStatus() {
   FChecker->CheckDomains();
 }
 
-void TfrmDomains::Toggle(web::Control& sender, bool TDomain::*flag) {
+TDomain* TfrmDomains::SelectRow(web::Control& sender) {
   const int i = RowIndex(sender);
-  if (i < 0) return;
+  if (i < 0) return nullptr;
   TUserSession* session = UserSession();
   session->DomainIndex = i;
-  TDomain* d = session->GetCurrentDomain();
+  return session->GetCurrentDomain();
+}
+
+void TfrmDomains::Toggle(web::Control& sender, bool TDomain::*flag) {
+  TDomain* d = SelectRow(sender);
   if (!d) return;
   d->*flag = !(d->*flag);
-  session->SaveSettings();
+  UserSession()->SaveSettings();
   BuildGrid();
 }
 
@@ -129,11 +128,7 @@ void TfrmDomains::imgLogClick(web::Control& sender) { Toggle(sender, &TDomain::L
 void TfrmDomains::imgDefaultClick(web::Control& sender) { Toggle(sender, &TDomain::DefaultForPort); }
 
 void TfrmDomains::imgEditClick(web::Control& sender) {
-  const int i = RowIndex(sender);
-  if (i < 0) return;
-  TUserSession* session = UserSession();
-  session->DomainIndex = i;
-  if (session->GetCurrentDomain()) frameMainMenu->ShowDomainsMain();
+  if (SelectRow(sender)) frameMainMenu->ShowDomainsMain();
 }
 
 // A list move: the other domains keep their order, DomainIndex stays.
@@ -150,12 +145,9 @@ void TfrmDomains::imgUpClick(web::Control& sender) { Move(sender, -1); }
 void TfrmDomains::imgDownClick(web::Control& sender) { Move(sender, 1); }
 
 void TfrmDomains::imgRemoveClick(web::Control& sender) {
-  const int i = RowIndex(sender);
-  if (i < 0) return;
-  TUserSession* session = UserSession();
-  session->DomainIndex = i;
-  TDomain* d = session->GetCurrentDomain();
+  TDomain* d = SelectRow(sender);
   if (!d) return;
+  TUserSession* session = UserSession();
   FDomainHandler->RemoveDomain(d);
   session->SetCurrentDomain(nullptr);
   session->SaveSettings();

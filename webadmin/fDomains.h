@@ -38,6 +38,9 @@ class TfrmDomains : public TAdminPage {
  private:
   // Makes the row's domain current and flips one of its switches, then
   // saves and rebuilds.
+  // The domain of the sender's row, made the session's current one; nil
+  // when the sender is no row image or the row names no domain.
+  TDomain* SelectRow(web::Control& sender);
   void Toggle(web::Control& sender, bool TDomain::*flag);
   void Move(web::Control& sender, int step);
   web::ImageFile* AddImage(int row, int col, const char* file, int width, int index, void (TfrmDomains::*click)(web::Control&));

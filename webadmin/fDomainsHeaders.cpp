@@ -4,7 +4,7 @@
 #include "webadmin/uPageLayout.h"
 
 TfrmDomainsHeaders::TfrmDomainsHeaders(web::WebApplication& app)
-    : TfrmDomainSubPage(app, AdminPage::DomainsHeaders, "..\\Files\\hdDomainsHeaders.jpg") {
+    : TfrmDomainSubPage(app, AdminPage::DomainsHeaders, "hdDomainsHeaders.jpg") {
   TPageLayout row(this, rgnContent, 10);
   row.Caption("Add to/replace request header:")->width = 200;
   mmAddRequest = row.Field<web::Memo>("mmAddRequest", 360, 160);

@@ -1,5 +1,7 @@
 #include "webadmin/fDomainsMain.h"
 
+#include <tuple>
+
 #include "Common/uDomainHandler.h"
 #include "Common/uLoadBalancingClasses.h"
 #include "Common/uSSLSettings.h"
@@ -8,6 +10,7 @@
 #include "webadmin/UserSession.h"
 #include "webadmin/frMainMenu.h"
 #include "webadmin/uAdminMisc.h"
+#include "webadmin/uDomainPageHead.h"
 #include "webadmin/uIWMisc.h"
 #include "webadmin/uPageLayout.h"
 
@@ -32,16 +35,6 @@ web::Label* RequiredMark(web::Control* owner, web::Control* parent, const std::s
   return mark;
 }
 
-web::Url* Link(web::Control* owner, web::Control* parent, const std::string& name, const std::string& caption,
-               const std::string& file, int left, int top) {
-  auto* url = owner->create<web::Url>(name, parent);
-  url->caption = caption;
-  url->target = "NewWindow";
-  url->url = std::string(HelpBaseURL) + file;
-  url->setBounds(left, top, 70, 16);
-  return url;
-}
-
 }  // namespace
 
 const void* TfrmDomainsMain::DomainDefaultMarker() { return &kDomainDefaultMarker; }
@@ -53,23 +46,19 @@ TfrmDomainsMain::TfrmDomainsMain(web::WebApplication& app) : TAdminPage(app, Adm
   addToInitProc("VTInitTabcontrols();");
   addToInitProc("VTFormInit();");
 
-  imgHeader = create<web::ImageFile>("imgHeader", this);
-  imgHeader->fileName = "..\\Files\\hdDomainsMain.jpg";
+  // Links to help files, 70 wide.
+  const auto helpFileLink = [this](web::Control* parent, const char* name, const char* caption, const char* file,
+                                   int left, int top) {
+    web::Url* link = CreateLink(parent, name, caption, left, top, 70);
+    link->url = std::string(HelpBaseURL) + file;
+    return link;
+  };
+  std::tie(imgHeader, imgVtwa) = CreateDomainBanner(this, "hdDomainsMain.jpg");
   imgHeader->scriptEvents["onload"] = "Done();";
-  imgHeader->setBounds(PageContentLeft, 0, 400, 40);
-  imgVtwa = create<web::ImageFile>("imgVtwa", this);
-  imgVtwa->fileName = "..\\Files\\vtwaDomains.jpg";
-  imgVtwa->setBounds(PageContentLeft + 420, 0, 180, 40);
-  IWURLTutorial = Link(this, this, "IWURLTutorial", "Tutorials", "tutorials.htm", PageContentLeft + 620, 10);
+  IWURLTutorial = helpFileLink(this, "IWURLTutorial", "Tutorials", "tutorials.htm", PageContentLeft + 620, 10);
 
-  cmbDomains = create<web::ComboBox>("cmbDomains", this);
-  cmbDomains->setBounds(PageContentLeft, 48, 300, 20);
-  cmbDomains->onChange = [this](web::Control& s) { cmbDomainsChange(s); };
-  imgStatus = create<web::ImageFile>("imgStatus", this);
-  imgStatus->setBounds(PageContentLeft + 320, 49, 18, 18);
-  lblStatus = create<web::Label>("lblStatus", this);
-  lblStatus->caption = "Settings look OK";
-  lblStatus->setBounds(PageContentLeft + 344, 50, 560, 18);
+  std::tie(cmbDomains, imgStatus, lblStatus) =
+      CreateDomainComboRow(this, [this](web::Control& s) { cmbDomainsChange(s); });
 
   tcMain = create<web::TabControl>("tcMain", this);
   tcMain->setBounds(PageContentLeft, 78, 1000, 560);
@@ -78,11 +67,13 @@ TfrmDomainsMain::TfrmDomainsMain(web::WebApplication& app) : TAdminPage(app, Adm
   tsDomainSettings->title = "\xA0\xA0" "Domain settings\xA0\xA0";
   tsVirtualPaths = create<web::TabPage>("tsVirtualPaths", tcMain);
   tsVirtualPaths->title = "\xA0\xA0" "Virtual paths\xA0\xA0";
+  // As wide as the tabs: the grid's columns take their widths from it.
+  for (web::TabPage* page : {tsDomainSettings, tsVirtualPaths}) page->setBounds(0, 0, 1000, 520);
 
   // Tab "Domain settings".
   web::Control* tab = tsDomainSettings;
-  IWURLHelp1 = Link(this, tab, "IWURLHelp1", "Help", "domainsmain.htm", 560, 10);
-  IWURLExample1 = Link(this, tab, "IWURLExample1", "Example", "example_domain.htm", 610, 10);
+  IWURLHelp1 = helpFileLink(tab, "IWURLHelp1", "Help", "domainsmain.htm", 560, 10);
+  IWURLExample1 = helpFileLink(tab, "IWURLExample1", "Example", "example_domain.htm", 610, 10);
   TPageLayout row(this, tab, 14);
   row.Caption("Enabled:");
   chkDomainNameEnabled = row.Field<web::CheckBox>("chkDomainNameEnabled", 40);
@@ -100,8 +91,7 @@ TfrmDomainsMain::TfrmDomainsMain(web::WebApplication& app) : TAdminPage(app, Adm
   row.Caption("IPs to bind to (* = all):");
   mmIPsToBind = row.Field<web::Memo>("mmIPsToBind", 220, 60);
   row.Skip(6);
-  web::Label* defaults = row.Caption("Defaults");
-  defaults->font.bold = true;
+  row.Heading("Defaults");
   lblDefaultTagetAdress = row.Caption("Target address:", "lblDefaultTagetAdress");
   edtDefaultTagetAdress = row.Field<web::Edit>("edtDefaultTagetAdress");
   reqDefaultTagetAdress = RequiredMark(this, tab, "reqDefaultTagetAdress", edtDefaultTagetAdress);
@@ -146,8 +136,8 @@ TfrmDomainsMain::TfrmDomainsMain(web::WebApplication& app) : TAdminPage(app, Adm
   IWLabel13 = create<web::Label>("IWLabel13", tab);
   IWLabel13->setBounds(260, 14, 10, 18);
   IWLabel13->onAsyncClick = [this](web::Control& s, const web::ParamMap& p) { IWLabel13AsyncClick(s, p); };
-  IWURLHelp2 = Link(this, tab, "IWURLHelp2", "Help", "domainsvirtualdomains.htm", 560, 10);
-  IWURLExample2 = Link(this, tab, "IWURLExample2", "Example", "example_virtualpaths.htm", 610, 10);
+  IWURLHelp2 = helpFileLink(tab, "IWURLHelp2", "Help", "domainsvirtualdomains.htm", 560, 10);
+  IWURLExample2 = helpFileLink(tab, "IWURLExample2", "Example", "example_virtualpaths.htm", 610, 10);
   grdVirtualPaths = create<web::Grid>("grdVirtualPaths", tab);
   grdVirtualPaths->setBounds(10, 44, 0, 0);
   StyleListGrid(*grdVirtualPaths);

@@ -2,16 +2,11 @@
 #pragma once
 
 #include "webadmin/fDomainSubPage.h"
+#include "webadmin/uIPRuleControls.h"
 
-class TfrmDomainsSecurity : public TfrmDomainSubPage {
+class TfrmDomainsSecurity : public TfrmDomainSubPage, public TIPRuleControls {
  public:
   explicit TfrmDomainsSecurity(web::WebApplication& app);
-
-  web::RadioGroup* rgrpAllowForbidd;
-  web::Memo* mmIPNumbers;
-  web::ComboBox* cmbRequestDeniedAction;
-  web::Edit* edtFileName;
-  web::Label* lblFileDoesNotExist;
 
  protected:
   void LoadControls(TDomain& domain) override;

@@ -4,7 +4,7 @@
 #include "webadmin/uPageLayout.h"
 
 TfrmDomainsVirtualDomains::TfrmDomainsVirtualDomains(web::WebApplication& app)
-    : TfrmDomainSubPage(app, AdminPage::DomainsVirtualDomains, "..\\Files\\hdDomainsVirtualDomains.jpg") {
+    : TfrmDomainSubPage(app, AdminPage::DomainsVirtualDomains, "hdDomainsVirtualDomains.jpg") {
   TPageLayout row(this, rgnContent, 10);
   row.Caption("Virtual domains (* = wildcard):")->width = 200;
   mmVirtualDomains = row.Field<web::Memo>("mmVirtualDomains", 360, 300);

@@ -1,5 +1,7 @@
 #include "webadmin/fGeneralSettings.h"
 
+#include <tuple>
+
 #include "Common/uDomainHandler.h"
 #include "platform/SysUtils.h"
 #include "webadmin/UserSession.h"
@@ -32,11 +34,10 @@ TfrmGeneralSettings::TfrmGeneralSettings(web::WebApplication& app) : TAdminPage(
   row.Caption("Password verify:");
   edtPasswordVerify = row.Field<web::Edit>("edtPasswordVerify");
   edtPasswordVerify->password = true;
-  lblPasswordVerify = create<web::Label>("lblPasswordVerify", rgnSettings);
+  lblPasswordVerify = row.NoteBeside("lblPasswordVerify", edtPasswordVerify, 180);
   lblPasswordVerify->caption = "Password does not verify";
   lblPasswordVerify->font.color = web::colors::Red;
   lblPasswordVerify->visible = false;
-  lblPasswordVerify->setBounds(TPageLayout::ControlLeft + 230, edtPasswordVerify->top + 2, 180, 18);
   row.Caption("Max threads to pool:");
   edtMaxThreads = row.Field<web::Edit>("edtMaxThreads", 80);
   row.Caption("Public statuspage:");
@@ -81,7 +82,8 @@ TfrmGeneralSettings::TfrmGeneralSettings(web::WebApplication& app) : TAdminPage(
   web::Label* xff2 = row.Caption("as session identifier");
   xff2->top -= 8;
   xff2->hint = XForwardedForHint;
-  row.Skip(10);
+  // The second caption line ends 18 below its top; a row's gap follows it.
+  row.Skip(18);
   row.Caption("Custom caller IP headers:");
   edtCustomCallerIPHeader = row.Field<web::Edit>("edtCustomCallerIPHeader");
   edtCustomCallerIPHeader->hint = "Add your custom Caller IP headers. Separated with a semicolon (;).";
@@ -106,17 +108,8 @@ TfrmGeneralSettings::TfrmGeneralSettings(web::WebApplication& app) : TAdminPage(
   chkTrace->onClick = [this](web::Control& s) { chkTraceClick(s); };
   row.Skip(TPageLayout::RowHeight + 10);
 
-  imgStatus = create<web::ImageFile>("imgStatus", rgnSettings);
-  imgStatus->setBounds(TPageLayout::LabelLeft, row.Top(), 18, 18);
-  lblStatus = create<web::Label>("lblStatus", rgnSettings);
-  lblStatus->caption = "Settings look OK";
-  lblStatus->setBounds(TPageLayout::LabelLeft + 26, row.Top(), 460, 18);
-  row.Skip(TPageLayout::RowHeight + 4);
-  btnSaveSettings = create<web::Button>("btnSaveSettings", rgnSettings);
-  btnSaveSettings->caption = "Save settings";
-  btnSaveSettings->setBounds(TPageLayout::LabelLeft, row.Top(), 110, 24);
-  btnSaveSettings->onClick = [this](web::Control& s) { btnSaveSettingsClick(s); };
-  CreateSavedLabel(TPageLayout::LabelLeft + 130, row.Top() + 4)->setParent(rgnSettings);
+  std::tie(imgStatus, lblStatus) = row.StatusLine(460);
+  btnSaveSettings = CreateSaveRow(row, [this](web::Control& s) { btnSaveSettingsClick(s); });
 
   InitCommon();
 

@@ -27,23 +27,6 @@ bool InsideRoot(const std::string& path, const std::string& root) {
   return p.size() > r.size() && p.compare(0, r.size(), r) == 0 && (r.back() == '/' || p[r.size()] == '/');
 }
 
-// Characters that would end the script's string or leave the address.
-std::string ScriptSafe(const std::string& address) {
-  static const char* const kHex = "0123456789ABCDEF";
-  std::string out;
-  for (char ch : address) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\'' || c == '\\' || c == '<' || c == '>' || c == ' ') {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string CurrentLogRoot() {
@@ -61,12 +44,7 @@ std::string MakeDownloadName(const std::string& appId, const std::string& path) 
 TfrmLogView::TfrmLogView(web::WebApplication& app) : TAdminPage(app, AdminPage::LogView) {
   CreateMenu();
   rgnSettings = CreateSettingsRegion(640);
-  auto* imgHeader = create<web::ImageFile>("imgHeader", rgnSettings);
-  imgHeader->fileName = "..\\Files\\hdViewLog.jpg";
-  imgHeader->setBounds(66, 12, 300, 40);
-  auto* imgTitle = create<web::ImageFile>("imgTitle", rgnSettings);
-  imgTitle->fileName = "..\\Files\\vtwaView_log.jpg";
-  imgTitle->setBounds(10, 8, 48, 48);
+  CreateTitleImages(rgnSettings, "vtwaView_log.jpg", "hdViewLog.jpg");
 
   lstRoot = create<web::ListBox>("lstRoot", rgnSettings);
   lstRoot->setBounds(10, 70, 150, 140);
@@ -175,5 +153,7 @@ void TfrmLogView::OfferDownload(const std::string& path) {
   std::error_code ec;
   // A failed copy still opens the window, which then finds no file.
   fs::copy_file(path, ProgramFolder() + "Files/" + target, fs::copy_options::overwrite_existing, ec);
-  app().addScript("NewWindow(\"" + ScriptSafe(app().urlBase + "/filesnc/" + target) + "\", \"\",\"\");");
+  // Nothing in the address may end the script's string or leave the address.
+  const std::string address = PercentEncode(app().urlBase + "/filesnc/" + target, "\"'\\<> ");
+  app().addScript("NewWindow(\"" + address + "\", \"\",\"\");");
 }

@@ -18,12 +18,7 @@ TfrmMain::TfrmMain(web::WebApplication& app) : TAdminPage(app, AdminPage::Main) 
   CreateMenu();
   rgnSettings = CreateSettingsRegion(640);
 
-  auto* imgTitle = create<web::ImageFile>("imgTitle", rgnSettings);
-  imgTitle->fileName = "..\\Files\\vtwaMain.jpg";
-  imgTitle->setBounds(10, 8, 48, 48);
-  auto* imgHeader = create<web::ImageFile>("imgHeader", rgnSettings);
-  imgHeader->fileName = "..\\Files\\hdMain.jpg";
-  imgHeader->setBounds(66, 12, 300, 40);
+  CreateTitleImages(rgnSettings, "vtwaMain.jpg", "hdMain.jpg");
 
   Counters = CreateCounterLabels(this, rgnSettings, 10, 70, false);
 

@@ -1,6 +1,7 @@
 #include "webadmin/fOWAMain.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "webadmin/UserSession.h"
 #include "webadmin/fOWASettings.h"
@@ -95,14 +96,33 @@ web::AppForm* TfrmOWAMain::MakePage(Item item) {
 }
 
 void TfrmOWAMain::ShowItem(Item item) {
-  HideAllPages();
+  for (web::AppForm* page : std::exchange(retired_, {})) destroyOwned(page);
   web::AppForm* page = Live(item);
   if (!page) page = items_[item].page = MakePage(item);
-  web::Region* region = SettingsRegion(*page);
+  ShowRegion(item, *page);
+}
+
+void TfrmOWAMain::ShowRegion(Item item, web::AppForm& page) {
+  HideAllPages();
+  web::Region* region = SettingsRegion(page);
   region->setParent(this);
   region->left = RegionLeft;
   region->visible = true;
   items_[item].image->fileName = items_[item].selected;
+}
+
+void TfrmOWAMain::ShowInPlace(web::AppForm& embedded, AdminPage next) {
+  for (int i = 0; i < ItemCount; ++i) {
+    const auto item = static_cast<Item>(i);
+    if (Live(item) != &embedded) continue;
+    SettingsRegion(embedded)->visible = false;
+    retired_.push_back(&embedded);
+    web::AppForm* page = CreatePage(app(), next);
+    adopt(app().takeForm(page));
+    items_[item].page = page;
+    ShowRegion(item, *page);
+    return;
+  }
 }
 
 void TfrmOWAMain::mmLogoutClick(web::Control&) {

@@ -3,12 +3,13 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/web/WebControls.h"
 #include "platform/web/WebForm.h"
 #include "webadmin/AdminPages.h"
 
-class TfrmOWAMain : public web::AppForm {
+class TfrmOWAMain : public web::AppForm, public IPageHost {
  public:
   explicit TfrmOWAMain(web::WebApplication& app);
 
@@ -29,6 +30,7 @@ class TfrmOWAMain : public web::AppForm {
   void mmCompressionClick(web::Control&) { ShowItem(Compression); }
   void mmOWASettingsClick(web::Control&) { ShowItem(OWASettings); }
   void mmLogoutClick(web::Control& sender);
+  void ShowInPlace(web::AppForm& embedded, AdminPage next) override;
 
  private:
   enum Item { Main, GeneralSettings, SSLSettings, Compression, OWASettings, ItemCount };
@@ -40,9 +42,14 @@ class TfrmOWAMain : public web::AppForm {
   };
 
   void ShowItem(Item item);
+  // Shows Page's region as item's, hiding the others.
+  void ShowRegion(Item item, web::AppForm& page);
   web::AppForm* MakePage(Item item);
   web::AppForm* Live(Item item) const;
   MenuItem items_[ItemCount];
+  // Pages replaced in place; freed at the next menu click, once the handler
+  // that replaced them has returned.
+  std::vector<web::AppForm*> retired_;
 };
 
 // The region of Page that holds its content: its "rgnSettings", or, for a

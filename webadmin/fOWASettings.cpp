@@ -1,6 +1,9 @@
 #include "webadmin/fOWASettings.h"
 
+#include <tuple>
+
 #include "platform/SysUtils.h"
+#include "webadmin/fSSLSettings.h"
 #include "webadmin/uAdminMisc.h"
 #include "webadmin/uPageLayout.h"
 
@@ -27,12 +30,7 @@ TfrmOWASettings::TfrmOWASettings(web::WebApplication& app) : AppForm(app, "frmOW
   fileUpload = row.Field<web::FileUpload>("fileUpload");
   lblUploadStatus = row.Field<web::Label>("lblUploadStatus", 260, 18);
   lblUploadStatus->caption = "lblUploadStatus";
-  row.Caption("Root Certificate File:");
-  cmbRootCertFile = row.Field<web::ComboBox>("cmbRootCertFile");
-  row.Caption("Certificate File:");
-  cmbCertFile = row.Field<web::ComboBox>("cmbCertFile");
-  row.Caption("Key File:");
-  cmbKeyFile = row.Field<web::ComboBox>("cmbKeyFile");
+  std::tie(cmbRootCertFile, cmbCertFile, cmbKeyFile) = CreateCertFileCombos(row);
   for (web::ComboBox* c : {cmbRootCertFile, cmbCertFile, cmbKeyFile}) c->noSelectionText = "None";
   row.Caption("Certificate Password:");
   edtCertPassword = row.Field<web::Edit>("edtCertPassword");
@@ -42,16 +40,9 @@ TfrmOWASettings::TfrmOWASettings(web::WebApplication& app) : AppForm(app, "frmOW
   row.Caption("Enabled:");
   chkSSLEnabled = row.Field<web::CheckBox>("chkSSLEnabled", 40);
   row.Skip(8);
-  imgStatus = create<web::ImageFile>("imgStatus", rgnSettings);
-  imgStatus->setBounds(TPageLayout::LabelLeft, row.Top(), 18, 18);
+  std::tie(imgStatus, lblStatus) = row.StatusLine(400);
   imgStatus->fileName = "..\\Files\\StatusGreen.jpg";  // nothing checks here: the picture beside "look OK"
-  lblStatus = create<web::Label>("lblStatus", rgnSettings);
-  lblStatus->caption = "Settings look OK";
-  lblStatus->setBounds(TPageLayout::LabelLeft + 26, row.Top(), 400, 18);
-  row.Skip(TPageLayout::RowHeight + 4);
-  btnSaveSettings = create<web::Button>("btnSaveSettings", rgnSettings);
-  btnSaveSettings->caption = "Save settings";
-  btnSaveSettings->setBounds(TPageLayout::LabelLeft, row.Top(), 110, 24);
+  btnSaveSettings = row.SaveButton(nullptr);
   lblSaved = create<web::Label>("lblSaved", rgnSettings);
   lblSaved->caption = "Settings saved";
   lblSaved->visible = false;

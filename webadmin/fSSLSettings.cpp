@@ -1,5 +1,9 @@
 #include "webadmin/fSSLSettings.h"
 
+#include <filesystem>
+#include <system_error>
+#include <tuple>
+
 #include "Common/Misc.h"
 #include "Common/uDomainHandler.h"
 #include "Common/uSSLSettings.h"
@@ -22,13 +26,6 @@ const char* const IISCertificateArticle = "https://docs.openssl.org/master/man1/
 
 constexpr uint32_t SelectedRowBGR = 0x00A5FF;  // orange
 
-web::Label* Heading(TPageLayout& row, const std::string& text) {
-  web::Label* l = row.Caption(text);
-  l->font.bold = true;
-  row.Skip(TPageLayout::RowHeight);
-  return l;
-}
-
 // The combo's file name: its text when a file is chosen, "" for "None" or
 // no selection.
 std::string ChosenFile(const web::ComboBox& combo) { return combo.itemIndex > 0 ? combo.text() : std::string(); }
@@ -40,6 +37,16 @@ web::AppForm* CreateSSLSettingsPage(web::WebApplication& app) {
   if (session && !session->GetCurrentSSLSettings())
     return CreatePage(app, AdminPage::SSLSettingsList);
   return app.createForm<TfrmSSLSettings>();
+}
+
+std::tuple<web::ComboBox*, web::ComboBox*, web::ComboBox*> CreateCertFileCombos(TPageLayout& row) {
+  row.Caption("Root Certificate File:");
+  auto* root = row.Field<web::ComboBox>("cmbRootCertFile");
+  row.Caption("Certificate File:");
+  auto* cert = row.Field<web::ComboBox>("cmbCertFile");
+  row.Caption("Key File:");
+  auto* key = row.Field<web::ComboBox>("cmbKeyFile");
+  return {root, cert, key};
 }
 
 TfrmSSLSettings::TfrmSSLSettings(web::WebApplication& app) : TAdminPage(app, AdminPage::SSLSettings) {
@@ -60,17 +67,12 @@ TfrmSSLSettings::TfrmSSLSettings(web::WebApplication& app) : TAdminPage(app, Adm
   row.Caption("Certificate Location:");
   lblPath = row.Field<web::Label>("lblPath", 290, 18);
   lblPath->caption = "%s";
-  row.Caption("Root Certificate File:");
-  cmbRootCertFile = row.Field<web::ComboBox>("cmbRootCertFile");
-  row.Caption("Certificate File:");
-  cmbCertFile = row.Field<web::ComboBox>("cmbCertFile");
-  row.Caption("Key File:");
-  cmbKeyFile = row.Field<web::ComboBox>("cmbKeyFile");
+  std::tie(cmbRootCertFile, cmbCertFile, cmbKeyFile) = CreateCertFileCombos(row);
   row.Caption("Certificate Password:");
   edtCertPassword = row.Field<web::Edit>("edtCertPassword");
   edtCertPassword->password = true;
 
-  Heading(row, "Verification Mode");
+  row.Heading("Verification Mode");
   row.Caption("Verify Peer:");
   chkVerifyPeer = row.Field<web::CheckBox>("chkVerifyPeer", 40);
   chkVerifyPeer->onClick = [this](web::Control& s) { chkVerifyPeerClick(s); };
@@ -96,7 +98,7 @@ TfrmSSLSettings::TfrmSSLSettings(web::WebApplication& app) : TAdminPage(app, Adm
   btnCipherListHigh->onClick = [this](web::Control& s) { btnCipherListHighClick(s); };
   row.Skip(TPageLayout::RowHeight + 4);
 
-  Heading(row, "Bindings");
+  row.Heading("Bindings");
   row.Caption("IP to bind to (*=all):");
   edtBindIP = row.Field<web::Edit>("edtBindIP", 150);
   row.Caption("Port to bind to:");
@@ -119,7 +121,7 @@ TfrmSSLSettings::TfrmSSLSettings(web::WebApplication& app) : TAdminPage(app, Adm
   };
   row.Skip(140);
 
-  row.Caption("Upload Cert/Key File");
+  web::Label* uploadCaption = row.Caption("Upload Cert/Key File");
   fileUpload = row.Field<web::FileUpload>("fileUpload");
   btnUpload = create<web::Button>("btnUpload", rgnSettings);
   btnUpload->caption = "Upload";
@@ -128,28 +130,21 @@ TfrmSSLSettings::TfrmSSLSettings(web::WebApplication& app) : TAdminPage(app, Adm
   lblUploadStatus = create<web::Label>("lblUploadStatus", rgnSettings);
   lblUploadStatus->setBounds(TPageLayout::ControlLeft + 80, row.Top() + 2, 220, 18);
   row.Skip(TPageLayout::RowHeight);
-  IWURL1 = create<web::Url>("IWURL1", rgnSettings);
-  IWURL1->caption = "Want to install IIS certificate?";
+  IWURL1 = CreateLink(rgnSettings, "IWURL1", "Want to install IIS certificate?", TPageLayout::LabelLeft, row.Top(),
+                      260);
   IWURL1->url = IISCertificateArticle;
-  IWURL1->target = "NewWindow";
-  IWURL1->setBounds(TPageLayout::LabelLeft, row.Top(), 260, 16);
   row.Skip(TPageLayout::RowHeight);
 
-  imgStatus = create<web::ImageFile>("imgStatus", rgnSettings);
-  imgStatus->setBounds(TPageLayout::LabelLeft, row.Top(), 18, 18);
-  lblStatus = create<web::Label>("lblStatus", rgnSettings);
-  lblStatus->caption = "Settings look OK";
-  lblStatus->setBounds(TPageLayout::LabelLeft + 26, row.Top(), 470, 18);
-  row.Skip(TPageLayout::RowHeight + 4);
-  btnSaveSettings = create<web::Button>("btnSaveSettings", rgnSettings);
-  btnSaveSettings->caption = "Save settings";
-  btnSaveSettings->setBounds(TPageLayout::LabelLeft, row.Top(), 110, 24);
-  btnSaveSettings->onClick = [this](web::Control& s) { btnSaveSettingsClick(s); };
-  CreateSavedLabel(TPageLayout::LabelLeft + 130, row.Top() + 4)->setParent(rgnSettings);
+  std::tie(imgStatus, lblStatus) = row.StatusLine(470);
+  btnSaveSettings = CreateSaveRow(row, [this](web::Control& s) { btnSaveSettingsClick(s); });
   lblRestart = create<web::Label>("lblRestart", rgnSettings);
   lblRestart->font.color = web::colors::Red;
   lblRestart->visible = false;
   lblRestart->setBounds(TPageLayout::LabelLeft + 260, row.Top() + 4, 240, 18);
+  // Bindings are rows of text under a header of two lines.
+  FBelowBindings = std::make_unique<TBelowGrid>(grdBindings, 44, 28);
+  FBelowBindings->Add({uploadCaption, fileUpload, btnUpload, lblUploadStatus, IWURL1, imgStatus, lblStatus,
+                       btnSaveSettings, lblSaved, lblRestart});
 
   lblUploadStatus->caption = "";
   lblPath->caption = Format(lblPath->caption, CertificateFolder());
@@ -184,6 +179,18 @@ void TfrmSSLSettings::LoadSettings() {
         combo->itemIndex = static_cast<int>(i);
         break;
       }
+    // A name stored with its folder ("data/cert/a.pem", as the engine also
+    // reads it) selects that file, so a save does not clear it.
+    if (combo->itemIndex < 0 && !stored.empty()) {
+      for (size_t i = 1; i < combo->items.size(); ++i) {
+        std::error_code ec;
+        if (std::filesystem::equivalent(TSSLSettings::ResolveCertPath(stored), CertificateFolder() + combo->items[i],
+                                        ec)) {
+          combo->itemIndex = static_cast<int>(i);
+          break;
+        }
+      }
+    }
   }
   if (s) {
     edtCertPassword->text = s->CertificatePassword;
@@ -219,6 +226,7 @@ void TfrmSSLSettings::BuildBindingsGrid() {
   grdBindings->setRowCount(count + 1);
   const char* headers[] = {"&nbsp;Bind IP&nbsp;", "&nbsp;Bind port&nbsp;", "&nbsp;Edit&nbsp;", "&nbsp;Remove&nbsp;"};
   for (int c = 0; c < 4; ++c) grdBindings->cell(0, c).text = headers[c];
+  FBelowBindings->Place(count);
   for (int i = 0; i < count; ++i) {
     const TBinding& b = *s->Bindings[i];
     web::GridCell& ip = grdBindings->cell(i + 1, 0);

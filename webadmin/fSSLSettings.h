@@ -6,10 +6,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <tuple>
 
 #include "platform/web/WebControls.h"
 #include "platform/web/WebGrid.h"
 #include "webadmin/uAdminPage.h"
+#include "webadmin/uPageLayout.h"
 #include "webadmin/uVTWAWarnings.h"
 
 class TSSLSettings;
@@ -18,6 +20,11 @@ class TSSLSettings;
 extern const char* const CipherListLow;
 extern const char* const CipherListMedium;
 extern const char* const CipherListHigh;
+
+// The rows "Root Certificate File:", "Certificate File:" and "Key File:"
+// with cmbRootCertFile, cmbCertFile and cmbKeyFile (the OWA edition's
+// certificate page has them too).
+std::tuple<web::ComboBox*, web::ComboBox*, web::ComboBox*> CreateCertFileCombos(TPageLayout& row);
 
 class TfrmSSLSettings : public TAdminPage {
  public:
@@ -65,6 +72,8 @@ class TfrmSSLSettings : public TAdminPage {
   // False, with the check's message in a message box, when Set has an error.
   bool Validate(TSSLSettings& set);
   std::unique_ptr<TErrorWarningChecker> FChecker;
+  // The upload, the status line and the save row.
+  std::unique_ptr<TBelowGrid> FBelowBindings;
 };
 
 // The set page, or the list page when the session's index names no set.

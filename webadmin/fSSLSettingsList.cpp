@@ -9,23 +9,28 @@
 
 TfrmSSLSettingsList::TfrmSSLSettingsList(web::WebApplication& app) : TAdminPage(app, AdminPage::SSLSettingsList) {
   CreateMenu();
-  imgHeader = create<web::ImageFile>("imgHeader", this);
+  // In a region, so that the edition shell can show the list too.
+  rgnSettings = CreateSettingsRegion(160);
+  rgnSettings->width = 760;
+  IWURLHelp->left = 640;
+  imgHeader = create<web::ImageFile>("imgHeader", rgnSettings);
   imgHeader->fileName = "..\\Files\\vtwaSSL_settings.jpg";
-  imgHeader->setBounds(PageContentLeft, 0, 420, 36);
-  CreateHelpLink(PageContentLeft + 640, 10);
-  btnNewCertificate = create<web::Button>("btnNewCertificate", this);
+  imgHeader->setBounds(0, 0, 420, 36);
+  btnNewCertificate = create<web::Button>("btnNewCertificate", rgnSettings);
   btnNewCertificate->caption = "Create new certificate";
-  btnNewCertificate->setBounds(PageContentLeft, 50, 160, 24);
+  btnNewCertificate->setBounds(0, 50, 160, 24);
   btnNewCertificate->onClick = [this](web::Control& s) { btnNewCertificateClick(s); };
-  grdSSLSettingsList = create<web::Grid>("grdSSLSettingsList", this);
-  grdSSLSettingsList->setBounds(PageContentLeft, 84, 740, 60);
+  grdSSLSettingsList = create<web::Grid>("grdSSLSettingsList", rgnSettings);
+  grdSSLSettingsList->setBounds(0, 84, 740, 60);
   grdSSLSettingsList->setColCount(7);
   StyleListGrid(*grdSSLSettingsList);
-  imgStatus = create<web::ImageFile>("imgStatus", this);
-  imgStatus->setBounds(PageContentLeft, 520, 18, 18);
-  lblStatus = create<web::Label>("lblStatus", this);
+  // Beside the button, as on the domain list: below the grid, the line
+  // would be met by a long list.
+  imgStatus = create<web::ImageFile>("imgStatus", rgnSettings);
+  imgStatus->setBounds(180, 53, 18, 18);
+  lblStatus = create<web::Label>("lblStatus", rgnSettings);
   lblStatus->caption = "Settings look OK";
-  lblStatus->setBounds(PageContentLeft + 26, 520, 600, 18);
+  lblStatus->setBounds(204, 54, 556, 18);
 
   InitCommon("SSLSettingsList.htm");
   IWURLHelp->url = std::string(HelpBaseURL) + "SSLSettings.htm";
@@ -85,7 +90,15 @@ void TfrmSSLSettingsList::imgOnOffClick(web::Control& sender) {
 }
 
 void TfrmSSLSettingsList::imgEditClick(web::Control& sender) {
-  if (SelectRowSet(sender)) frameMainMenu->ShowSSLSettings();
+  if (SelectRowSet(sender)) ShowSetPage();
+}
+
+void TfrmSSLSettingsList::ShowSetPage() {
+  if (auto* host = dynamic_cast<IPageHost*>(owner())) {
+    host->ShowInPlace(*this, AdminPage::SSLSettings);
+  } else {
+    frameMainMenu->ShowSSLSettings();
+  }
 }
 
 void TfrmSSLSettingsList::imgRemoveClick(web::Control& sender) {
@@ -107,5 +120,5 @@ void TfrmSSLSettingsList::btnNewCertificateClick(web::Control&) {
   s->CertificateName = "New certificate";
   session->SSLSettingsIndex = sets.IndexOf(s);
   session->SaveSettings();
-  frameMainMenu->ShowSSLSettings();
+  ShowSetPage();
 }

@@ -1,5 +1,7 @@
 // The certificate-set list page: every SSL certificate set of the saved
-// configuration, switched on and off, removed, edited or added.
+// configuration, switched on and off, removed, edited or added. All content
+// lies in rgnSettings: the edition shell's SSL item shows this page while
+// the configuration has no set.
 #pragma once
 
 #include <memory>
@@ -16,6 +18,7 @@ class TfrmSSLSettingsList : public TAdminPage {
   explicit TfrmSSLSettingsList(web::WebApplication& app);
   ~TfrmSSLSettingsList() override;
 
+  web::Region* rgnSettings;
   web::Button* btnNewCertificate;
   web::Grid* grdSSLSettingsList;
   web::Label* lblStatus;
@@ -32,5 +35,8 @@ class TfrmSSLSettingsList : public TAdminPage {
   // The set a row image names, after making it the current one; nil for
   // another sender or an index that names nothing.
   TSSLSettings* SelectRowSet(web::Control& sender);
+  // The set page of the current set: in place inside a host (the edition
+  // shell), else through the menu.
+  void ShowSetPage();
   std::unique_ptr<TErrorWarningChecker> FChecker;
 };

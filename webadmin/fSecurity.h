@@ -3,17 +3,13 @@
 
 #include "platform/web/WebControls.h"
 #include "webadmin/uAdminPage.h"
+#include "webadmin/uIPRuleControls.h"
 
-class TfrmSecurity : public TAdminPage {
+class TfrmSecurity : public TAdminPage, public TIPRuleControls {
  public:
   explicit TfrmSecurity(web::WebApplication& app);
 
   web::Region* rgnSettings;
-  web::RadioGroup* rgrpAllowForbidd;
-  web::Memo* mmIPNumbers;
-  web::ComboBox* cmbRequestDeniedAction;
-  web::Edit* edtFileName;
-  web::Label* lblFileDoesNotExist;
   web::Button* btnSaveSettings;
 
   void btnSaveSettingsClick(web::Control&) { StoreControls(); }

@@ -1,6 +1,5 @@
 #include "webadmin/fServer.h"
 
-#include "HTTPRedirect/uEngineHooks.h"
 #include <tuple>
 
 #include "webadmin/frMainMenu.h"
@@ -8,12 +7,7 @@
 TfrmServer::TfrmServer(web::WebApplication& app) : TAdminPage(app, AdminPage::Server) {
   CreateMenu();
   rgnSettings = CreateSettingsRegion(400);
-  auto* imgTitle = create<web::ImageFile>("imgTitle", rgnSettings);
-  imgTitle->fileName = "..\\Files\\vtwaServer.jpg";
-  imgTitle->setBounds(10, 8, 48, 48);
-  auto* imgHeader = create<web::ImageFile>("imgHeader", rgnSettings);
-  imgHeader->fileName = "..\\Files\\hdServer.jpg";
-  imgHeader->setBounds(66, 12, 300, 40);
+  CreateTitleImages(rgnSettings, "vtwaServer.jpg", "hdServer.jpg");
 
   int left = 10;
   for (auto [field, name, caption, width] : {std::tuple{&btnStart, "btnStart", "Start", 80},
@@ -58,20 +52,14 @@ void TfrmServer::onRender() {
   UpdateButtons();
 }
 
-void TfrmServer::btnStartClick(web::Control& sender) {
-  const TServerMsgHook start = EngineHooks::Current().StartServerHook;
-  if (!start) return;
-  std::string msg;
-  start(&sender, msg);
-  iwServerFeedback->lines = {msg};
-  UpdateButtons();
-}
+void TfrmServer::btnStartClick(web::Control& sender) { RunHook(EngineHooks::Current().StartServerHook, sender); }
 
-void TfrmServer::btnStopClick(web::Control& sender) {
-  const TServerMsgHook stop = EngineHooks::Current().StopServerHook;
-  if (!stop) return;
+void TfrmServer::btnStopClick(web::Control& sender) { RunHook(EngineHooks::Current().StopServerHook, sender); }
+
+void TfrmServer::RunHook(const TServerMsgHook& hook, web::Control& sender) {
+  if (!hook) return;
   std::string msg;
-  stop(&sender, msg);
+  hook(&sender, msg);
   iwServerFeedback->lines = {msg};
   UpdateButtons();
 }

@@ -2,6 +2,7 @@
 // show what they answered.
 #pragma once
 
+#include "HTTPRedirect/uEngineHooks.h"
 #include "platform/web/WebControls.h"
 #include "webadmin/uAdminPage.h"
 
@@ -19,4 +20,8 @@ class TfrmServer : public TAdminPage {
   void btnStartClick(web::Control& sender);
   void btnStopClick(web::Control& sender);
   void btnStopThenStartClick(web::Control& sender);
+
+ private:
+  // The hook's message in the feedback box; nothing without the hook.
+  void RunHook(const TServerMsgHook& hook, web::Control& sender);
 };

@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <charconv>
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "Common/uDomainHandler.h"
@@ -78,14 +79,8 @@ TfrmServerClusterEdit::TfrmServerClusterEdit(web::WebApplication& app)
   imgTitle = create<web::ImageFile>("imgTitle", rgn);
   imgTitle->fileName = "..\\Files\\vtwaServer_clusters.jpg";
   imgTitle->setBounds(0, 40, 420, 24);
-  IWURLTutorials = create<web::Url>("IWURLTutorials", rgn);
-  IWURLTutorials->caption = "Tutorials";
-  IWURLTutorials->target = "NewWindow";
-  IWURLTutorials->setBounds(690, 10, 60, 16);
-  IWURLExample = create<web::Url>("IWURLExample", rgn);
-  IWURLExample->caption = "Example";
-  IWURLExample->target = "NewWindow";
-  IWURLExample->setBounds(690, 30, 60, 16);
+  IWURLTutorials = CreateLink(rgn, "IWURLTutorials", "Tutorials", 690, 10, 60);
+  IWURLExample = CreateLink(rgn, "IWURLExample", "Example", 690, 30, 60);
 
   TPageLayout row(this, rgn, 76);
   web::Label* required = row.Caption("All fields are required fields!");
@@ -97,34 +92,24 @@ TfrmServerClusterEdit::TfrmServerClusterEdit(web::WebApplication& app)
   chkServerClusterEnabled = row.Field<web::CheckBox>("chkServerClusterEnabled", 40);
   row.Caption("Session Timeout:");
   edtServerClusterConnectionTimeout = row.Field<web::Edit>("edtServerClusterConnectionTimeout", 80);
-  lblTimeoutInMinutes = create<web::Label>("lblTimeoutInMinutes", rgn);
-  lblTimeoutInMinutes->setBounds(TPageLayout::ControlLeft + 90, edtServerClusterConnectionTimeout->top + 2, 200, 18);
+  lblTimeoutInMinutes = row.NoteBeside("lblTimeoutInMinutes", edtServerClusterConnectionTimeout, 200);
   row.Caption("Session method:");
   cbSessionMethod = row.Field<web::ComboBox>("cbSessionMethod");
   row.Caption("Load Averag. Period:");
   edtLoadAveragingPeriod = row.Field<web::Edit>("edtLoadAveragingPeriod", 80);
-  lblLoadAPInMinutes = create<web::Label>("lblLoadAPInMinutes", rgn);
-  lblLoadAPInMinutes->setBounds(TPageLayout::ControlLeft + 90, edtLoadAveragingPeriod->top + 2, 200, 18);
+  lblLoadAPInMinutes = row.NoteBeside("lblLoadAPInMinutes", edtLoadAveragingPeriod, 200);
 
-  web::Label* failover = row.Caption("Failover settings");
+  web::Label* failover = row.Heading("Failover settings");
   failover->font.color = web::Color::rgbValue(0x808080);
-  failover->font.bold = true;
-  IWURLHelp2 = create<web::Url>("IWURLHelp2", rgn);
-  IWURLHelp2->caption = "Help";
-  IWURLHelp2->target = "NewWindow";
-  IWURLHelp2->setBounds(TPageLayout::ControlLeft, failover->top, 40, 16);
-  row.Skip(TPageLayout::RowHeight);
+  IWURLHelp2 = CreateLink(rgn, "IWURLHelp2", "Help", TPageLayout::ControlLeft, failover->top, 40);
   row.Caption("Max Fail Before Offline:");
   edtMaxFailBeforeOffline = row.Field<web::Edit>("edtMaxFailBeforeOffline", 80);
   row.Caption("Failover Check Interval:");
   edtFailoverCheckInterval = row.Field<web::Edit>("edtFailoverCheckInterval", 80);
-  lblFailOverInSeconds = create<web::Label>("lblFailOverInSeconds", rgn);
-  lblFailOverInSeconds->setBounds(TPageLayout::ControlLeft + 90, edtFailoverCheckInterval->top + 2, 300, 18);
+  lblFailOverInSeconds = row.NoteBeside("lblFailOverInSeconds", edtFailoverCheckInterval, 300);
 
-  web::Label* detection = row.Caption("Failover Detection");
+  web::Label* detection = row.Heading("Failover Detection");
   detection->font.color = web::Color::rgbValue(0x808080);
-  detection->font.bold = true;
-  row.Skip(TPageLayout::RowHeight);
   row.Caption("Failover Verify Method:");
   cmbVerifyMethod = row.Field<web::ComboBox>("cmbVerifyMethod", 260);
   cmbVerifyMethod->addItem("Can open connection on port");
@@ -137,14 +122,9 @@ TfrmServerClusterEdit::TfrmServerClusterEdit(web::WebApplication& app)
   lblUserAgent = row.Caption("User Agent:", "lblUserAgent");
   edtUserAgent = row.Field<web::Edit>("edtUserAgent", 300);
 
-  web::Label* list = row.Caption("Server list");
+  web::Label* list = row.Heading("Server list");
   list->font.color = web::Color::rgbValue(0x808080);
-  list->font.bold = true;
-  IWURLHelp3 = create<web::Url>("IWURLHelp3", rgn);
-  IWURLHelp3->caption = "Help";
-  IWURLHelp3->target = "NewWindow";
-  IWURLHelp3->setBounds(TPageLayout::ControlLeft, list->top, 40, 16);
-  row.Skip(TPageLayout::RowHeight);
+  IWURLHelp3 = CreateLink(rgn, "IWURLHelp3", "Help", TPageLayout::ControlLeft, list->top, 40);
   grdServers = create<web::Grid>("grdServers", rgn);
   grdServers->setBounds(TPageLayout::LabelLeft, row.Top(), 740, 60);
   grdServers->setColCount(kColumns);
@@ -155,17 +135,11 @@ TfrmServerClusterEdit::TfrmServerClusterEdit(web::WebApplication& app)
   btnAddServer->setBounds(TPageLayout::LabelLeft, row.Top(), 110, 24);
   btnAddServer->onClick = [this](web::Control& s) { btnAddServerClick(s); };
   row.Skip(TPageLayout::RowHeight + 10);
-  imgStatus = create<web::ImageFile>("imgStatus", rgn);
-  imgStatus->setBounds(TPageLayout::LabelLeft, row.Top(), 18, 18);
-  lblStatus = create<web::Label>("lblStatus", rgn);
-  lblStatus->caption = "Settings look OK";
-  lblStatus->setBounds(TPageLayout::LabelLeft + 26, row.Top(), 600, 18);
-  row.Skip(TPageLayout::RowHeight + 4);
-  btnSaveSettings = create<web::Button>("btnSaveSettings", rgn);
-  btnSaveSettings->caption = "Save settings";
-  btnSaveSettings->setBounds(TPageLayout::LabelLeft, row.Top(), 110, 24);
-  btnSaveSettings->onClick = [this](web::Control& s) { btnSaveSettingsClick(s); };
-  CreateSavedLabel(TPageLayout::LabelLeft + 130, row.Top() + 4)->setParent(rgn);
+  std::tie(imgStatus, lblStatus) = row.StatusLine(600);
+  btnSaveSettings = CreateSaveRow(row, [this](web::Control& s) { btnSaveSettingsClick(s); });
+  // A header of two lines and rows of edits.
+  FBelowServers = std::make_unique<TBelowGrid>(grdServers, 44, 34);
+  FBelowServers->Add({btnAddServer, imgStatus, lblStatus, btnSaveSettings, lblSaved});
 
   InitCommon();
   const std::string help = std::string(HelpBaseURL) + "servercluster.htm";
@@ -281,6 +255,7 @@ void TfrmServerClusterEdit::BuildServersGrid(bool copyLive) {
     AddRowImage(*grdServers, row, 8, RowImage::Remove, i, [this](web::Control& x) { imgRemoveClick(x); }, true,
                 ConfirmRemoveRestart);
   }
+  FBelowServers->Place(c.Servers.Count());
 }
 
 void TfrmServerClusterEdit::StoreControls(bool) {

@@ -38,10 +38,7 @@ TfrmServerCluster::TfrmServerCluster(web::WebApplication& app) : TAdminPage(app,
   imgTitle->fileName = "..\\Files\\vtwaServer_clusters.jpg";
   imgTitle->setBounds(PageContentLeft, 40, 420, 24);
   CreateHelpLink(PageContentLeft + 640, 10);
-  IWURLTutorials = create<web::Url>("IWURLTutorials", this);
-  IWURLTutorials->caption = "Tutorials";
-  IWURLTutorials->target = "NewWindow";
-  IWURLTutorials->setBounds(PageContentLeft + 690, 10, 60, 16);
+  IWURLTutorials = CreateLink(this, "IWURLTutorials", "Tutorials", PageContentLeft + 690, 10, 60);
 
   btnNewCluster = create<web::Button>("btnNewCluster", this);
   btnNewCluster->caption = "Create new cluster";
@@ -53,11 +50,13 @@ TfrmServerCluster::TfrmServerCluster(web::WebApplication& app) : TAdminPage(app,
   grdServerClusters->setColCount(7);
   StyleListGrid(*grdServerClusters);
 
+  // Beside the button, as on the domain list: below the grid, the line
+  // would be met by a long list.
   imgStatus = create<web::ImageFile>("imgStatus", this);
-  imgStatus->setBounds(PageContentLeft, 560, 18, 18);
+  imgStatus->setBounds(PageContentLeft + 160, 79, 18, 18);
   lblStatus = create<web::Label>("lblStatus", this);
   lblStatus->caption = "Settings look OK";
-  lblStatus->setBounds(PageContentLeft + 26, 560, 600, 18);
+  lblStatus->setBounds(PageContentLeft + 184, 80, 600, 18);
 
   InitCommon();
   IWURLHelp->url = std::string(HelpBaseURL) + "serverclusters.htm";

@@ -52,12 +52,7 @@ TfrmStatus::TfrmStatus(web::WebApplication& app) : TAdminPage(app, AdminPage::St
   iwrStatus->setBounds(kRegionLeft, 0, 640, 1200);
   CreateHelpLink(560, 10)->setParent(iwrStatus);
 
-  auto* imgTitle = create<web::ImageFile>("imgTitle", iwrStatus);
-  imgTitle->fileName = "..\\Files\\vtwaStatus.jpg";
-  imgTitle->setBounds(10, 8, 48, 48);
-  auto* imgHeader = create<web::ImageFile>("imgHeader", iwrStatus);
-  imgHeader->fileName = "..\\Files\\hdStatus.jpg";
-  imgHeader->setBounds(66, 12, 300, 40);
+  CreateTitleImages(iwrStatus, "vtwaStatus.jpg", "hdStatus.jpg");
   IWLabel3 = create<web::Label>("IWLabel3", iwrStatus);
   IWLabel3->caption = "An overview of which domains and paths are operating correctly";
   IWLabel3->setBounds(10, 64, 460, 18);

@@ -8,12 +8,7 @@
 TfrmTestRequest::TfrmTestRequest(web::WebApplication& app) : TAdminPage(app, AdminPage::TestRequest) {
   CreateMenu();
   rgnSettings = CreateSettingsRegion(560);
-  auto* imgTitle = create<web::ImageFile>("imgTitle", rgnSettings);
-  imgTitle->fileName = "..\\Files\\vtwaTest_request.jpg";
-  imgTitle->setBounds(10, 8, 48, 48);
-  auto* imgHeader = create<web::ImageFile>("imgHeader", rgnSettings);
-  imgHeader->fileName = "..\\Files\\hdTestRequest.jpg";
-  imgHeader->setBounds(66, 12, 300, 40);
+  CreateTitleImages(rgnSettings, "vtwaTest_request.jpg", "hdTestRequest.jpg");
 
   TPageLayout row(this, rgnSettings, 70);
   row.Caption("Host:");

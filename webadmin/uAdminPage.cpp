@@ -4,6 +4,7 @@
 #include "webadmin/UserSession.h"
 #include "webadmin/frMainMenu.h"
 #include "webadmin/uAdminMisc.h"
+#include "webadmin/uPageLayout.h"
 
 TAdminPage::TAdminPage(web::WebApplication& app, AdminPage id)
     : AppForm(app, GetPageInfo(id).formName), id_(id) {
@@ -15,11 +16,17 @@ TframeMainMenu* TAdminPage::CreateMenu() {
   return frameMainMenu;
 }
 
+web::Url* TAdminPage::CreateLink(web::Control* parent, const std::string& name, const std::string& caption, int left,
+                                 int top, int width) {
+  auto* link = create<web::Url>(name, parent);
+  link->caption = caption;
+  link->target = "NewWindow";
+  link->setBounds(left, top, width, 16);
+  return link;
+}
+
 web::Url* TAdminPage::CreateHelpLink(int left, int top) {
-  IWURLHelp = create<web::Url>("IWURLHelp", this);
-  IWURLHelp->caption = "Help";
-  IWURLHelp->target = "NewWindow";
-  IWURLHelp->setBounds(left, top, 40, 16);
+  IWURLHelp = CreateLink(this, "IWURLHelp", "Help", left, top, 40);
   return IWURLHelp;
 }
 
@@ -30,6 +37,16 @@ web::Region* TAdminPage::CreateSettingsRegion(int height) {
   return region;
 }
 
+void TAdminPage::CreateTitleImages(web::Control* parent, const std::string& titleFile,
+                                   const std::string& headerFile) {
+  auto* imgTitle = create<web::ImageFile>("imgTitle", parent);
+  imgTitle->fileName = "..\\Files\\" + titleFile;
+  imgTitle->setBounds(10, 8, 48, 48);
+  auto* imgHeader = create<web::ImageFile>("imgHeader", parent);
+  imgHeader->fileName = "..\\Files\\" + headerFile;
+  imgHeader->setBounds(66, 12, 300, 40);
+}
+
 web::Label* TAdminPage::CreateSavedLabel(int left, int top) {
   lblSaved = create<web::Label>("lblSaved", this);
   lblSaved->caption = "Settings saved";
@@ -38,6 +55,12 @@ web::Label* TAdminPage::CreateSavedLabel(int left, int top) {
   lblSaved->visible = false;
   lblSaved->setBounds(left, top, 120, 16);
   return lblSaved;
+}
+
+web::Button* TAdminPage::CreateSaveRow(TPageLayout& row, web::Handler onClick) {
+  web::Button* button = row.SaveButton(std::move(onClick));
+  CreateSavedLabel(TPageLayout::LabelLeft + 130, row.Top() + 4)->setParent(row.Parent());
+  return button;
 }
 
 void TAdminPage::InitCommon(const std::string& taggedFile) {

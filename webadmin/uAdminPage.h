@@ -11,6 +11,7 @@
 #include "webadmin/AdminPages.h"
 
 class TframeMainMenu;
+class TPageLayout;
 
 // Confirmation texts of the row images that remove an item.
 inline constexpr const char* ConfirmRemoveDomain = "Are you sure?";
@@ -36,13 +37,22 @@ class TAdminPage : public web::AppForm {
  protected:
   // The menu frame at the left edge.
   TframeMainMenu* CreateMenu();
+  // A link that opens in a new window, 16 high, in Parent.
+  web::Url* CreateLink(web::Control* parent, const std::string& name, const std::string& caption, int left, int top,
+                       int width);
   // The "Help" link; its address is set by InitCommon.
   web::Url* CreateHelpLink(int left, int top);
   // The settings pages' content region "rgnSettings" right of the menu, 520
   // wide, with the help link at its top right.
   web::Region* CreateSettingsRegion(int height);
+  // "imgTitle", the page's 48 x 48 title picture, and "imgHeader", its
+  // 300 x 40 header picture, at the top of Parent; names of files in Files/.
+  void CreateTitleImages(web::Control* parent, const std::string& titleFile, const std::string& headerFile);
   // "Settings saved", hidden until a save.
   web::Label* CreateSavedLabel(int left, int top);
+  // "Save settings" at the left of Row's current row and "Settings saved"
+  // beside it, in Row's parent.
+  web::Button* CreateSaveRow(TPageLayout& row, web::Handler onClick);
   // The common creation steps once the controls exist: the help link, the
   // page's own menu item selected ("mms"), the menu laid out, and the tagged
   // links when TaggedFile is given.

@@ -10,7 +10,10 @@
 
 namespace {
 
-constexpr int kCaptionWidth = 160;
+// Wide enough for "Server Computer Name :" in bold on one line; the values
+// end before the status page's legend.
+constexpr int kCaptionWidth = 210;
+constexpr int kValueWidth = 180;
 constexpr int kRowHeight = 20;
 
 }  // namespace
@@ -49,7 +52,7 @@ TCounterLabels CreateCounterLabels(web::Component* owner, web::Control* parent, 
     caption->setBounds(left, top, kCaptionWidth, kRowHeight - 2);
     web::Label* value = owner->create<web::Label>(row.name, parent);
     value->caption = "(unknown)";
-    value->setBounds(left + kCaptionWidth + 8, top, 200, kRowHeight - 2);
+    value->setBounds(left + kCaptionWidth + 8, top, kValueWidth, kRowHeight - 2);
     *row.field = value;
     top += kRowHeight;
   }

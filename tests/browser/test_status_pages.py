@@ -43,6 +43,14 @@ class StatusPageTest(SwitchTestCase):
         self.wait_title("Vantrell - Web Admin [Main]")
         self.click_menu("IMGSTATUS")
         self.wait_title("Vantrell - Web Admin [Status]")
+        # The legend asks for "StatusGreen.JPG" and the like; the file server
+        # finds the pictures whatever the case.
+        self.assertEqual(self.broken_images(), [])
+        # Each counter's caption on one line, not over the next one.
+        wrapped = self.driver.execute_script(
+            "return Array.from(document.querySelectorAll('span[id^=IWLABEL][id$=CAPTION]'))"
+            ".filter(function(s){return s.getClientRects().length !== 1;}).map(function(s){return s.id;});")
+        self.assertEqual(wrapped, [])
         self.assertTrue(self.cell(2, 2).startswith("OK"), self.cell(2, 2))
         requests_before = self.visible("IWLABELREQUESTS").text
         domain_before = self.cell(2, 4)

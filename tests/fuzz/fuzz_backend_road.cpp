@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "tests/Common/ClientRoadHost.h"
+#include "tests/fuzz/FuzzRoadHost.h"
 
 namespace {
 
@@ -34,16 +34,8 @@ struct Road {
     }
     conn.Send(answer);
   }};
-  std::unique_ptr<roadtest::RoadHost> host;
-
-  Road() : host(std::make_unique<roadtest::RoadHost>()) {
-    host->KeepLogs = false;
-    host->limits_.ReadStepMs = 5;
-    host->limits_.HeadLimitMs = 50;
-    host->limits_.IdleLimitMs = 50;
-    host->AddDomain("a", backend.Port());
-    host->Handler().CompressionLimiter.Enabled = true;
-  }
+  // After the back end, whose port it needs.
+  std::unique_ptr<roadtest::RoadHost> host = MakeFuzzRoadHost(backend.Port());
 };
 
 }  // namespace

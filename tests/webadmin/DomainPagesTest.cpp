@@ -48,12 +48,7 @@ class DomainPages : public WebAdminFixture {
     });
   }
 
-  TestBrowser Open(const std::string& menuItem = "IMGDOMAINS") {
-    TestBrowser b = Browser();
-    Login(b);
-    EXPECT_TRUE(b.click("FRAMEMAINMENU_" + menuItem));
-    return b;
-  }
+  TestBrowser Open(const std::string& menuItem = "IMGDOMAINS") { return OpenMenu(menuItem); }
   // The main page of domain Row (1-based row of the list).
   TestBrowser OpenMain(int row) {
     TestBrowser b = Open();
@@ -61,20 +56,11 @@ class DomainPages : public WebAdminFixture {
     EXPECT_EQ(b.title(), "Vantrell - Web Admin [Domains/Main]");
     return b;
   }
-  std::unique_ptr<TDomainHandler> FromFile() {
-    auto h = std::make_unique<TDomainHandler>();
-    h->LoadFromFile(SettingsFileName);
-    return h;
-  }
   std::vector<std::string> FileNames() {
     std::vector<std::string> names;
     const auto h = FromFile();
     for (const auto& d : h->Domains) names.push_back(d->DomainName);
     return names;
-  }
-  TDomainHandler& Copy(TestBrowser& b) {
-    web::CurrentAppGuard guard(b.session().get());
-    return *UserSession()->DomainHandler;
   }
 
   // Stop and start hooks that record their calls and move the running flag.

@@ -38,22 +38,12 @@ class DomainSubPages : public WebAdminFixture {
   }
   // The sub-page Item of domain Row, reached through the domain main page.
   TestBrowser Open(const std::string& item, int row = 1) {
-    TestBrowser b = Browser();
-    Login(b);
-    EXPECT_TRUE(b.click("FRAMEMAINMENU_IMGDOMAINS"));
+    TestBrowser b = OpenMenu("IMGDOMAINS");
     EXPECT_TRUE(b.click("GRDDOMAINS_R" + std::to_string(row) + "C3"));
     EXPECT_TRUE(b.click("FRAMEMAINMENU_" + item));
     return b;
   }
-  std::unique_ptr<TDomainHandler> FromFile() {
-    auto h = std::make_unique<TDomainHandler>();
-    h->LoadFromFile(SettingsFileName);
-    return h;
-  }
-  TDomain& CopyDomain(TestBrowser& b, int i) {
-    web::CurrentAppGuard guard(b.session().get());
-    return *UserSession()->DomainHandler->Domains[i];
-  }
+  TDomain& CopyDomain(TestBrowser& b, int i) { return *Copy(b).Domains[i]; }
 };
 
 TEST_F(DomainSubPages, HeadersAreSavedAsTypedAndTheCheckOnlyWarns) {

@@ -31,23 +31,7 @@ class MainStatusPages : public WebAdminFixture {
   }
   ~MainStatusPages() override { engine_.reset(); }
 
-  TestBrowser LoggedIn() {
-    TestBrowser b = Browser();
-    Login(b);
-    return b;
-  }
-  std::unique_ptr<TDomainHandler> FromFile() {
-    auto h = std::make_unique<TDomainHandler>();
-    h->LoadFromFile(SettingsFileName);
-    return h;
-  }
   TStatHolder& Stats() { return *engine_->Stats; }
-
-  // A port on which nothing listens.
-  static int ClosedPort() {
-    CheckBackend gone(CheckBackend::Mode::Close);
-    return gone.Port();
-  }
 
   std::unique_ptr<TdmHTTPBase> engine_;
 };
@@ -250,7 +234,7 @@ TEST_F(MainStatusPages, StatusWithoutDomains) {
 
 TEST_F(MainStatusPages, StatusRowsAfterRealChecks) {
   CheckBackend up(CheckBackend::Mode::Accept);
-  const int down = ClosedPort();
+  const int down = CheckBackend::ClosedPort();
   WriteSettings([&](TDomainHandler& h) {
     TDomain* mixed = AddDomain(h, "mixed.example.com", up.Port());
     AddPath(mixed, "/up", up.Port());

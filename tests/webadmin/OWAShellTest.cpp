@@ -23,11 +23,6 @@ class OWAShell : public WebAdminFixture {
   }
   ~OWAShell() override { OWAEdition = false; }
 
-  TestBrowser LoggedIn() {
-    TestBrowser b = Browser();
-    Login(b);
-    return b;
-  }
   static constexpr const char* Regions[] = {"FRMMAIN_RGNSETTINGS", "FRMGENERALSETTINGS_RGNSETTINGS",
                                             "FRMSSLSETTINGS_RGNSETTINGS", "FRMCOMPRESSION_RGNSETTINGS",
                                             "FRMOWASETTINGS_RGNSETTINGS"};
@@ -126,6 +121,31 @@ TEST_F(OWAShell, CertificatePageShowsTheFolderAndDoesNothingElse) {
   EXPECT_FALSE(b.shown("FRMOWASETTINGS_LBLSAVED"));
   EXPECT_EQ(ReadFileBytes(SettingsFileName), before);
   EXPECT_EQ(reloads, 0);
+}
+
+// Without a certificate set the SSL item shows the set list, whose new set
+// then opens in the shell, not in the full administration.
+TEST_F(OWAShell, SSLItemWithoutASetShowsTheListAndANewSetInPlace) {
+  WriteSettings([](TDomainHandler& h) { h.SSLSettingsList.Clear(); });
+  TestBrowser b = LoggedIn();
+  auto* shell = b.activeForm<TfrmOWAMain>();
+  ASSERT_TRUE(b.click("MMSSLSETTINGS"));
+  EXPECT_TRUE(b.shown("FRMSSLSETTINGSLIST_RGNSETTINGS"));
+  EXPECT_TRUE(b.shown("FRMSSLSETTINGSLIST_BTNNEWCERTIFICATE"));
+  EXPECT_FALSE(b.shown("FRMSSLSETTINGSLIST_LBLNOTBUILT"));
+
+  ASSERT_TRUE(b.click("FRMSSLSETTINGSLIST_BTNNEWCERTIFICATE"));
+  EXPECT_EQ(b.activeForm(), shell);
+  EXPECT_EQ(b.title(), "Vantrell OWA - Web Admin");
+  EXPECT_EQ(ShownRegions(b), std::vector<std::string>{"FRMSSLSETTINGS_RGNSETTINGS"});
+  EXPECT_EQ(b.text("FRMSSLSETTINGS_EDTCERTIFICATENAME"), "New certificate");
+  EXPECT_EQ(FromFile()->SSLSettingsList.Count(), 1);
+  // The replaced list goes at the next click; the set page stays the item's.
+  web::AppForm* set = shell->frmSSLSettings();
+  ASSERT_TRUE(b.click("MMMAIN"));
+  ASSERT_TRUE(b.click("MMSSLSETTINGS"));
+  EXPECT_EQ(shell->frmSSLSettings(), set);
+  EXPECT_EQ(ShownRegions(b), std::vector<std::string>{"FRMSSLSETTINGS_RGNSETTINGS"});
 }
 
 TEST_F(OWAShell, PageReferencesClearWhenAPageIsFreed) {

@@ -56,29 +56,14 @@ class SSLPages : public WebAdminFixture {
     EngineHooks::Assign(hooks);
   }
 
-  TestBrowser OpenList() {
-    TestBrowser b = Browser();
-    Login(b);
-    EXPECT_TRUE(b.click("FRAMEMAINMENU_IMGSSLSETTINGS"));
-    EXPECT_EQ(b.title(), "Vantrell - Web Admin [SSL settings]");
-    return b;
-  }
+  TestBrowser OpenList() { return OpenMenu("IMGSSLSETTINGS", "Vantrell - Web Admin [SSL settings]"); }
   TestBrowser OpenSet(int row = 1) {
     TestBrowser b = OpenList();
     EXPECT_TRUE(b.click("GRDSSLSETTINGSLIST_R" + std::to_string(row) + "C5"));
     EXPECT_NE(b.activeForm<TfrmSSLSettings>(), nullptr);
     return b;
   }
-  std::unique_ptr<TDomainHandler> FromFile() {
-    auto h = std::make_unique<TDomainHandler>();
-    h->LoadFromFile(SettingsFileName);
-    return h;
-  }
-  std::vector<uint8_t> FileBytes() { return ReadFileBytes(SettingsFileName); }
-  static TSSLSettings& CopySet(TestBrowser& b, int i) {
-    web::CurrentAppGuard guard(b.session().get());
-    return *UserSession()->DomainHandler->SSLSettingsList[i];
-  }
+  static TSSLSettings& CopySet(TestBrowser& b, int i) { return *Copy(b).SSLSettingsList[i]; }
 
   int restarts = 0;
   bool running = false;
@@ -229,6 +214,29 @@ TEST_F(SSLPages, ARestartThatLeavesTheEngineStoppedIsShown) {
   ASSERT_TRUE(c.click("BTNSAVESETTINGS"));
   EXPECT_FALSE(c.shown("LBLRESTART"));
   EXPECT_EQ(restarts, 2);
+}
+
+// The engine also reads names stored with their folder; the page selects
+// those files, so saving another field keeps them.
+TEST_F(SSLPages, FilesStoredWithTheirFolderAreSelectedAndKept) {
+  WriteSettings([](TDomainHandler& h) {
+    h.SSLSettingsList.Clear();
+    TSSLSettings* s = h.SSLSettingsList.AddNew();
+    s->CertificateName = "main";
+    s->RootCertificateFile = "data/cert/ca.pem";
+    s->CertificateFile = "data/cert/crt.pem";
+    s->KeyFile = "key.pem";
+    s->CertificatePassword = "pw";
+  });
+  TestBrowser b = OpenSet();
+  EXPECT_EQ(b.activeForm<TfrmSSLSettings>()->cmbCertFile->text(), "crt.pem");
+  EXPECT_EQ(b.activeForm<TfrmSSLSettings>()->cmbRootCertFile->text(), "ca.pem");
+  b.type("EDTCERTIFICATENAME", "renamed");
+  ASSERT_TRUE(b.click("BTNSAVESETTINGS"));
+  const auto h = FromFile();
+  EXPECT_EQ(h->SSLSettingsList[0]->CertificateName, "renamed");
+  EXPECT_EQ(TSSLSettings::ResolveCertPath(h->SSLSettingsList[0]->CertificateFile), "data/cert/crt.pem");
+  EXPECT_EQ(TSSLSettings::ResolveCertPath(h->SSLSettingsList[0]->RootCertificateFile), "data/cert/ca.pem");
 }
 
 TEST_F(SSLPages, AnErrorStopsTheSave) {

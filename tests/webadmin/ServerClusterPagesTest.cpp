@@ -39,19 +39,6 @@ std::shared_ptr<TServer> AddServer(TServerCluster& cluster, const std::string& n
   return s;
 }
 
-// A port on 127.0.0.1 that nothing listens on.
-int ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
-
 TEST(ServerClusterPages, AvailableCapacityRoundsHalvesToEven) {
   struct Server {
     float capacity;
@@ -144,13 +131,7 @@ class ClusterPages : public WebAdminFixture {
     EXPECT_TRUE(FinalizeVerificationThreads(10000));
   }
 
-  TestBrowser OpenList() {
-    TestBrowser b = Browser();
-    Login(b);
-    EXPECT_TRUE(b.click("FRAMEMAINMENU_IMGSERVERCLUSTER"));
-    EXPECT_EQ(b.title(), "Vantrell - Web Admin [Server Cluster]");
-    return b;
-  }
+  TestBrowser OpenList() { return OpenMenu("IMGSERVERCLUSTER", "Vantrell - Web Admin [Server Cluster]"); }
   // The edit page of the cluster in list row Row.
   TestBrowser OpenEdit(int row = 1) {
     TestBrowser b = OpenList();
@@ -158,12 +139,6 @@ class ClusterPages : public WebAdminFixture {
     EXPECT_EQ(b.title(), "Vantrell - Web Admin [Server Cluster Edit]");
     return b;
   }
-  std::unique_ptr<TDomainHandler> FromFile() {
-    auto h = std::make_unique<TDomainHandler>();
-    h->LoadFromFile(SettingsFileName);
-    return h;
-  }
-  std::vector<uint8_t> FileBytes() { return ReadFileBytes(SettingsFileName); }
   static TServerCluster& Cluster(TDomainHandler& h, int i) { return *h.ServerClusters->GetCluster(i); }
 };
 
@@ -417,7 +392,7 @@ TEST_F(ClusterPages, RowImagesSaveTheStoredClusterNotTheEdits) {
 // engine and with a live engine whose own servers were never checked.
 TEST_F(ClusterPages, SaveShowsTheChecksOfAnUpAndADownBackEnd) {
   CheckBackend up(CheckBackend::Mode::Accept);
-  const int down = ClosedPort();
+  const int down = CheckBackend::ClosedPort();
   for (bool liveEngine : {false, true}) {
     SCOPED_TRACE(liveEngine ? "live engine" : "no engine");
     std::unique_ptr<TdmHTTPBase> engine;

@@ -57,12 +57,7 @@ class LogViewPage : public WebAdminFixture {
   }
   ~LogViewPage() override { engine_.reset(); }
 
-  TestBrowser Open() {
-    TestBrowser b = Browser();
-    Login(b);
-    EXPECT_TRUE(b.click("FRAMEMAINMENU_IMGLOGVIEW"));
-    return b;
-  }
+  TestBrowser Open() { return OpenMenu("IMGLOGVIEW"); }
   static int IndexOf(const std::vector<std::string>& items, const std::string& item) {
     auto it = std::find(items.begin(), items.end(), item);
     return it == items.end() ? -1 : static_cast<int>(it - items.begin());
@@ -222,12 +217,7 @@ class ServerPage : public WebAdminFixture {
     }
     EngineHooks::Assign(hooks);
   }
-  TestBrowser Open() {
-    TestBrowser b = Browser();
-    Login(b);
-    EXPECT_TRUE(b.click("FRAMEMAINMENU_IMGSERVER"));
-    return b;
-  }
+  TestBrowser Open() { return OpenMenu("IMGSERVER"); }
   std::vector<bool> Enabled(const TestBrowser& b) {
     std::vector<bool> out;
     for (const char* id : {"BTNSTART", "BTNSTOP", "BTNSTOPTHENSTART"}) out.push_back(!b.doc().byId(id)->has("disabled"));
@@ -301,12 +291,7 @@ TEST_F(ServerPage, WithoutHooksNothingIsOffered) {
 
 class TestRequestPage : public WebAdminFixture {
  protected:
-  TestBrowser Open() {
-    TestBrowser b = Browser();
-    Login(b);
-    EXPECT_TRUE(b.click("FRAMEMAINMENU_IMGTESTREQUEST"));
-    return b;
-  }
+  TestBrowser Open() { return OpenMenu("IMGTESTREQUEST"); }
   static std::vector<std::string> Report(TDomainHandler& h, const std::string& host, int port) {
     TStringList lines;
     h.DescribeMatch(host, "127.0.0.1", lines, "127.0.0.1", "/", port);

@@ -37,26 +37,13 @@ class SettingsPages : public WebAdminFixture {
   }
   ~SettingsPages() override { engine_.reset(); }
 
-  TestBrowser Open(const std::string& menuItem) {
-    TestBrowser b = Browser();
-    Login(b);
-    EXPECT_TRUE(b.click("FRAMEMAINMENU_" + menuItem)) << menuItem;
-    return b;
-  }
-  // A fresh load of the file on disk.
-  std::unique_ptr<TDomainHandler> FromFile() {
-    auto h = std::make_unique<TDomainHandler>();
-    h->LoadFromFile(SettingsFileName);
-    return h;
-  }
   TDomainHandler& Live() { return *engine_->GetDomainHandler(); }
-  std::vector<uint8_t> FileBytes() { return ReadFileBytes(SettingsFileName); }
 
   std::unique_ptr<TdmHTTPBase> engine_;
 };
 
 TEST_F(SettingsPages, GeneralShowsTheStoredFields) {
-  TestBrowser b = Open("IMGGENERAL");
+  TestBrowser b = OpenMenu("IMGGENERAL");
   EXPECT_EQ(b.title(), "Vantrell - Web Admin [General settings]");
   EXPECT_EQ(b.value("EDTGATENAME"), "Vantrell Switch");
   EXPECT_EQ(b.value("EDTADMINPORT"), "19721");
@@ -79,7 +66,7 @@ TEST_F(SettingsPages, GeneralShowsTheStoredFields) {
 }
 
 TEST_F(SettingsPages, GeneralSaveWritesEveryFieldAndTheEngineRunsIt) {
-  TestBrowser b = Open("IMGGENERAL");
+  TestBrowser b = OpenMenu("IMGGENERAL");
   b.type("EDTGATENAME", "Gate 2");
   b.type("EDTADMINPORT", "18000");
   b.type("EDTUSERNAME", "root");
@@ -123,7 +110,7 @@ TEST_F(SettingsPages, GeneralSaveWritesEveryFieldAndTheEngineRunsIt) {
 TEST_F(SettingsPages, GeneralAdminPortFallsBackToTheDefault) {
   for (const char* text : {"0", "abc", "-5"}) {
     SCOPED_TRACE(text);
-    TestBrowser b = Open("IMGGENERAL");
+    TestBrowser b = OpenMenu("IMGGENERAL");
     b.type("EDTADMINPORT", text);
     ASSERT_TRUE(b.click("BTNSAVESETTINGS"));
     EXPECT_EQ(b.value("EDTADMINPORT"), "19721");
@@ -133,7 +120,7 @@ TEST_F(SettingsPages, GeneralAdminPortFallsBackToTheDefault) {
 
 TEST_F(SettingsPages, GeneralPasswordMustVerify) {
   const auto before = FileBytes();
-  TestBrowser b = Open("IMGGENERAL");
+  TestBrowser b = OpenMenu("IMGGENERAL");
   b.type("EDTGATENAME", "Changed");
   b.type("EDTPASSWORD", "one");
   b.type("EDTPASSWORDVERIFY", "two");
@@ -156,7 +143,7 @@ TEST_F(SettingsPages, GeneralPasswordMustVerify) {
 
 TEST_F(SettingsPages, GeneralPoolSizeMustBeAnInteger) {
   const auto before = FileBytes();
-  TestBrowser b = Open("IMGGENERAL");
+  TestBrowser b = OpenMenu("IMGGENERAL");
   b.type("EDTGATENAME", "Not written");
   b.type("EDTMAXTHREADS", "abc");
   b.click("BTNSAVESETTINGS");
@@ -168,7 +155,7 @@ TEST_F(SettingsPages, GeneralPoolSizeMustBeAnInteger) {
 
 TEST_F(SettingsPages, GeneralLoggingBoxesChangeTheCopyAtOnce) {
   const auto before = FileBytes();
-  TestBrowser b = Open("IMGGENERAL");
+  TestBrowser b = OpenMenu("IMGGENERAL");
   ASSERT_TRUE(b.click("CHKTRACE"));
   ASSERT_TRUE(b.click("CHKW3C"));
   {
@@ -182,7 +169,7 @@ TEST_F(SettingsPages, GeneralLoggingBoxesChangeTheCopyAtOnce) {
 }
 
 TEST_F(SettingsPages, GeneralResetRestoresTheCallerIPHeadersUnsaved) {
-  TestBrowser b = Open("IMGGENERAL");
+  TestBrowser b = OpenMenu("IMGGENERAL");
   b.type("EDTCUSTOMCALLERIPHEADER", "Mine");
   ASSERT_TRUE(b.click("BTNSAVESETTINGS"));
   ASSERT_TRUE(b.click("BTNRESETCUSTOMCALLERIPHEADERS"));
@@ -191,7 +178,7 @@ TEST_F(SettingsPages, GeneralResetRestoresTheCallerIPHeadersUnsaved) {
 }
 
 TEST_F(SettingsPages, SecurityShowsAndStoresTheRule) {
-  TestBrowser b = Open("IMGSECURITY");
+  TestBrowser b = OpenMenu("IMGSECURITY");
   EXPECT_EQ(b.title(), "Vantrell - Web Admin [Security settings]");
   auto* page = b.activeForm<TfrmSecurity>();
   ASSERT_NE(page, nullptr);
@@ -222,7 +209,7 @@ TEST_F(SettingsPages, SecurityShowsAndStoresTheRule) {
 }
 
 TEST_F(SettingsPages, SecuritySendFileNeedsAnExistingFile) {
-  TestBrowser b = Open("IMGSECURITY");
+  TestBrowser b = OpenMenu("IMGSECURITY");
   const auto before = FileBytes();
   b.select("CMBREQUESTDENIEDACTION", 2);
   b.type("EDTFILENAME", "data/denied.html");
@@ -241,7 +228,7 @@ TEST_F(SettingsPages, SecuritySendFileNeedsAnExistingFile) {
 }
 
 TEST_F(SettingsPages, CompressionSortsAndSetsDefaults) {
-  TestBrowser b = Open("IMGCOMPRESSION");
+  TestBrowser b = OpenMenu("IMGCOMPRESSION");
   EXPECT_EQ(b.title(), "Vantrell - Web Admin [Compression settings]");
   auto* page = b.activeForm<TfrmCompression>();
   ASSERT_NE(page, nullptr);

@@ -39,12 +39,8 @@ class SettingsSaveThreads : public WebAdminFixture {
 
 TEST_F(SettingsSaveThreads, TwoSessionsSaveWhileAThirdReloads) {
   constexpr int Saves = 200;
-  TestBrowser a = Browser();
-  TestBrowser b = Browser();
-  Login(a);
-  Login(b);
-  ASSERT_TRUE(a.click("FRAMEMAINMENU_IMGGENERAL"));
-  ASSERT_TRUE(b.click("FRAMEMAINMENU_IMGGENERAL"));
+  TestBrowser a = OpenMenu("IMGGENERAL", "Vantrell - Web Admin [General settings]");
+  TestBrowser b = OpenMenu("IMGGENERAL", "Vantrell - Web Admin [General settings]");
 
   // The backup exists from the first save on.
   ASSERT_TRUE(a.click("BTNSAVESETTINGS"));
@@ -106,12 +102,8 @@ TEST_F(SettingsSaveThreads, TwoSessionsSaveWhileAThirdReloads) {
 // Without an extra reload: the saves' own reloads leave the engine on the
 // file of the last save.
 TEST_F(SettingsSaveThreads, TheLastSavesReloadWins) {
-  TestBrowser a = Browser();
-  TestBrowser b = Browser();
-  Login(a);
-  Login(b);
-  ASSERT_TRUE(a.click("FRAMEMAINMENU_IMGGENERAL"));
-  ASSERT_TRUE(b.click("FRAMEMAINMENU_IMGGENERAL"));
+  TestBrowser a = OpenMenu("IMGGENERAL", "Vantrell - Web Admin [General settings]");
+  TestBrowser b = OpenMenu("IMGGENERAL", "Vantrell - Web Admin [General settings]");
   for (int round = 0; round < 50; ++round) {
     std::thread first([&] {
       a.type("EDTGATENAME", "a" + IntToStr(round));

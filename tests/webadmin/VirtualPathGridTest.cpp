@@ -50,9 +50,7 @@ class VirtualPathGridTest : public WebAdminFixture {
   }
 
   TestBrowser OpenGrid() {
-    TestBrowser b = Browser();
-    Login(b);
-    EXPECT_TRUE(b.click("FRAMEMAINMENU_IMGDOMAINS"));
+    TestBrowser b = OpenMenu("IMGDOMAINS");
     EXPECT_TRUE(b.click("GRDDOMAINS_R1C3"));
     EXPECT_NE(Page(b), nullptr);
     return b;
@@ -66,19 +64,10 @@ class VirtualPathGridTest : public WebAdminFixture {
     web::CurrentAppGuard guard(b.session().get());
     return *UserSession()->GetCurrentDomain();
   }
-  TDomainHandler& Copy(TestBrowser& b) {
-    web::CurrentAppGuard guard(b.session().get());
-    return *UserSession()->DomainHandler;
-  }
   std::vector<std::string> CopyPaths(TestBrowser& b) {
     std::vector<std::string> out;
     for (const auto& p : CopyDomain(b).VirtualPaths) out.push_back(p->Path);
     return out;
-  }
-  std::unique_ptr<TDomainHandler> FromFile() {
-    auto h = std::make_unique<TDomainHandler>();
-    h->LoadFromFile(SettingsFileName);
-    return h;
   }
   static bool Sent(const web::AsyncAnswer& a, const std::string& id) {
     for (const auto& u : a.updatedIds)

@@ -4,6 +4,7 @@
 //   WebAdminFixture f;            // or f.WriteSettings([](TDomainHandler& h) { h.Password = "pw"; });
 //   auto b = f.Browser();
 //   f.Login(b);                   // "Admin", empty password
+//   auto g = f.OpenMenu("IMGGENERAL");   // logged in, on a menu item's page
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@
 #include "platform/web/WebTestBrowser.h"
 #include "tests/Common/TempFolder.h"
 #include "webadmin/ServerController.h"
+#include "webadmin/UserSession.h"
 #include "webadmin/uSetupVantrellURLBase.h"
 
 class WebAdminFixture : public ::testing::Test {
@@ -63,6 +65,34 @@ class WebAdminFixture : public ::testing::Test {
     b.type("EDTUSERNAME", user);
     b.type("EDTPASSWORD", password);
     b.click("BTNLOGIN");
+  }
+
+  web::TestBrowser LoggedIn() {
+    web::TestBrowser b = Browser();
+    Login(b);
+    return b;
+  }
+  // Logged in, then the menu image Item without the frame's prefix
+  // ("IMGGENERAL"); Title, when given, is the page that must show.
+  web::TestBrowser OpenMenu(const std::string& item, const std::string& title = "") {
+    web::TestBrowser b = LoggedIn();
+    EXPECT_TRUE(b.click("FRAMEMAINMENU_" + item)) << item;
+    if (!title.empty()) {
+      EXPECT_EQ(b.title(), title);
+    }
+    return b;
+  }
+  // A fresh load of the settings file on disk, and its bytes.
+  static std::unique_ptr<TDomainHandler> FromFile() {
+    auto h = std::make_unique<TDomainHandler>();
+    h->LoadFromFile(SettingsFileName);
+    return h;
+  }
+  static std::vector<uint8_t> FileBytes() { return ReadFileBytes(SettingsFileName); }
+  // The session's copy of the configuration.
+  static TDomainHandler& Copy(web::TestBrowser& b) {
+    web::CurrentAppGuard guard(b.session().get());
+    return *UserSession()->DomainHandler;
   }
 
   // What the engine hooks saw.
