@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <exception>
+#include <vector>
 
 #include "platform/FiberRuntime.h"
 #include "platform/Socket.h"
@@ -108,6 +110,84 @@ void FlowSleep(int ms) {
   }
 }
 
+namespace {
+
+// The helper threads behind RunBlocking: started as calls need them, up to
+// kBlockingHelpers, kept for later calls, and joined at exit. Calls beyond
+// that wait their turn in the queue, so a burst of lookups never makes
+// hundreds of threads.
+class BlockingHelpers {
+ public:
+  // Never freed: a fiber may still call in while statics are destroyed;
+  // the guard below only stops and joins the threads.
+  static BlockingHelpers& Shared() {
+    static BlockingHelpers* helpers = new BlockingHelpers();
+    static struct JoinAtExit {
+      ~JoinAtExit() { helpers->Stop(); }
+    } joinAtExit;
+    return *helpers;
+  }
+
+  // False once stopped: the caller runs the job itself.
+  bool Submit(std::function<void()> job) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_) return false;
+    jobs_.push_back(std::move(job));
+    // Each queued job needs a helper of its own while there is room for one.
+    if (jobs_.size() > idle_ && threads_.size() < static_cast<size_t>(kBlockingHelpers)) {
+      threads_.emplace_back(&BlockingHelpers::Run, this);
+    } else {
+      ready_.notify_one();
+    }
+    return true;
+  }
+
+  int Started() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(threads_.size());
+  }
+
+ private:
+  void Stop() {
+    std::vector<std::thread> threads;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+      threads.swap(threads_);
+    }
+    ready_.notify_all();
+    for (std::thread& thread : threads) thread.join();
+  }
+
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      if (!jobs_.empty()) {
+        std::function<void()> job = std::move(jobs_.front());
+        jobs_.pop_front();
+        lock.unlock();
+        job();
+        lock.lock();
+        continue;
+      }
+      // Queued jobs are done before a stop lets the helper go.
+      if (stopping_) return;
+      ++idle_;
+      ready_.wait(lock);
+      --idle_;
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<std::function<void()>> jobs_;
+  std::vector<std::thread> threads_;
+  size_t idle_ = 0;
+  bool stopping_ = false;
+};
+
+}  // namespace
+
 void RunBlocking(const std::function<void()>& fn) {
   if (!OnFiber()) {
     fn();
@@ -121,7 +201,7 @@ void RunBlocking(const std::function<void()>& fn) {
   };
   auto job = std::make_shared<Job>();
   // The caller waits for the helper, so Fn may be borrowed.
-  std::thread([job, &fn] {
+  const bool queued = BlockingHelpers::Shared().Submit([job, &fn] {
     try {
       fn();
     } catch (...) {
@@ -130,11 +210,17 @@ void RunBlocking(const std::function<void()>& fn) {
     std::lock_guard<std::mutex> lock(job->mutex);
     job->finished = true;
     job->done.NotifyAll();
-  }).detach();
+  });
+  if (!queued) {
+    fn();  // the process is ending
+    return;
+  }
   std::unique_lock<std::mutex> lock(job->mutex);
   job->done.Wait(lock, [&] { return job->finished; });
   if (job->error) std::rethrow_exception(job->error);
 }
+
+int RunBlockingHelpersStarted() { return BlockingHelpers::Shared().Started(); }
 
 ConnectionRuntime DefaultConnectionRuntime() {
   static const ConnectionRuntime runtime = [] {

@@ -89,8 +89,13 @@ void FlowSleep(int ms);
 
 // Runs Fn on a helper thread while the calling fiber parks (name lookups,
 // anything that blocks in the kernel without a descriptor to wait on); on a
-// plain thread runs it in place. Fn's exception reaches the caller.
+// plain thread runs it in place. Fn's exception reaches the caller. The
+// helpers are a pool of at most kBlockingHelpers threads, started as calls
+// need them and joined at exit; further calls queue for a free one.
+constexpr int kBlockingHelpers = 16;
 void RunBlocking(const std::function<void()>& fn);
+// Helper threads started so far (tests).
+int RunBlockingHelpersStarted();
 
 // How the servers run their connections: an OS thread each, or a fiber each
 // on the shared runtime. The environment variable VT_RUNTIME ("threads" or

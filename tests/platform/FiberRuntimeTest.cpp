@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -285,6 +286,53 @@ TEST(FiberRuntime, BlockingWorkAndLockWaitsLeaveTheCarrierToOtherFibers) {
   auto resolver = runtime.Spawn([&] { addr = ResolveIPv4("localhost"); });
   ASSERT_TRUE(JoinWithin(*resolver));
   EXPECT_EQ(IPv4ToStr(addr), "127.0.0.1");
+}
+
+// A burst of blocking calls from many fibers: every call completes (an
+// exception reaches its own caller), the calls run side by side, and they
+// share a bounded set of helper threads instead of one thread each.
+TEST(FiberRuntimeThreads, BlockingCallsShareABoundedSetOfHelperThreads) {
+  constexpr int kCalls = 300;
+  FiberRuntime runtime(4);
+  std::mutex mutex;
+  std::vector<std::thread::id> helpers;
+  std::atomic<int> running{0};
+  std::atomic<int> mostRunning{0};
+  std::atomic<int> completed{0};
+  std::atomic<int> raised{0};
+  std::vector<std::unique_ptr<Fiber>> fibers;
+  for (int i = 0; i < kCalls; ++i) {
+    fibers.push_back(runtime.Spawn([&, i] {
+      try {
+        RunBlocking([&] {
+          int now = ++running;
+          int seen = mostRunning.load();
+          while (now > seen && !mostRunning.compare_exchange_weak(seen, now)) {
+          }
+          {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (std::find(helpers.begin(), helpers.end(), std::this_thread::get_id()) == helpers.end()) {
+              helpers.push_back(std::this_thread::get_id());
+            }
+          }
+          std::this_thread::sleep_for(2ms);  // blocks in the kernel, as a lookup does
+          --running;
+          if (i % 50 == 0) throw std::runtime_error("lookup failed");
+        });
+        ++completed;
+      } catch (const std::runtime_error&) {
+        ++raised;
+      }
+    }));
+  }
+  for (auto& fiber : fibers) ASSERT_TRUE(JoinWithin(*fiber, 60000ms));
+  EXPECT_EQ(completed.load(), kCalls - kCalls / 50);
+  EXPECT_EQ(raised.load(), kCalls / 50);
+  EXPECT_GT(mostRunning.load(), 1);
+  EXPECT_LE(mostRunning.load(), kBlockingHelpers);
+  EXPECT_LE(helpers.size(), static_cast<size_t>(kBlockingHelpers));
+  EXPECT_LE(RunBlockingHelpersStarted(), kBlockingHelpers);
+  EXPECT_EQ(runtime.FiberCount(), 0);
 }
 
 #ifndef NDEBUG
