@@ -2,8 +2,9 @@
 # Heap allocations per kept-alive request of the switch: build/vantrell in
 # front of an nginx back end serving a 1 KiB file, under alloc_count.so
 # (LD_PRELOAD), loaded by wrk; prints (allocations during the run) /
-# (requests). A benchmark aid, not a test; runs in a private network
-# namespace when it can.
+# (requests), and the switch's CPU time per request (a figure that a busy
+# machine disturbs less than requests/s; the counter adds its own cost). A
+# benchmark aid, not a test; runs in a private network namespace when it can.
 #   ALLOC_BUILD=<repo>/build  build folder (vantrell and bench/bench_settings)
 #   ALLOC_CONNS=8             keep-alive connections
 #   ALLOC_DURATION=5          seconds of load
@@ -68,6 +69,9 @@ runtime=()
 (cd "$work/switch" && exec env "${runtime[@]}" ALLOC_COUNT_FILE="$work/count" LD_PRELOAD="$work/alloc_count.so" \
   "$build/vantrell" prog) >"$work/switch/out.log" 2>&1 &
 pids+=($!)
+switch_pid=$!
+# User and system CPU time of the switch in clock ticks.
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$switch_pid/stat"; }
 
 url=http://127.0.0.1:$p_switch/1k.txt
 hdr=()
@@ -85,14 +89,16 @@ done
 wrk -t2 -c"$conns" -d2s "${hdr[@]}" "$url" >/dev/null 2>&1
 sleep 0.5
 before=$(cat "$work/count")
+ticks_before=$(cpu_ticks)
 wrk -t2 -c"$conns" -d"${duration}s" "${hdr[@]}" "$url" >"$work/wrk.txt" 2>&1
 sleep 0.3
 after=$(cat "$work/count")
+ticks=$(($(cpu_ticks) - ticks_before))
 requests=$(awk '/requests in/ {print $1}' "$work/wrk.txt")
 grep -E "Socket errors|Non-2xx" "$work/wrk.txt" >&2 || true
 # The same span idle: what the process allocates without requests.
 sleep "$duration"
 idle=$(($(cat "$work/count") - after))
-awk -v a="$((after - before))" -v i="$idle" -v n="$requests" -v c="$conns" 'BEGIN {
-  printf "%d requests on %d connections: %.1f allocations per request (%d allocations; %d in the same time idle)\n",
-         n, c, (a - i) / n, a, i }'
+awk -v a="$((after - before))" -v i="$idle" -v n="$requests" -v c="$conns" -v t="$ticks" -v hz="$(getconf CLK_TCK)" 'BEGIN {
+  printf "%d requests on %d connections: %.1f allocations per request (%d allocations; %d in the same time idle), %.1f us CPU per request\n",
+         n, c, (a - i) / n, a, i, t * 1e6 / hz / n }'
