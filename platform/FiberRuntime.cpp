@@ -103,7 +103,8 @@ struct Fiber::Context {
 
 class Carrier {
  public:
-  explicit Carrier(FiberRuntime* runtime);
+  Carrier(FiberRuntime* runtime, int index);
+  int Index() const noexcept { return index_; }
   ~Carrier();
 
   // Any thread: the fiber is ready to run.
@@ -134,6 +135,7 @@ class Carrier {
   void HeapDown(size_t i);
 
   FiberRuntime* runtime_;
+  const int index_;
   int epoll_ = -1;
   int wake_ = -1;
   std::vector<Fiber*> runq_;
@@ -232,7 +234,7 @@ void*& Fiber::LocalSlot(size_t key, void (*destroy)(void*)) {
 }
 
 // ---------------------------------------------------------------- Carrier
-Carrier::Carrier(FiberRuntime* runtime) : runtime_(runtime) {
+Carrier::Carrier(FiberRuntime* runtime, int index) : runtime_(runtime), index_(index) {
   epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
   if (epoll_ < 0) RaiseSocketError(errno);
   wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -560,13 +562,15 @@ int Carrier::NextTimeoutMs() const {
 // ----------------------------------------------------------- FiberRuntime
 FiberRuntime::FiberRuntime(int carriers) {
   if (carriers <= 0) carriers = UsableCores();
-  for (int i = 0; i < carriers; ++i) carriers_.push_back(std::make_unique<Carrier>(this));
+  for (int i = 0; i < carriers; ++i) carriers_.push_back(std::make_unique<Carrier>(this, i));
 }
 
 FiberRuntime::~FiberRuntime() {
   for (auto& carrier : carriers_) carrier->Stop();
   carriers_.clear();
 }
+
+int Fiber::CarrierIndex() const noexcept { return carrier_->Index(); }
 
 std::unique_ptr<Fiber> FiberRuntime::Spawn(std::function<void()> fn) {
   Carrier* carrier = carriers_[next_.fetch_add(1) % carriers_.size()].get();

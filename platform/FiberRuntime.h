@@ -52,6 +52,9 @@ class Fiber {
   // Storage of one value per fiber and key (see FlowLocal).
   void*& LocalSlot(size_t key, void (*destroy)(void*));
 
+  // The carrier it runs on, counted from 0 in its runtime.
+  int CarrierIndex() const noexcept;
+
  private:
   friend class Carrier;
   friend class FiberRuntime;

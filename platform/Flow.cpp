@@ -259,6 +259,8 @@ bool FlowThread::Joinable() const noexcept { return thread_.joinable() || fiber_
 
 bool FlowThread::IsCurrent() const noexcept { return id_.load() == CurrentFlowId(); }
 
+int FlowThread::CarrierIndex() const noexcept { return fiber_ ? fiber_->CarrierIndex() : -1; }
+
 void FlowThread::Join() {
   if (thread_.joinable()) thread_.join();
   if (fiber_) {

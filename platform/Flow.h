@@ -116,6 +116,8 @@ class FlowThread {
   // The calling flow is this one.
   bool IsCurrent() const noexcept;
   void Join();
+  // The carrier of a started fiber; -1 for an OS thread.
+  int CarrierIndex() const noexcept;
 
  private:
   std::thread thread_;

@@ -48,6 +48,8 @@ class PeerThread {
   // instead of pooled. Any thread; derived classes add their own steps.
   virtual void Terminate();
   bool Terminated() const noexcept { return terminated_; }
+  // The carrier its fiber runs on; -1 on an OS thread.
+  int CarrierIndex() const noexcept { return thread_.CarrierIndex(); }
 
  protected:
   virtual void BeforeRun() {}

@@ -72,6 +72,8 @@ class ThreadPool {
   // follows.
   void ThreadReturning();
   void ReapFinished();
+  // Index in idle_ of the thread GetThread takes; idle_ is not empty.
+  size_t PickIdle();
   static void EndAndFree(std::vector<std::unique_ptr<PeerThread>>& threads, bool callTerminate);
 
   mutable std::mutex mutex_;
@@ -81,6 +83,7 @@ class ThreadPool {
   ConnectionRuntime runtime_ = DefaultConnectionRuntime();
   std::atomic<int> maxActive_{0};
   std::atomic<int> limitsCeiling_;
+  unsigned nextCarrier_ = 0;  // the carrier whose idle fiber is taken next
   int returning_ = 0;  // threads between their server's list and ReleaseThread
   std::vector<std::unique_ptr<PeerThread>> idle_;
   std::unordered_map<PeerThread*, std::unique_ptr<PeerThread>> active_;

@@ -3,14 +3,17 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <future>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/AntiFreeze.h"
+#include "platform/FiberRuntime.h"
 #include "platform/MainLoop.h"
 #include "platform/TcpErrors.h"
 #include "platform/ThreadPool.h"
@@ -418,3 +421,28 @@ TEST(TcpConnectionThreads, DisconnectFromAnotherThreadWakesTheOwnersReadOnce) {
 }
 
 }  // namespace
+
+// Pooled fibers stay on their carriers: the next connections are spread
+// over the carriers even when the newest idle fibers all sit on one.
+TEST(ThreadPool, IdleFibersAreTakenRoundTheCarriers) {
+  const int carriers = FiberRuntime::Shared().CarrierCount();
+  if (carriers < 2) GTEST_SKIP() << "one carrier";
+  ThreadPool pool(4 * carriers);
+  pool.SetRuntime(ConnectionRuntime::Fibers);
+  std::vector<PeerThread*> threads;
+  for (int i = 0; i < 2 * carriers; ++i) threads.push_back(pool.GetThread());
+  std::stable_sort(threads.begin(), threads.end(), [](const PeerThread* a, const PeerThread* b) {
+    return (a->CarrierIndex() == 0) < (b->CarrierIndex() == 0);
+  });
+  ASSERT_EQ(threads.back()->CarrierIndex(), 0);
+  for (PeerThread* thread : threads) pool.ReleaseThread(thread);
+  std::set<int> seen;
+  std::vector<PeerThread*> taken;
+  for (int i = 0; i < carriers; ++i) {
+    taken.push_back(pool.GetThread());
+    seen.insert(taken.back()->CarrierIndex());
+  }
+  EXPECT_EQ(static_cast<int>(seen.size()), carriers);
+  for (PeerThread* thread : taken) pool.ReleaseThread(thread);
+  pool.TerminateThreads();
+}
