@@ -128,17 +128,27 @@ class BlockingHelpers {
     return *helpers;
   }
 
-  // False once stopped: the caller runs the job itself.
+  // False once stopped, or when no helper runs and none can be started:
+  // the caller runs the job itself.
   bool Submit(std::function<void()> job) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_) return false;
     jobs_.push_back(std::move(job));
     // Each queued job needs a helper of its own while there is room for one.
     if (jobs_.size() > idle_ && threads_.size() < static_cast<size_t>(kBlockingHelpers)) {
-      threads_.emplace_back(&BlockingHelpers::Run, this);
-    } else {
-      ready_.notify_one();
+      try {
+        threads_.emplace_back(&BlockingHelpers::Run, this);
+        return true;
+      } catch (const std::system_error&) {
+        // The job refers to its caller's frame: it must not stay queued
+        // behind a caller that returns with the error.
+        if (threads_.empty()) {
+          jobs_.pop_back();
+          return false;
+        }
+      }
     }
+    ready_.notify_one();
     return true;
   }
 
