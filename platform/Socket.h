@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,7 +43,8 @@ class SocketHandle {
 // and a peer that went away must not end the program.
 void IgnoreSigPipe();
 
-// A new non-blocking, close-on-exec IPv4 stream socket; raises EIdSocketError.
+// A new non-blocking, close-on-exec IPv4 stream socket with Nagle's algorithm
+// off (SetNoDelay); raises EIdSocketError.
 SocketHandle NewTcpSocket();
 // Turns Nagle's algorithm off: every write of the layer is a whole piece of
 // output (a head goes out together with the body bytes at hand), and a short
@@ -63,6 +65,7 @@ struct SocketAddress {
   std::string ip;
   int port = 0;
 };
+SocketAddress ToSocketAddress(const sockaddr_in& sa);
 SocketAddress LocalAddressOf(int fd);
 SocketAddress PeerAddressOf(int fd);
 
@@ -70,6 +73,7 @@ SocketAddress PeerAddressOf(int fd);
 std::vector<std::string> LocalIPv4Addresses();
 
 // A time limit on the monotonic clock; a negative time-out never expires.
+// Only a positive one reads the clock.
 class Deadline {
  public:
   explicit Deadline(int timeoutMs);
@@ -77,8 +81,21 @@ class Deadline {
   int RemainingMs() const;
 
  private:
-  bool unlimited_;
+  int timeoutMs_;
   std::chrono::steady_clock::time_point end_;
+};
+
+// A deadline that starts at its first RemainingMs(), which answers the whole
+// time-out: a call that may finish without waiting (the line is buffered,
+// the receive finds bytes) reads no clock. Ask it right before each wait.
+class LazyDeadline {
+ public:
+  explicit LazyDeadline(int timeoutMs) : timeoutMs_(timeoutMs) {}
+  int RemainingMs();
+
+ private:
+  int timeoutMs_;
+  std::optional<Deadline> deadline_;
 };
 
 // A stop request that long waits look at in short slices; empty = never.
