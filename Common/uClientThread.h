@@ -152,8 +152,9 @@ class TClientThread : public PeerThread, public THeadOwner {
   void ReadRequestHeader(bool waitingForKeepAlive);
   // False when the head outgrew MaxHeadBytes.
   bool ReadHeader(TcpConnection& connection, THTTPHeaders& lines, bool isRequest);
-  // Into Line, whose storage is reused.
-  void ReadHeadLine(TcpConnection& connection, std::string& line, uint64_t& headStart, bool& timedOut,
+  // Into Line, whose storage is reused. Now is the tick count after the line
+  // came, read only when it had to be waited for (or began the head).
+  void ReadHeadLine(TcpConnection& connection, std::string& line, uint64_t& headStart, uint64_t& now, bool& timedOut,
                     uint64_t limit);
   bool HeadWaitOver(uint64_t elapsed, bool arriving, uint64_t limit);
   void ReadResponseHead();
@@ -212,10 +213,10 @@ class TClientThread : public PeerThread, public THeadOwner {
   // Left unfilled: an idle pooled thread should not hold 32 KiB of zeros.
   std::array<char, 32768> FBuffer;
   // The outgoing request or response head, built once per head into storage
-  // kept across requests (up to kKeptHeadText bytes).
+  // kept across requests (up to kKeptHeadBytes).
   std::string FHeadText;
-  static constexpr size_t kKeptHeadText = 65536;
-  // The access-log entry of the request, kept for its strings' storage.
+  // The access-log entry of the request, kept for its strings' storage (up
+  // to kKeptHeadBytes together).
   TW3CLogEntry FW3CEntry;
   uint8_t FFirstConnect = 1;
   std::string FStatusText = "-";
