@@ -178,28 +178,6 @@ function VTFormInit() {
   else if (sheet.addRule) sheet.addRule('.g_edit_box', rule.replace(/^[^{]*\{|\}$/g, '').replace('border:0px none', 'border:0px solid'));
   var frame = document.getElementById('GRDVIRTUALPATHSIWCL');
   if (frame) frame.style.border = '0';
-  VTKeepSaveRowBelowGrid();
-}
-// The grid grows with its rows and wrapped texts: "Save settings" and its
-// label move below it, never above where the page put them.
-function VTPlaceSaveRow() {
-  var grid = document.getElementById('TBLGRDVIRTUALPATHS');
-  var save = document.getElementById('BTNSAVESETTINGSIWCL');
-  if (!grid || !save || !save.offsetParent) return;
-  var base = parseInt(save.getAttribute('data-top') || save.style.top, 10) || 0;
-  save.setAttribute('data-top', base);
-  var origin = save.offsetParent.getBoundingClientRect().top;
-  var top = Math.max(base, Math.ceil(grid.getBoundingClientRect().bottom - origin) + 12);
-  save.style.top = top + 'px';
-  var saved = document.getElementById('LBLSAVEDIWCL');
-  if (saved) saved.style.top = (top + 4) + 'px';
-}
-function VTKeepSaveRowBelowGrid() {
-  VTPlaceSaveRow();
-  if (window.MutationObserver && !window.VTSaveRowObserver) {
-    window.VTSaveRowObserver = new MutationObserver(VTPlaceSaveRow);
-    window.VTSaveRowObserver.observe(document.body, {childList: true, subtree: true});
-  }
 }
 function VTInitTabcontrols() {
   var select = VTFW.tabSelect;

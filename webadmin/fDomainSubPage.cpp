@@ -16,11 +16,8 @@ TfrmDomainSubPage::TfrmDomainSubPage(web::WebApplication& app, AdminPage id, con
       CreateDomainComboRow(this, [this](web::Control& s) { cmbDomainsChange(s); });
   rgnContent = create<web::Region>("rgnContent", this);
   rgnContent->setBounds(PageContentLeft, 80, 620, 420);
-  btnSaveSettings = create<web::Button>("btnSaveSettings", this);
-  btnSaveSettings->caption = "Save settings";
-  btnSaveSettings->setBounds(PageContentLeft + 10, 510, 110, 24);
-  btnSaveSettings->onClick = [this](web::Control& s) { btnSaveSettingsClick(s); };
-  CreateSavedLabel(PageContentLeft + 140, 514);
+  btnSaveSettings =
+      CreateSaveRow(this, PageContentLeft + 10, 510, [this](web::Control& s) { btnSaveSettingsClick(s); });
 }
 
 TfrmDomainSubPage::~TfrmDomainSubPage() = default;

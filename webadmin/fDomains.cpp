@@ -7,7 +7,6 @@
 #include "Common/uLoadBalancingClasses.h"
 #include "platform/web/WebEscape.h"
 #include "webadmin/UserSession.h"
-#include "webadmin/frMainMenu.h"
 #include "webadmin/uAdminMisc.h"
 #include "webadmin/uDomainPageHead.h"
 #include "webadmin/uIWMisc.h"
@@ -35,7 +34,7 @@ TfrmDomains::TfrmDomains(web::WebApplication& app) : TAdminPage(app, AdminPage::
   CreateMenu();
   std::tie(imgHeader, imgVtwa) = CreateDomainBanner(this, "hdDomains.jpg");
   CreateHelpLink(PageContentLeft + 620, 10);
-  IWURLTutorial = CreateLink(this, "IWURLTutorial", "Tutorials", PageContentLeft + 670, 10, 70);
+  IWURLTutorial = CreateLink(this, this, "IWURLTutorial", "Tutorials", PageContentLeft + 670, 10, 70, "tutorials.htm");
   btnNewDomain = create<web::Button>("btnNewDomain", this);
   btnNewDomain->caption = "Create new domain";
   btnNewDomain->setBounds(PageContentLeft, 50, 140, 24);
@@ -52,7 +51,6 @@ TfrmDomains::TfrmDomains(web::WebApplication& app) : TAdminPage(app, AdminPage::
   StyleListGrid(*grdDomains);
 
   InitCommon();
-  IWURLTutorial->url = std::string(HelpBaseURL) + "tutorials.htm";
   FDomainHandler = UserSession()->DomainHandler.get();
   FChecker = std::make_unique<TErrorWarningChecker>(lblStatus, FDomainHandler, imgStatus);
   BuildGrid();
@@ -128,7 +126,7 @@ void TfrmDomains::imgLogClick(web::Control& sender) { Toggle(sender, &TDomain::L
 void TfrmDomains::imgDefaultClick(web::Control& sender) { Toggle(sender, &TDomain::DefaultForPort); }
 
 void TfrmDomains::imgEditClick(web::Control& sender) {
-  if (SelectRow(sender)) frameMainMenu->ShowDomainsMain();
+  if (SelectRow(sender)) ShowPage(AdminPage::DomainsMain);
 }
 
 // A list move: the other domains keep their order, DomainIndex stays.
@@ -161,5 +159,5 @@ void TfrmDomains::btnNewDomainClick(web::Control&) {
   d->AssignLogName();
   session->SetCurrentDomain(d);
   if (FDomainHandler->Domains.Count() == 1) d->DefaultForPort = true;
-  frameMainMenu->ShowDomainsMain();
+  ShowPage(AdminPage::DomainsMain);
 }

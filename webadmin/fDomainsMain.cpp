@@ -46,16 +46,9 @@ TfrmDomainsMain::TfrmDomainsMain(web::WebApplication& app) : TAdminPage(app, Adm
   addToInitProc("VTInitTabcontrols();");
   addToInitProc("VTFormInit();");
 
-  // Links to help files, 70 wide.
-  const auto helpFileLink = [this](web::Control* parent, const char* name, const char* caption, const char* file,
-                                   int left, int top) {
-    web::Url* link = CreateLink(parent, name, caption, left, top, 70);
-    link->url = std::string(HelpBaseURL) + file;
-    return link;
-  };
   std::tie(imgHeader, imgVtwa) = CreateDomainBanner(this, "hdDomainsMain.jpg");
   imgHeader->scriptEvents["onload"] = "Done();";
-  IWURLTutorial = helpFileLink(this, "IWURLTutorial", "Tutorials", "tutorials.htm", PageContentLeft + 620, 10);
+  IWURLTutorial = CreateLink(this, this, "IWURLTutorial", "Tutorials", PageContentLeft + 620, 10, 70, "tutorials.htm");
 
   std::tie(cmbDomains, imgStatus, lblStatus) =
       CreateDomainComboRow(this, [this](web::Control& s) { cmbDomainsChange(s); });
@@ -72,8 +65,8 @@ TfrmDomainsMain::TfrmDomainsMain(web::WebApplication& app) : TAdminPage(app, Adm
 
   // Tab "Domain settings".
   web::Control* tab = tsDomainSettings;
-  IWURLHelp1 = helpFileLink(tab, "IWURLHelp1", "Help", "domainsmain.htm", 560, 10);
-  IWURLExample1 = helpFileLink(tab, "IWURLExample1", "Example", "example_domain.htm", 610, 10);
+  IWURLHelp1 = CreateLink(this, tab, "IWURLHelp1", "Help", 560, 10, 70, "domainsmain.htm");
+  IWURLExample1 = CreateLink(this, tab, "IWURLExample1", "Example", 610, 10, 70, "example_domain.htm");
   TPageLayout row(this, tab, 14);
   row.Caption("Enabled:");
   chkDomainNameEnabled = row.Field<web::CheckBox>("chkDomainNameEnabled", 40);
@@ -136,8 +129,8 @@ TfrmDomainsMain::TfrmDomainsMain(web::WebApplication& app) : TAdminPage(app, Adm
   IWLabel13 = create<web::Label>("IWLabel13", tab);
   IWLabel13->setBounds(260, 14, 10, 18);
   IWLabel13->onAsyncClick = [this](web::Control& s, const web::ParamMap& p) { IWLabel13AsyncClick(s, p); };
-  IWURLHelp2 = helpFileLink(tab, "IWURLHelp2", "Help", "domainsvirtualdomains.htm", 560, 10);
-  IWURLExample2 = helpFileLink(tab, "IWURLExample2", "Example", "example_virtualpaths.htm", 610, 10);
+  IWURLHelp2 = CreateLink(this, tab, "IWURLHelp2", "Help", 560, 10, 70, "domainsvirtualdomains.htm");
+  IWURLExample2 = CreateLink(this, tab, "IWURLExample2", "Example", 610, 10, 70, "example_virtualpaths.htm");
   grdVirtualPaths = create<web::Grid>("grdVirtualPaths", tab);
   grdVirtualPaths->setBounds(10, 44, 0, 0);
   StyleListGrid(*grdVirtualPaths);
@@ -151,17 +144,14 @@ TfrmDomainsMain::TfrmDomainsMain(web::WebApplication& app) : TAdminPage(app, Adm
   };
   FGrid = std::make_unique<VirtualPathGrid>(*grdVirtualPaths);
 
-  btnSaveSettings = create<web::Button>("btnSaveSettings", this);
-  btnSaveSettings->caption = "Save settings";
-  btnSaveSettings->setBounds(PageContentLeft, 646, 110, 24);
-  btnSaveSettings->onClick = [this](web::Control& s) { btnSaveSettingsClick(s); };
-  CreateSavedLabel(PageContentLeft + 130, 650);
+  btnSaveSettings = CreateSaveRow(this, PageContentLeft, 646, [this](web::Control& s) { btnSaveSettingsClick(s); });
+  // Below the grid of the other tab, which grows with its rows and wrapped texts.
+  KeepBelow(grdVirtualPaths, {btnSaveSettings, lblSaved});
 
   // Creation: the busy texts, the links, the menu.
   IWLabel13->caption = " ";
   lblBusy->caption = " ";
   InitCommon();
-  IWURLHelp1->url = std::string(HelpBaseURL) + "domainsmain.htm";
   frameMainMenu->SelectItem("imgDomainsMain");
   FillDomainCombo(cmbDomains);
   tcMain->activePage = 0;

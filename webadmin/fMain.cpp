@@ -3,7 +3,6 @@
 #include "Common/uDomainHandler.h"
 #include "Common/uLoadBalancingClasses.h"
 #include "webadmin/UserSession.h"
-#include "webadmin/frMainMenu.h"
 #include "webadmin/uAdminMisc.h"
 #include "webadmin/uVTWAWarnings.h"
 
@@ -105,14 +104,14 @@ void TfrmMain::onRender() { UpdateCounters(Counters, true); }
 
 void TfrmMain::ShowItem(int tag, AdminPage list, AdminPage edit, int32_t& index, int count) {
   if (tag < 0) {
-    frameMainMenu->Navigate(list);
+    ShowPage(list);
     return;
   }
   index = tag;
-  if (tag < count) frameMainMenu->Navigate(edit);
+  if (tag < count) ShowPage(edit);
 }
 
-void TfrmMain::imgGeneralSettingsIconClick(web::Control&) { frameMainMenu->Navigate(AdminPage::GeneralSettings); }
+void TfrmMain::imgGeneralSettingsIconClick(web::Control&) { ShowPage(AdminPage::GeneralSettings); }
 
 void TfrmMain::imgDomainsIconClick(web::Control& sender) {
   TUserSession* s = UserSession();

@@ -1,10 +1,12 @@
 #include "webadmin/fOWAMain.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "webadmin/UserSession.h"
 #include "webadmin/fOWASettings.h"
+#include "webadmin/uAdminPage.h"
 
 namespace {
 
@@ -95,9 +97,15 @@ web::AppForm* TfrmOWAMain::MakePage(Item item) {
   return page;
 }
 
+// An item whose page went on to a page of no menu kind (a domain page from
+// the main page's icons) shows its own kind again.
 void TfrmOWAMain::ShowItem(Item item) {
   for (web::AppForm* page : std::exchange(retired_, {})) destroyOwned(page);
   web::AppForm* page = Live(item);
+  if (auto* admin = dynamic_cast<TAdminPage*>(page); admin && ItemOf(admin->pageId()) != item) {
+    destroyOwned(page);
+    page = nullptr;
+  }
   if (!page) page = items_[item].page = MakePage(item);
   ShowRegion(item, *page);
 }
@@ -111,18 +119,34 @@ void TfrmOWAMain::ShowRegion(Item item, web::AppForm& page) {
   items_[item].image->fileName = items_[item].selected;
 }
 
-void TfrmOWAMain::ShowInPlace(web::AppForm& embedded, AdminPage next) {
-  for (int i = 0; i < ItemCount; ++i) {
-    const auto item = static_cast<Item>(i);
-    if (Live(item) != &embedded) continue;
-    SettingsRegion(embedded)->visible = false;
-    retired_.push_back(&embedded);
-    web::AppForm* page = CreatePage(app(), next);
-    adopt(app().takeForm(page));
-    items_[item].page = page;
-    ShowRegion(item, *page);
-    return;
+std::optional<TfrmOWAMain::Item> TfrmOWAMain::ItemOf(AdminPage id) {
+  switch (id) {
+    case AdminPage::Main: return Main;
+    case AdminPage::GeneralSettings: return GeneralSettings;
+    case AdminPage::SSLSettings:
+    case AdminPage::SSLSettingsList: return SSLSettings;
+    case AdminPage::Compression: return Compression;
+    default: return std::nullopt;
   }
+}
+
+// A page of one of the menu's kinds goes to that item, a fresh one (the
+// embedded page may have chosen the set or domain to show); any other
+// takes the embedded page's place.
+void TfrmOWAMain::ShowInPlace(web::AppForm& embedded, AdminPage next) {
+  std::optional<Item> home;
+  for (int i = 0; i < ItemCount; ++i)
+    if (Live(static_cast<Item>(i)) == &embedded) home = static_cast<Item>(i);
+  if (!home) return;
+  const Item item = ItemOf(next).value_or(*home);
+  if (web::AppForm* old = Live(item)) {
+    SettingsRegion(*old)->visible = false;
+    retired_.push_back(old);
+  }
+  web::AppForm* page = CreatePage(app(), next);
+  adopt(app().takeForm(page));
+  items_[item].page = page;
+  ShowRegion(item, *page);
 }
 
 void TfrmOWAMain::mmLogoutClick(web::Control&) {

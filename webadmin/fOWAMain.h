@@ -2,6 +2,7 @@
 // the settings region of a few pages, each made once and owned by this page.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,8 @@ class TfrmOWAMain : public web::AppForm, public IPageHost {
     web::AppForm* page = nullptr;  // checked against what this page owns before use
   };
 
+  // The menu item that shows pages of the kind Id, if any.
+  static std::optional<Item> ItemOf(AdminPage id);
   void ShowItem(Item item);
   // Shows Page's region as item's, hiding the others.
   void ShowRegion(Item item, web::AppForm& page);

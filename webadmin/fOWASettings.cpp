@@ -11,10 +11,7 @@ TfrmOWASettings::TfrmOWASettings(web::WebApplication& app) : AppForm(app, "frmOW
   title = "Vantrell OWA - Web Admin";
   rgnSettings = create<web::Region>("rgnSettings", this);
   rgnSettings->setBounds(0, 0, 500, 520);
-  IWURLHelp = create<web::Url>("IWURLHelp", rgnSettings);
-  IWURLHelp->caption = "Help";
-  IWURLHelp->target = "NewWindow";
-  IWURLHelp->setBounds(440, 10, 40, 16);
+  IWURLHelp = CreateLink(this, rgnSettings, "IWURLHelp", "Help", 440, 10, 40, "OWASettings.htm");
   imgHeader = create<web::ImageFile>("imgHeader", rgnSettings);
   imgHeader->fileName = "..\\Files\\hdBO_OWASettings.jpg";
   imgHeader->setBounds(0, 0, 420, 36);
@@ -42,13 +39,8 @@ TfrmOWASettings::TfrmOWASettings(web::WebApplication& app) : AppForm(app, "frmOW
   row.Skip(8);
   std::tie(imgStatus, lblStatus) = row.StatusLine(400);
   imgStatus->fileName = "..\\Files\\StatusGreen.jpg";  // nothing checks here: the picture beside "look OK"
-  btnSaveSettings = row.SaveButton(nullptr);
-  lblSaved = create<web::Label>("lblSaved", rgnSettings);
-  lblSaved->caption = "Settings saved";
-  lblSaved->visible = false;
-  lblSaved->setBounds(TPageLayout::LabelLeft + 130, row.Top() + 4, 120, 18);
+  std::tie(btnSaveSettings, lblSaved) = row.SaveRow(nullptr);
 
   lblUploadStatus->caption = "";
-  IWURLHelp->url = std::string(HelpBaseURL) + "OWASettings.htm";
   lblPath->caption = Format(lblPath->caption, CertificateFolder());
 }

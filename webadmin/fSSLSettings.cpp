@@ -130,8 +130,8 @@ TfrmSSLSettings::TfrmSSLSettings(web::WebApplication& app) : TAdminPage(app, Adm
   lblUploadStatus = create<web::Label>("lblUploadStatus", rgnSettings);
   lblUploadStatus->setBounds(TPageLayout::ControlLeft + 80, row.Top() + 2, 220, 18);
   row.Skip(TPageLayout::RowHeight);
-  IWURL1 = CreateLink(rgnSettings, "IWURL1", "Want to install IIS certificate?", TPageLayout::LabelLeft, row.Top(),
-                      260);
+  IWURL1 = CreateLink(this, rgnSettings, "IWURL1", "Want to install IIS certificate?", TPageLayout::LabelLeft,
+                      row.Top(), 260);
   IWURL1->url = IISCertificateArticle;
   row.Skip(TPageLayout::RowHeight);
 
@@ -141,10 +141,9 @@ TfrmSSLSettings::TfrmSSLSettings(web::WebApplication& app) : TAdminPage(app, Adm
   lblRestart->font.color = web::colors::Red;
   lblRestart->visible = false;
   lblRestart->setBounds(TPageLayout::LabelLeft + 260, row.Top() + 4, 240, 18);
-  // Bindings are rows of text under a header of two lines.
-  FBelowBindings = std::make_unique<TBelowGrid>(grdBindings, 44, 28);
-  FBelowBindings->Add({uploadCaption, fileUpload, btnUpload, lblUploadStatus, IWURL1, imgStatus, lblStatus,
-                       btnSaveSettings, lblSaved, lblRestart});
+  // The upload, the status line and the save row.
+  KeepBelow(grdBindings, {uploadCaption, fileUpload, btnUpload, lblUploadStatus, IWURL1, imgStatus, lblStatus,
+                          btnSaveSettings, lblSaved, lblRestart});
 
   lblUploadStatus->caption = "";
   lblPath->caption = Format(lblPath->caption, CertificateFolder());
@@ -226,7 +225,6 @@ void TfrmSSLSettings::BuildBindingsGrid() {
   grdBindings->setRowCount(count + 1);
   const char* headers[] = {"&nbsp;Bind IP&nbsp;", "&nbsp;Bind port&nbsp;", "&nbsp;Edit&nbsp;", "&nbsp;Remove&nbsp;"};
   for (int c = 0; c < 4; ++c) grdBindings->cell(0, c).text = headers[c];
-  FBelowBindings->Place(count);
   for (int i = 0; i < count; ++i) {
     const TBinding& b = *s->Bindings[i];
     web::GridCell& ip = grdBindings->cell(i + 1, 0);

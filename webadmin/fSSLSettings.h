@@ -72,8 +72,6 @@ class TfrmSSLSettings : public TAdminPage {
   // False, with the check's message in a message box, when Set has an error.
   bool Validate(TSSLSettings& set);
   std::unique_ptr<TErrorWarningChecker> FChecker;
-  // The upload, the status line and the save row.
-  std::unique_ptr<TBelowGrid> FBelowBindings;
 };
 
 // The set page, or the list page when the session's index names no set.

@@ -3,7 +3,6 @@
 #include "Common/uDomainHandler.h"
 #include "Common/uSSLSettings.h"
 #include "webadmin/UserSession.h"
-#include "webadmin/frMainMenu.h"
 #include "webadmin/uAdminMisc.h"
 #include "webadmin/uIWMisc.h"
 
@@ -90,15 +89,7 @@ void TfrmSSLSettingsList::imgOnOffClick(web::Control& sender) {
 }
 
 void TfrmSSLSettingsList::imgEditClick(web::Control& sender) {
-  if (SelectRowSet(sender)) ShowSetPage();
-}
-
-void TfrmSSLSettingsList::ShowSetPage() {
-  if (auto* host = dynamic_cast<IPageHost*>(owner())) {
-    host->ShowInPlace(*this, AdminPage::SSLSettings);
-  } else {
-    frameMainMenu->ShowSSLSettings();
-  }
+  if (SelectRowSet(sender)) ShowPage(AdminPage::SSLSettings);
 }
 
 void TfrmSSLSettingsList::imgRemoveClick(web::Control& sender) {
@@ -120,5 +111,5 @@ void TfrmSSLSettingsList::btnNewCertificateClick(web::Control&) {
   s->CertificateName = "New certificate";
   session->SSLSettingsIndex = sets.IndexOf(s);
   session->SaveSettings();
-  ShowSetPage();
+  ShowPage(AdminPage::SSLSettings);
 }

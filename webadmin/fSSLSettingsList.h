@@ -35,8 +35,5 @@ class TfrmSSLSettingsList : public TAdminPage {
   // The set a row image names, after making it the current one; nil for
   // another sender or an index that names nothing.
   TSSLSettings* SelectRowSet(web::Control& sender);
-  // The set page of the current set: in place inside a host (the edition
-  // shell), else through the menu.
-  void ShowSetPage();
   std::unique_ptr<TErrorWarningChecker> FChecker;
 };

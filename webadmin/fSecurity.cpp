@@ -27,7 +27,6 @@ void TfrmSecurity::StoreControls() {
   const int chosen = ChosenAction();
   const int action = chosen < 0 ? 0 : chosen;
   if (!CheckRuleFile(action)) return;
-  lblFileDoesNotExist->visible = false;
   SaveSettingsSequence([this, action] { StoreRule(UserSession()->DomainHandler->AdminIPRestrictor, action); });
   activeControl = nullptr;
 }

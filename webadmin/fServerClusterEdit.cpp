@@ -12,7 +12,6 @@
 #include "platform/web/WebEscape.h"
 #include "webadmin/UserSession.h"
 #include "webadmin/fServerClusters.h"
-#include "webadmin/frMainMenu.h"
 #include "webadmin/uAdminMisc.h"
 #include "webadmin/uIWMisc.h"
 #include "webadmin/uPageLayout.h"
@@ -20,6 +19,7 @@
 namespace {
 
 constexpr int kColumns = 9;
+const char* const ClusterHelpFile = "servercluster.htm";
 
 // General decimal form of a capacity: up to 15 significant digits, no
 // trailing zeros.
@@ -79,10 +79,19 @@ TfrmServerClusterEdit::TfrmServerClusterEdit(web::WebApplication& app)
   imgTitle = create<web::ImageFile>("imgTitle", rgn);
   imgTitle->fileName = "..\\Files\\vtwaServer_clusters.jpg";
   imgTitle->setBounds(0, 40, 420, 24);
-  IWURLTutorials = CreateLink(rgn, "IWURLTutorials", "Tutorials", 690, 10, 60);
-  IWURLExample = CreateLink(rgn, "IWURLExample", "Example", 690, 30, 60);
+  IWURLTutorials = CreateLink(this, rgn, "IWURLTutorials", "Tutorials", 690, 10, 60, "tutorials.htm");
+  IWURLExample = CreateLink(this, rgn, "IWURLExample", "Example", 690, 30, 60, "example_servercluster.htm");
 
   TPageLayout row(this, rgn, 76);
+  // The grey section headings; a help link beside some.
+  const auto section = [&row](const char* caption) {
+    web::Label* heading = row.Heading(caption);
+    heading->font.color = web::Color::rgbValue(0x808080);
+    return heading;
+  };
+  const auto helpBeside = [this, rgn](const char* name, const web::Label* heading) {
+    return CreateLink(this, rgn, name, "Help", TPageLayout::ControlLeft, heading->top, 40, ClusterHelpFile);
+  };
   web::Label* required = row.Caption("All fields are required fields!");
   required->width = 300;
   row.Skip(TPageLayout::RowHeight);
@@ -99,17 +108,14 @@ TfrmServerClusterEdit::TfrmServerClusterEdit(web::WebApplication& app)
   edtLoadAveragingPeriod = row.Field<web::Edit>("edtLoadAveragingPeriod", 80);
   lblLoadAPInMinutes = row.NoteBeside("lblLoadAPInMinutes", edtLoadAveragingPeriod, 200);
 
-  web::Label* failover = row.Heading("Failover settings");
-  failover->font.color = web::Color::rgbValue(0x808080);
-  IWURLHelp2 = CreateLink(rgn, "IWURLHelp2", "Help", TPageLayout::ControlLeft, failover->top, 40);
+  IWURLHelp2 = helpBeside("IWURLHelp2", section("Failover settings"));
   row.Caption("Max Fail Before Offline:");
   edtMaxFailBeforeOffline = row.Field<web::Edit>("edtMaxFailBeforeOffline", 80);
   row.Caption("Failover Check Interval:");
   edtFailoverCheckInterval = row.Field<web::Edit>("edtFailoverCheckInterval", 80);
   lblFailOverInSeconds = row.NoteBeside("lblFailOverInSeconds", edtFailoverCheckInterval, 300);
 
-  web::Label* detection = row.Heading("Failover Detection");
-  detection->font.color = web::Color::rgbValue(0x808080);
+  section("Failover Detection");
   row.Caption("Failover Verify Method:");
   cmbVerifyMethod = row.Field<web::ComboBox>("cmbVerifyMethod", 260);
   cmbVerifyMethod->addItem("Can open connection on port");
@@ -122,9 +128,7 @@ TfrmServerClusterEdit::TfrmServerClusterEdit(web::WebApplication& app)
   lblUserAgent = row.Caption("User Agent:", "lblUserAgent");
   edtUserAgent = row.Field<web::Edit>("edtUserAgent", 300);
 
-  web::Label* list = row.Heading("Server list");
-  list->font.color = web::Color::rgbValue(0x808080);
-  IWURLHelp3 = CreateLink(rgn, "IWURLHelp3", "Help", TPageLayout::ControlLeft, list->top, 40);
+  IWURLHelp3 = helpBeside("IWURLHelp3", section("Server list"));
   grdServers = create<web::Grid>("grdServers", rgn);
   grdServers->setBounds(TPageLayout::LabelLeft, row.Top(), 740, 60);
   grdServers->setColCount(kColumns);
@@ -137,15 +141,11 @@ TfrmServerClusterEdit::TfrmServerClusterEdit(web::WebApplication& app)
   row.Skip(TPageLayout::RowHeight + 10);
   std::tie(imgStatus, lblStatus) = row.StatusLine(600);
   btnSaveSettings = CreateSaveRow(row, [this](web::Control& s) { btnSaveSettingsClick(s); });
-  // A header of two lines and rows of edits.
-  FBelowServers = std::make_unique<TBelowGrid>(grdServers, 44, 34);
-  FBelowServers->Add({btnAddServer, imgStatus, lblStatus, btnSaveSettings, lblSaved});
+  // "Add server", the status line and the save row.
+  KeepBelow(grdServers, {btnAddServer, imgStatus, lblStatus, btnSaveSettings, lblSaved});
 
   InitCommon();
-  const std::string help = std::string(HelpBaseURL) + "servercluster.htm";
-  for (web::Url* link : {IWURLHelp, IWURLHelp2, IWURLHelp3}) link->url = help;
-  IWURLTutorials->url = std::string(HelpBaseURL) + "tutorials.htm";
-  IWURLExample->url = std::string(HelpBaseURL) + "example_servercluster.htm";
+  IWURLHelp->url = std::string(HelpBaseURL) + ClusterHelpFile;
 
   TUserSession* session = UserSession();
   if (TServerCluster* current = session->GetCurrentServerCluster()) {
@@ -255,7 +255,6 @@ void TfrmServerClusterEdit::BuildServersGrid(bool copyLive) {
     AddRowImage(*grdServers, row, 8, RowImage::Remove, i, [this](web::Control& x) { imgRemoveClick(x); }, true,
                 ConfirmRemoveRestart);
   }
-  FBelowServers->Place(c.Servers.Count());
 }
 
 void TfrmServerClusterEdit::StoreControls(bool) {
@@ -318,7 +317,7 @@ void TfrmServerClusterEdit::btnAddServerClick(web::Control&) {
   server->ServerPort = 0;
   server->SetCapacity(1);
   server->Enabled = true;
-  frameMainMenu->ShowServerClusterEdit();
+  ShowPage(AdminPage::ServerClusterEdit);
 }
 
 void TfrmServerClusterEdit::cmbVerifyMethodChange(web::Control&) {

@@ -10,7 +10,6 @@
 #include "platform/web/WebGrid.h"
 #include "webadmin/AdminPages.h"
 #include "webadmin/uAdminPage.h"
-#include "webadmin/uPageLayout.h"
 #include "webadmin/uVTWAWarnings.h"
 
 class TDomainHandler;
@@ -75,6 +74,4 @@ class TfrmServerClusterEdit : public TAdminPage, public IKeepsUnsavedEdits {
   TServer* RowServer(web::Control& sender);
   void SaveAfterRowAction();
   std::unique_ptr<TErrorWarningChecker> FChecker;
-  // "Add server", the status line and the save row.
-  std::unique_ptr<TBelowGrid> FBelowServers;
 };

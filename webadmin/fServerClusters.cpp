@@ -7,7 +7,6 @@
 #include "HTTPRedirect/uEngineHooks.h"
 #include "platform/SysUtils.h"
 #include "webadmin/UserSession.h"
-#include "webadmin/frMainMenu.h"
 #include "webadmin/uAdminMisc.h"
 #include "webadmin/uIWMisc.h"
 
@@ -38,7 +37,8 @@ TfrmServerCluster::TfrmServerCluster(web::WebApplication& app) : TAdminPage(app,
   imgTitle->fileName = "..\\Files\\vtwaServer_clusters.jpg";
   imgTitle->setBounds(PageContentLeft, 40, 420, 24);
   CreateHelpLink(PageContentLeft + 640, 10);
-  IWURLTutorials = CreateLink(this, "IWURLTutorials", "Tutorials", PageContentLeft + 690, 10, 60);
+  IWURLTutorials =
+      CreateLink(this, this, "IWURLTutorials", "Tutorials", PageContentLeft + 690, 10, 60, "tutorials.htm");
 
   btnNewCluster = create<web::Button>("btnNewCluster", this);
   btnNewCluster->caption = "Create new cluster";
@@ -60,7 +60,6 @@ TfrmServerCluster::TfrmServerCluster(web::WebApplication& app) : TAdminPage(app,
 
   InitCommon();
   IWURLHelp->url = std::string(HelpBaseURL) + "serverclusters.htm";
-  IWURLTutorials->url = std::string(HelpBaseURL) + "tutorials.htm";
   FDomainHandler = UserSession()->DomainHandler.get();
   FChecker = std::make_unique<TErrorWarningChecker>(lblStatus, FDomainHandler, imgStatus);
   BuildGrid();
@@ -133,7 +132,7 @@ void TfrmServerCluster::imgOnOffClick(web::Control& sender) {
 }
 
 void TfrmServerCluster::imgEditClick(web::Control& sender) {
-  if (SelectRowCluster(sender)) frameMainMenu->ShowServerClusterEdit();
+  if (SelectRowCluster(sender)) ShowPage(AdminPage::ServerClusterEdit);
 }
 
 // The copy's domains and paths that used the cluster lose it; the
@@ -157,5 +156,5 @@ void TfrmServerCluster::btnNewClusterClick(web::Control&) {
   server->SetCapacity(1);
   server->Enabled = true;
   UserSession()->SetCurrentServerCluster(cluster.get());
-  frameMainMenu->ShowServerClusterEdit();
+  ShowPage(AdminPage::ServerClusterEdit);
 }

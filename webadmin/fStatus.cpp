@@ -251,9 +251,7 @@ void TfrmStatus::AddDomainRows(const TDomain& domain, int index, bool loggedIn) 
 void TfrmStatus::DomainEditClick(web::Control& sender) {
   TUserSession* session = UserSession();
   session->DomainIndex = sender.tag;
-  if (sender.tag >= 0 && sender.tag < session->DomainHandler->Domains.Count() && frameMainMenu) {
-    frameMainMenu->Navigate(AdminPage::DomainsMain);
-  }
+  if (sender.tag >= 0 && sender.tag < session->DomainHandler->Domains.Count()) ShowPage(AdminPage::DomainsMain);
 }
 
 void TfrmStatus::DomainOnOffClick(web::Control& sender) {

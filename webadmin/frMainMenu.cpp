@@ -99,13 +99,17 @@ void TframeMainMenu::Navigate(AdminPage target) {
   web::AppForm* page = Page();
   web::WebApplication& app = page->app();
   web::AppForm* active = app.activeForm();
+  KeepOrReloadCopy(active, target);
+  if (active) active->release();
+  CreatePage(app, target)->show();
+}
+
+void TframeMainMenu::KeepOrReloadCopy(web::AppForm* from, AdminPage target) {
   if (KeepsUnsavedEdits(target)) {
-    if (auto* keeper = dynamic_cast<IKeepsUnsavedEdits*>(active)) keeper->StoreControls(false);
+    if (auto* keeper = dynamic_cast<IKeepsUnsavedEdits*>(from)) keeper->StoreControls(false);
   } else if (TUserSession* session = UserSession()) {
     session->LoadSettings();
   }
-  if (active) active->release();
-  CreatePage(app, target)->show();
 }
 
 void TframeMainMenu::imgLogoutClick(web::Control&) {

@@ -24,16 +24,10 @@ class TframeMainMenu : public web::Frame {
   // Shows a new page of the kind: edits of the copy survive only between
   // the five keep pages, otherwise the copy is read again from the file.
   void Navigate(AdminPage target);
+  // That rule for leaving From (nil: no page) for a page of the kind Target.
+  static void KeepOrReloadCopy(web::AppForm* from, AdminPage target);
   // Gives the named item its selected ("mms") image.
   void SelectItem(const std::string& itemName);
-
-  void ShowDomains() { Navigate(AdminPage::Domains); }
-  void ShowDomainsMain() { Navigate(AdminPage::DomainsMain); }
-  void ShowServerCluster() { Navigate(AdminPage::ServerCluster); }
-  void ShowServerClusterEdit() { Navigate(AdminPage::ServerClusterEdit); }
-  void ShowGeneralSettings() { Navigate(AdminPage::GeneralSettings); }
-  void ShowSSLSettings() { Navigate(AdminPage::SSLSettings); }
-  void ShowSSLSettingsList() { Navigate(AdminPage::SSLSettingsList); }
 
   void imgLogoutClick(web::Control& sender);
 

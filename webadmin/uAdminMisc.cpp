@@ -13,6 +13,16 @@ std::string ProgramFolder() { return IncludeTrailingPathDelimiter(GetCurrentDir(
 // The folder part of the expanded "data/cert/a", with its separator.
 std::string CertificateFolder() { return std::filesystem::absolute("data/cert/a").parent_path().string() + "/"; }
 
+web::Url* CreateLink(web::Control* owner, web::Control* parent, const std::string& name, const std::string& caption,
+                     int left, int top, int width, const std::string& helpFile) {
+  auto* link = owner->create<web::Url>(name, parent);
+  link->caption = caption;
+  link->target = "NewWindow";
+  link->setBounds(left, top, width, 16);
+  if (!helpFile.empty()) link->url = HelpBaseURL + helpFile;
+  return link;
+}
+
 namespace {
 
 void TagLinks(const web::Component& c, const std::string& url) {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/web/WebControls.h"
 #include "platform/web/WebForm.h"
 
 // The online help of this version (ends in "/"): a page's "Help" link is this
@@ -17,6 +18,11 @@ extern const char* const HelpIndexURL;
 std::string ProgramFolder();
 // The full path of the certificate folder data/cert/, with a trailing "/".
 std::string CertificateFolder();
+
+// A link that opens in a new window, 16 high, made by Owner in Parent; with
+// HelpFile, its address is that file of the online help.
+web::Url* CreateLink(web::Control* owner, web::Control* parent, const std::string& name, const std::string& caption,
+                     int left, int top, int width, const std::string& helpFile = "");
 
 // Sets the address of every link among the page's components whose tag is 1.
 void SetTaggedURLs(web::AppForm* page, const std::string& url);

@@ -1,5 +1,7 @@
 #include "webadmin/uAdminPage.h"
 
+#include <tuple>
+
 #include "platform/web/WebEscape.h"
 #include "webadmin/UserSession.h"
 #include "webadmin/frMainMenu.h"
@@ -16,17 +18,8 @@ TframeMainMenu* TAdminPage::CreateMenu() {
   return frameMainMenu;
 }
 
-web::Url* TAdminPage::CreateLink(web::Control* parent, const std::string& name, const std::string& caption, int left,
-                                 int top, int width) {
-  auto* link = create<web::Url>(name, parent);
-  link->caption = caption;
-  link->target = "NewWindow";
-  link->setBounds(left, top, width, 16);
-  return link;
-}
-
 web::Url* TAdminPage::CreateHelpLink(int left, int top) {
-  IWURLHelp = CreateLink(this, "IWURLHelp", "Help", left, top, 40);
+  IWURLHelp = CreateLink(this, this, "IWURLHelp", "Help", left, top, 40);
   return IWURLHelp;
 }
 
@@ -47,20 +40,23 @@ void TAdminPage::CreateTitleImages(web::Control* parent, const std::string& titl
   imgHeader->setBounds(66, 12, 300, 40);
 }
 
-web::Label* TAdminPage::CreateSavedLabel(int left, int top) {
-  lblSaved = create<web::Label>("lblSaved", this);
-  lblSaved->caption = "Settings saved";
-  lblSaved->font.color = web::colors::Green;
-  lblSaved->font.bold = true;
-  lblSaved->visible = false;
-  lblSaved->setBounds(left, top, 120, 16);
-  return lblSaved;
+web::Button* TAdminPage::CreateSaveRow(web::Control* parent, int left, int top, web::Handler onClick) {
+  web::Button* button = nullptr;
+  std::tie(button, lblSaved) = SaveRowAt(this, parent, left, top, std::move(onClick));
+  return button;
 }
 
 web::Button* TAdminPage::CreateSaveRow(TPageLayout& row, web::Handler onClick) {
-  web::Button* button = row.SaveButton(std::move(onClick));
-  CreateSavedLabel(TPageLayout::LabelLeft + 130, row.Top() + 4)->setParent(row.Parent());
-  return button;
+  return CreateSaveRow(row.Parent(), TPageLayout::LabelLeft, row.Top(), std::move(onClick));
+}
+
+void TAdminPage::ShowPage(AdminPage next) {
+  if (auto* host = dynamic_cast<IPageHost*>(owner())) {
+    TframeMainMenu::KeepOrReloadCopy(this, next);
+    host->ShowInPlace(*this, next);
+  } else if (frameMainMenu) {
+    frameMainMenu->Navigate(next);
+  }
 }
 
 void TAdminPage::InitCommon(const std::string& taggedFile) {

@@ -33,13 +33,15 @@ class TAdminPage : public web::AppForm {
 
   // The status line's checker runs again (pages with a status line).
   virtual void RefreshStatus() {}
+  // Goes on to a page of the kind Next. Inside the edition shell (a page
+  // host owns this page) the shell shows it in its own frame, so the shell
+  // stays; otherwise the menu's Navigate. The copy follows the menu's
+  // keep-or-reload rule either way.
+  void ShowPage(AdminPage next);
 
  protected:
   // The menu frame at the left edge.
   TframeMainMenu* CreateMenu();
-  // A link that opens in a new window, 16 high, in Parent.
-  web::Url* CreateLink(web::Control* parent, const std::string& name, const std::string& caption, int left, int top,
-                       int width);
   // The "Help" link; its address is set by InitCommon.
   web::Url* CreateHelpLink(int left, int top);
   // The settings pages' content region "rgnSettings" right of the menu, 520
@@ -48,10 +50,9 @@ class TAdminPage : public web::AppForm {
   // "imgTitle", the page's 48 x 48 title picture, and "imgHeader", its
   // 300 x 40 header picture, at the top of Parent; names of files in Files/.
   void CreateTitleImages(web::Control* parent, const std::string& titleFile, const std::string& headerFile);
-  // "Settings saved", hidden until a save.
-  web::Label* CreateSavedLabel(int left, int top);
-  // "Save settings" at the left of Row's current row and "Settings saved"
-  // beside it, in Row's parent.
+  // The save row (SaveRowAt) at Left, Top of Parent, or at the left of
+  // Row's current row; its label is lblSaved.
+  web::Button* CreateSaveRow(web::Control* parent, int left, int top, web::Handler onClick);
   web::Button* CreateSaveRow(TPageLayout& row, web::Handler onClick);
   // The common creation steps once the controls exist: the help link, the
   // page's own menu item selected ("mms"), the menu laid out, and the tagged

@@ -51,9 +51,9 @@ int TIPRuleControls::ChosenAction() const {
 }
 
 bool TIPRuleControls::CheckRuleFile(int action) {
-  if (action != SendFileAction || FileExists(edtFileName->text)) return true;
-  lblFileDoesNotExist->visible = true;
-  return false;
+  const bool ok = action != SendFileAction || FileExists(edtFileName->text);
+  lblFileDoesNotExist->visible = !ok;
+  return ok;
 }
 
 void TIPRuleControls::StoreRule(TIPRestrictor& rule, int action) const {

@@ -1,8 +1,5 @@
 #include "webadmin/uPageLayout.h"
 
-#include <algorithm>
-#include <climits>
-
 #include "platform/SysUtils.h"
 
 web::Label* TPageLayout::Caption(const std::string& caption, const std::string& name) {
@@ -35,23 +32,25 @@ std::tuple<web::ImageFile*, web::Label*> TPageLayout::StatusLine(int labelWidth)
   return {image, label};
 }
 
-web::Button* TPageLayout::SaveButton(web::Handler onClick) {
-  auto* button = owner_->create<web::Button>("btnSaveSettings", parent_);
+std::tuple<web::Button*, web::Label*> SaveRowAt(web::Control* owner, web::Control* parent, int left, int top,
+                                                web::Handler onClick) {
+  auto* button = owner->create<web::Button>("btnSaveSettings", parent);
   button->caption = "Save settings";
-  button->setBounds(LabelLeft, top_, 110, 24);
+  button->setBounds(left, top, 110, 24);
   button->onClick = std::move(onClick);
-  return button;
+  auto* saved = owner->create<web::Label>("lblSaved", parent);
+  saved->caption = "Settings saved";
+  saved->font.color = web::colors::Green;
+  saved->font.bold = true;
+  saved->visible = false;
+  saved->setBounds(left + 130, top + 4, 120, 16);
+  return {button, saved};
 }
 
-void TBelowGrid::Add(std::initializer_list<web::Control*> controls) {
-  for (web::Control* c : controls) controls_.emplace_back(c, c->top);
+std::tuple<web::Button*, web::Label*> TPageLayout::SaveRow(web::Handler onClick) {
+  return SaveRowAt(owner_, parent_, LabelLeft, top_, std::move(onClick));
 }
 
-void TBelowGrid::Place(int rows) {
-  int first = INT_MAX;
-  for (const auto& [c, top] : controls_) first = std::min(first, top);
-  if (controls_.empty()) return;
-  const int needed = grid_->top + headerHeight_ + rowHeight_ * rows + 20;
-  const int shift = std::max(0, needed - first);
-  for (const auto& [c, top] : controls_) c->top = top + shift;
+void KeepBelow(const web::Grid* grid, std::initializer_list<web::Control*> controls) {
+  for (web::Control* c : controls) c->keepBelow = grid;
 }

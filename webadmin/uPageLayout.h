@@ -10,6 +10,12 @@
 #include "platform/web/WebControls.h"
 #include "platform/web/WebGrid.h"
 
+// "btnSaveSettings" ("Save settings") at Left, Top of Parent and "lblSaved"
+// ("Settings saved", green and bold, hidden until a save) beside it; Owner
+// makes both.
+std::tuple<web::Button*, web::Label*> SaveRowAt(web::Control* owner, web::Control* parent, int left, int top,
+                                                web::Handler onClick);
+
 class TPageLayout {
  public:
   TPageLayout(web::Control* owner, web::Control* parent, int top) : owner_(owner), parent_(parent), top_(top) {}
@@ -36,8 +42,8 @@ class TPageLayout {
   // The checker's status line on the current row: "imgStatus" and
   // "lblStatus" ("Settings look OK", LabelWidth wide); then the next row.
   std::tuple<web::ImageFile*, web::Label*> StatusLine(int labelWidth);
-  // "btnSaveSettings" ("Save settings") at the left of the current row.
-  web::Button* SaveButton(web::Handler onClick);
+  // The save row (SaveRowAt) at the left of the current row.
+  std::tuple<web::Button*, web::Label*> SaveRow(web::Handler onClick);
   void Skip(int pixels) { top_ += pixels; }
   int Top() const { return top_; }
   web::Control* Owner() const { return owner_; }
@@ -50,19 +56,6 @@ class TPageLayout {
   int unnamed_ = 0;
 };
 
-// The controls that stand below a list grid whose row count varies: Place
-// moves them down as far as the grid's rows need (a row at most RowHeight
-// high), never above where they were made.
-class TBelowGrid {
- public:
-  TBelowGrid(const web::Grid* grid, int headerHeight, int rowHeight)
-      : grid_(grid), headerHeight_(headerHeight), rowHeight_(rowHeight) {}
-  // Once the controls stand where the page puts them with an empty grid.
-  void Add(std::initializer_list<web::Control*> controls);
-  void Place(int rows);
-
- private:
-  const web::Grid* grid_;
-  int headerHeight_, rowHeight_;
-  std::vector<std::pair<web::Control*, int>> controls_;  // with their first tops
-};
+// Controls that the browser keeps below Grid as its rows grow (Control's
+// keepBelow), moving together, never above where the page put them.
+void KeepBelow(const web::Grid* grid, std::initializer_list<web::Control*> controls);

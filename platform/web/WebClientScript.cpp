@@ -19,7 +19,46 @@ var VTFW = (function () {
     if (b && animate) b.style.display = on ? 'block' : 'none';
   }
   var api = {
-    init: function (urlBase, showAnimation) { base = urlBase; animate = showAnimation; },
+    init: function (urlBase, showAnimation) {
+      base = urlBase; animate = showAnimation;
+      api.placeBelow();
+      // Answers replace wrappers (a grid's new rows come so): place again.
+      if (window.MutationObserver && !api.belowObserver) {
+        api.belowObserver = new MutationObserver(api.placeBelow);
+        api.belowObserver.observe(document.body, {childList: true, subtree: true});
+      }
+    },
+    // Controls rendered with data-below stand at least 12 pixels below the
+    // bottom of what that wrapper shows, never above their own data-top;
+    // those below one wrapper keep their distances to each other.
+    placeBelow: function () {
+      var all = document.querySelectorAll('[data-below]'), groups = {}, key, i;
+      for (i = 0; i < all.length; i++) {
+        key = all[i].getAttribute('data-below');
+        (groups[key] = groups[key] || []).push(all[i]);
+      }
+      for (key in groups) {
+        var above = document.getElementById(key), list = groups[key], first = Infinity, origin = null;
+        if (!above) continue;
+        for (i = 0; i < list.length; i++) {
+          first = Math.min(first, parseInt(list[i].getAttribute('data-top'), 10) || 0);
+          // Where top 0 lies: the block the wrapper is placed in (the body's
+          // margin, for one placed in the page itself).
+          if (origin === null && list[i].offsetParent) {
+            origin = list[i].getBoundingClientRect().top - (parseInt(list[i].style.top, 10) || 0);
+          }
+        }
+        if (origin === null) continue;
+        var bottom = above.getBoundingClientRect().bottom;
+        for (var c = above.firstElementChild; c; c = c.nextElementSibling) {
+          bottom = Math.max(bottom, c.getBoundingClientRect().bottom);
+        }
+        var shift = Math.max(0, Math.ceil(bottom - origin) + 12 - first);
+        for (i = 0; i < list.length; i++) {
+          list[i].style.top = ((parseInt(list[i].getAttribute('data-top'), 10) || 0) + shift) + 'px';
+        }
+      }
+    },
     base: function () { return base; },
     busy: busy,
     // Only posts made through submit leave the page (never a bare Enter).

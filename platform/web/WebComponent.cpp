@@ -69,6 +69,9 @@ void Control::render(RenderContext& ctx, std::string& out, bool positioned) {
   RenderedControl info;
   info.parentId = ctx.parents.empty() ? std::string() : ctx.parents.back();
   std::string html = "<div id=\"" + id + "IWCL\"";
+  if (positioned && keepBelow) {
+    html += " data-below=\"" + HtmlEscape(ctx.idOf(*keepBelow)) + "IWCL\" data-top=\"" + IntToStr(top) + "\"";
+  }
   std::string style;
   if (positioned) {
     style = "position:absolute;left:" + IntToStr(left) + "px;top:" + IntToStr(top) + "px;";

@@ -112,6 +112,10 @@ class Control : public Component {
   std::map<std::string, std::string> scriptEvents;
   // An asynchronous event from the page's own script (VT_ASYNC posts).
   AsyncHandler onAsyncClick;
+  // A control that grows in the browser (a grid with its rows and wrapped
+  // texts): the client script keeps this one below it, never above top. The
+  // controls below one such control move together, as one block.
+  const Control* keepBelow = nullptr;
 
   // Frames and forms start a name scope: their ids prefix the ids of what
   // they own ("FRAMEMAINMENU_IMGMAIN").

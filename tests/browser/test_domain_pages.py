@@ -157,3 +157,63 @@ class DomainPagesTest(vtbrowser.SwitchTestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class GrowingGridTest(vtbrowser.BrowserTestCase):
+    """The controls under a list grid stay below it as its rows grow (rows an
+    answer brings, texts that wrap), moving together, and never rise above
+    where the page put them."""
+
+    def top_and_bottom(self, element_id):
+        return self.driver.execute_script(
+            "var r = document.getElementById(arguments[0]).getBoundingClientRect(); return [r.top, r.bottom];",
+            element_id)
+
+    def shifts(self, wrapper_ids):
+        """How far the script moved each control from its own place."""
+        return [self.driver.execute_script(
+            "var e = document.getElementById(arguments[0]);"
+            "return parseInt(e.style.top, 10) - parseInt(e.getAttribute('data-top'), 10);", i) for i in wrapper_ids]
+
+    def grow(self, table_id, rows):
+        """Rows added to the page's tree, as an answer that re-sends a grid does."""
+        self.driver.execute_script(
+            "var t = document.getElementById(arguments[0]), last = t.rows[t.rows.length - 1];"
+            "for (var i = 0; i < arguments[1]; i++) last.parentNode.appendChild(last.cloneNode(true));",
+            table_id, rows)
+
+    def check_kept_below(self, table_id, shown_id, wrapper_ids, rows):
+        self.assertEqual(set(self.shifts(wrapper_ids)), {0})
+        self.grow(table_id, rows)
+        bottom = self.top_and_bottom(table_id)[1]
+        self.wait().until(lambda d: self.top_and_bottom(shown_id)[0] >= bottom + 11)
+        shifts = self.shifts(wrapper_ids)
+        self.assertGreater(shifts[0], 0)
+        self.assertEqual(set(shifts), {shifts[0]}, dict(zip(wrapper_ids, shifts)))
+
+    def test_domain_main_save_row_below_the_virtual_paths(self):
+        self.login()
+        self.wait_title("Vantrell - Web Admin [Main]")
+        self.click_menu("IMGDOMAINS")
+        self.wait_title("Vantrell - Web Admin [Domains]")
+        self.click("BTNNEWDOMAIN")
+        self.wait_title("Vantrell - Web Admin [Domains/Main]")
+        self.click("TCMAIN_TAB1")
+        self.visible("BTN1")
+        self.check_kept_below("TBLGRDVIRTUALPATHS", "BTNSAVESETTINGSIWCL",
+                              ["BTNSAVESETTINGSIWCL", "LBLSAVEDIWCL"], 40)
+        # A new row re-sends the grid without the added ones: back up, not above the page's place.
+        self.click("BTN1")
+        self.wait().until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#TBLGRDVIRTUALPATHS tr")) < 10)
+        self.wait().until(lambda d: set(self.shifts(["BTNSAVESETTINGSIWCL", "LBLSAVEDIWCL"])) == {0})
+
+    def test_cluster_edit_controls_below_the_servers(self):
+        self.login()
+        self.wait_title("Vantrell - Web Admin [Main]")
+        self.click_menu("IMGSERVERCLUSTER")
+        self.wait_title("Vantrell - Web Admin [Server Cluster]")
+        self.click("BTNNEWCLUSTER")
+        self.wait_title("Vantrell - Web Admin [Server Cluster Edit]")
+        self.check_kept_below("TBLGRDSERVERS", "BTNADDSERVERIWCL",
+                              ["BTNADDSERVERIWCL", "IMGSTATUSIWCL", "LBLSTATUSIWCL", "BTNSAVESETTINGSIWCL",
+                               "LBLSAVEDIWCL"], 12)

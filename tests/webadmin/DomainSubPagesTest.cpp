@@ -114,12 +114,17 @@ TEST_F(DomainSubPages, SecurityModesActionsAndTheDenyFile) {
     EXPECT_EQ(h->Domains[0]->IPRestrictor.RequestDeniedAction, 3);
     EXPECT_EQ(h->Domains[0]->IPRestrictor.FileName, "denied.html");
   }
-  // Another action saves; the red label stays.
-  b.select("CMBREQUESTDENIEDACTION", 1);
+  // A good save hides the warning, as on the server's security page.
+  EXPECT_FALSE(b.shown("LBLFILEDOESNOTEXIST"));
   b.type("EDTFILENAME", "missing.html");
   ASSERT_TRUE(b.click("BTNSAVESETTINGS"));
-  EXPECT_EQ(FromFile()->Domains[0]->IPRestrictor.RequestDeniedAction, 1);
   EXPECT_TRUE(b.shown("LBLFILEDOESNOTEXIST"));
+  // Another action needs no file: it saves, and the warning goes.
+  b.select("CMBREQUESTDENIEDACTION", 1);
+  ASSERT_TRUE(b.click("BTNSAVESETTINGS"));
+  EXPECT_EQ(FromFile()->Domains[0]->IPRestrictor.RequestDeniedAction, 1);
+  EXPECT_EQ(FromFile()->Domains[0]->IPRestrictor.FileName, "missing.html");
+  EXPECT_FALSE(b.shown("LBLFILEDOESNOTEXIST"));
 }
 
 TEST_F(DomainSubPages, AStoredActionTheComboLacksIsKept) {

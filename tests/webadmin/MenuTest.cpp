@@ -68,7 +68,7 @@ TEST_F(MenuTest, EditsSurviveOnlyBetweenTheKeepPages) {
   b.submit();
   {
     web::CurrentAppGuard guard(b.session().get());
-    Menu(b)->ShowDomainsMain();
+    Menu(b)->Navigate(AdminPage::DomainsMain);
     b.session()->commitEvent();
   }
   b.submit();

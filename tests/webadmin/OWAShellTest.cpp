@@ -148,6 +148,32 @@ TEST_F(OWAShell, SSLItemWithoutASetShowsTheListAndANewSetInPlace) {
   EXPECT_EQ(ShownRegions(b), std::vector<std::string>{"FRMSSLSETTINGS_RGNSETTINGS"});
 }
 
+// The main page's icons go on inside the shell: a page of a menu item's kind
+// under that item, any other in the main page's place until "Main" is
+// clicked again.
+TEST_F(OWAShell, MainPageIconsStayInTheShell) {
+  TestBrowser b = LoggedIn();
+  auto* shell = b.activeForm<TfrmOWAMain>();
+  web::AppForm* main = shell->frmMain();
+  ASSERT_TRUE(b.click("FRMMAIN_IMGGENERALSETTINGSICON"));
+  EXPECT_EQ(b.activeForm(), shell);
+  EXPECT_EQ(ShownRegions(b), std::vector<std::string>{"FRMGENERALSETTINGS_RGNSETTINGS"});
+  EXPECT_EQ(shell->mmGeneralSettings->fileName, "..\\Files\\mmsBO_GeneralSettings.jpg");
+  EXPECT_EQ(shell->mmMain->fileName, "..\\Files\\mmBO_Main.jpg");
+  ASSERT_TRUE(b.click("MMMAIN"));
+  EXPECT_EQ(shell->frmMain(), main);
+
+  ASSERT_TRUE(b.click("FRMMAIN_IMGDOMAINSICON"));
+  EXPECT_EQ(b.activeForm(), shell);
+  EXPECT_EQ(b.title(), "Vantrell OWA - Web Admin");
+  EXPECT_TRUE(ShownRegions(b).empty());
+  EXPECT_TRUE(b.shown("FRMDOMAINS_LBLNOTBUILT"));
+  ASSERT_TRUE(b.click("MMMAIN"));
+  EXPECT_EQ(ShownRegions(b), std::vector<std::string>{"FRMMAIN_RGNSETTINGS"});
+  EXPECT_FALSE(b.shown("FRMDOMAINS_LBLNOTBUILT"));
+  EXPECT_EQ(b.session()->forms().size(), 1u);
+}
+
 TEST_F(OWAShell, PageReferencesClearWhenAPageIsFreed) {
   TestBrowser b = LoggedIn();
   ASSERT_TRUE(b.click("MMCOMPRESSION"));
