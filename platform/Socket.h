@@ -42,7 +42,8 @@ class SocketHandle {
 // and a peer that went away must not end the program.
 void IgnoreSigPipe();
 
-// A new non-blocking, close-on-exec IPv4 stream socket; raises EIdSocketError.
+// A new non-blocking, close-on-exec IPv4 stream socket with Nagle's algorithm
+// off (SetNoDelay); raises EIdSocketError.
 SocketHandle NewTcpSocket();
 // Turns Nagle's algorithm off: every write of the layer is a whole piece of
 // output (a head goes out together with the body bytes at hand), and a short
@@ -63,6 +64,7 @@ struct SocketAddress {
   std::string ip;
   int port = 0;
 };
+SocketAddress ToSocketAddress(const sockaddr_in& sa);
 SocketAddress LocalAddressOf(int fd);
 SocketAddress PeerAddressOf(int fd);
 

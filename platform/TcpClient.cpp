@@ -46,5 +46,5 @@ void TcpClient::Connect(int timeoutMs) {
     if (::getsockopt(socket.Get(), SOL_SOCKET, SO_ERROR, &error, &len) != 0) RaiseSocketError(errno);
     if (error != 0) RaiseSocketError(error);
   }
-  AttachTransport(std::make_unique<PlainTransport>(std::move(socket)));
+  AttachTransport(std::make_unique<PlainTransport>(std::move(socket)), {.peer = SocketAddress{IPv4ToStr(target), port_}, .local = {}});
 }

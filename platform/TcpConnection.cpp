@@ -15,8 +15,8 @@ constexpr size_t kCompactAfter = 65536;
 
 TcpConnection::TcpConnection() { IgnoreSigPipe(); }
 
-TcpConnection::TcpConnection(std::unique_ptr<Transport> transport) : TcpConnection() {
-  AttachTransport(std::move(transport));
+TcpConnection::TcpConnection(std::unique_ptr<Transport> transport, Endpoints known) : TcpConnection() {
+  AttachTransport(std::move(transport), std::move(known));
 }
 
 TcpConnection::~TcpConnection() {
@@ -75,15 +75,14 @@ void TcpConnection::RaiseStopped() {
   throw EIdClosedSocket();
 }
 
-void TcpConnection::AttachTransport(std::unique_ptr<Transport> transport) {
+void TcpConnection::AttachTransport(std::unique_ptr<Transport> transport, Endpoints known) {
   std::function<void()> handler;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     transport_ = std::move(transport);
-    SetNoDelay(transport_->Handle());
     owner_ = CurrentFlowId();
-    peer_ = PeerAddressOf(transport_->Handle());
-    local_ = LocalAddressOf(transport_->Handle());
+    peer_ = std::move(known.peer);
+    local_ = std::move(known.local);
     handler = onConnected_;
   }
   in_.clear();
@@ -307,24 +306,34 @@ void TcpConnection::CancelWriteBuffer() {
 }
 
 // ------------------------------------------------------------- properties
+const SocketAddress& TcpConnection::Address(std::optional<SocketAddress>& slot, SocketAddress (*lookUp)(int)) const {
+  static const SocketAddress kNone;
+  if (slot) return *slot;
+  // A socket already closed has no address to give; a later call after a
+  // new connect looks again.
+  if (transport_ == nullptr || transport_->Handle() < 0) return kNone;
+  slot = lookUp(transport_->Handle());
+  return *slot;
+}
+
 std::string TcpConnection::PeerIP() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return peer_.ip;
+  return Address(peer_, PeerAddressOf).ip;
 }
 
 int TcpConnection::PeerPort() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return peer_.port;
+  return Address(peer_, PeerAddressOf).port;
 }
 
 std::string TcpConnection::LocalIP() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return local_.ip;
+  return Address(local_, LocalAddressOf).ip;
 }
 
 int TcpConnection::LocalPort() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return local_.port;
+  return Address(local_, LocalAddressOf).port;
 }
 
 void TcpConnection::SetOnConnected(std::function<void()> fn) {

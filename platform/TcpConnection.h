@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -34,11 +35,18 @@ class TcpConnection {
   static constexpr int kUseMaxLineLength = -1;
   static constexpr int kDefaultMaxLineLength = 16384;
 
+  // Addresses the caller already has from its accept or connect; one left
+  // empty is asked of the socket when first wanted.
+  struct Endpoints {
+    std::optional<SocketAddress> peer;
+    std::optional<SocketAddress> local;
+  };
+
   // A connection that is not connected (a client before Connect).
   TcpConnection();
   // An accepted connection: connected, owned by the calling thread until
   // SetOwnerThread moves it.
-  explicit TcpConnection(std::unique_ptr<Transport> transport);
+  explicit TcpConnection(std::unique_ptr<Transport> transport, Endpoints known = {});
   // Closes without firing OnDisconnected.
   virtual ~TcpConnection();
   TcpConnection(const TcpConnection&) = delete;
@@ -120,7 +128,8 @@ class TcpConnection {
   // raises EIdClosedSocket (ReadFromStack returns 0).
   void SetStopCheck(StopCheck stop) { stop_ = std::move(stop); }
 
-  // Addresses of the current (or last) connection, dotted IPv4.
+  // Addresses of the current connection, dotted IPv4; of the last one once
+  // it is closed, where they were asked for (or known) while it was open.
   std::string PeerIP() const;
   int PeerPort() const;
   std::string LocalIP() const;
@@ -137,7 +146,7 @@ class TcpConnection {
  protected:
   // Connects the connection to Transport (owning thread) and fires
   // OnConnected.
-  void AttachTransport(std::unique_ptr<Transport> transport);
+  void AttachTransport(std::unique_ptr<Transport> transport, Endpoints known = {});
   Transport* CurrentTransport() const noexcept { return transport_.get(); }
   const StopCheck& Stop() const noexcept { return stop_; }
 
@@ -181,8 +190,11 @@ class TcpConnection {
   int writeTimeout_ = 0;
   StopCheck stop_;
 
-  SocketAddress peer_;
-  SocketAddress local_;
+  // Looked up when first asked for (under mutex_): most connections only
+  // ever want the local one, when their listener's address leaves it open.
+  const SocketAddress& Address(std::optional<SocketAddress>& slot, SocketAddress (*lookUp)(int)) const;
+  mutable std::optional<SocketAddress> peer_;
+  mutable std::optional<SocketAddress> local_;
 
   std::function<void()> onConnected_;
   std::function<void()> onDisconnected_;

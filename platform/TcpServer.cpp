@@ -1,5 +1,6 @@
 #include "platform/TcpServer.h"
 
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -81,6 +82,8 @@ void TcpServer::Activate() {
     Listener listener;
     listener.socket = OpenListener(binding.ip, binding.port, reuseSocket_, listenQueue_);
     listener.port = LocalAddressOf(listener.socket.Get()).port;
+    in_addr ip{};
+    if (ParseIPv4(binding.ip, ip) && ip.s_addr != htonl(INADDR_ANY)) listener.local = SocketAddress{IPv4ToStr(ip), listener.port};
     listeners.push_back(std::move(listener));
   }
   int wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -156,7 +159,7 @@ void TcpServer::AcceptLoop() {
         // Above the ceiling a connection stays in the backlog, where the
         // kernel holds it for nothing, rather than failing a new thread.
         if (!WaitBelowCeiling()) return;
-        if (!AcceptOne(fds[i].fd)) break;
+        if (!AcceptOne(listeners_[i])) break;
       }
     }
   }
@@ -188,8 +191,12 @@ bool TcpServer::PauseAcceptor(int ms) {
   return ::poll(&p, 1, ms) > 0;
 }
 
-bool TcpServer::AcceptOne(int listenFd) {
-  int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+bool TcpServer::AcceptOne(const Listener& listener) {
+  // The accept tells the peer, the listener's binding mostly the local end:
+  // the acceptor, which serves every connection in turn, makes no other call.
+  sockaddr_in peer{};
+  socklen_t peerLen = sizeof peer;
+  int fd = ::accept4(listener.socket.Get(), reinterpret_cast<sockaddr*>(&peer), &peerLen, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) {
     int error = errno;
     switch (error) {
@@ -209,7 +216,8 @@ bool TcpServer::AcceptOne(int listenFd) {
   try {
     std::unique_ptr<Transport> transport = tls_ != nullptr ? tls_->NewServerTransport(std::move(socket))
                                                            : std::make_unique<PlainTransport>(std::move(socket));
-    auto connection = std::make_unique<TcpConnection>(std::move(transport));
+    auto connection = std::make_unique<TcpConnection>(
+        std::move(transport), TcpConnection::Endpoints{.peer = ToSocketAddress(peer), .local = listener.local});
     PeerThread* thread = pool_->GetThread();
     // Listed before it runs, so it can only finish after it was listed.
     std::lock_guard<std::mutex> lock(threadsMutex_);

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -108,13 +109,15 @@ class TcpServer {
   struct Listener {
     SocketHandle socket;
     int port = 0;
+    // The address of every connection it accepts, when bound to one.
+    std::optional<SocketAddress> local;
   };
 
   void Activate();
   void Deactivate();
   void AcceptLoop();
   // False when nothing more is queued (or accepting must pause).
-  bool AcceptOne(int listenFd);
+  bool AcceptOne(const Listener& listener);
   // Waits while the pool is at its ceiling; false when woken for the stop.
   bool WaitBelowCeiling();
   void FireListenException(const Exception& e);

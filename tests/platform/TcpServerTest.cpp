@@ -1,6 +1,8 @@
 #include "platform/TcpServer.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -118,20 +120,36 @@ TEST(TcpServer, EventsRunInOrderAroundEachConnection) {
   EXPECT_TRUE(WaitUntil([&] { return f.pool.PooledCount() == 1; }));
 }
 
-TEST(TcpServer, AcceptedConnectionKnowsItsAddressesAndTheDefaultLineLimit) {
-  ServerFixture f;
-  std::promise<std::string> seen;
-  f.server.SetOnExecute([&](PeerThread& thread) {
-    TcpConnection& c = *thread.Connection();
-    seen.set_value(c.PeerIP() + " " + std::to_string(c.LocalPort()) + " " + c.LocalIP() + " " +
-                   std::to_string(c.MaxLineLength()));
-    thread.Stop();
-  });
-  f.server.SetActive(true);
-  RawPeer client(RawConnect(f.Port()));
-  auto result = seen.get_future();
-  ASSERT_EQ(result.wait_for(5s), std::future_status::ready);
-  EXPECT_EQ(result.get(), "127.0.0.1 " + std::to_string(f.Port()) + " 127.0.0.1 16384");
+// The acceptor takes the addresses from the accept and the binding, and the
+// socket inherits TCP_NODELAY from its listener; a wildcard binding leaves
+// the local address to the socket.
+TEST(TcpServer, AcceptedConnectionKnowsItsAddressesNoDelayAndTheDefaultLineLimit) {
+  struct Probe : TcpConnection {
+    using TcpConnection::CurrentTransport;
+  };
+  for (const char* binding : {"127.0.0.1", "0.0.0.0"}) {
+    SCOPED_TRACE(binding);
+    ServerFixture f;
+    f.server.ClearBindings();
+    f.server.AddBinding(binding, 0);
+    std::promise<std::string> seen;
+    f.server.SetOnExecute([&](PeerThread& thread) {
+      TcpConnection& c = *thread.Connection();
+      int noDelay = 0;
+      socklen_t len = sizeof noDelay;
+      ::getsockopt((c.*(&Probe::CurrentTransport))()->Handle(), IPPROTO_TCP, TCP_NODELAY, &noDelay, &len);
+      seen.set_value(c.PeerIP() + ":" + std::to_string(c.PeerPort()) + " " + c.LocalIP() + ":" +
+                     std::to_string(c.LocalPort()) + " " + std::to_string(c.MaxLineLength()) +
+                     (noDelay != 0 ? " nodelay" : " nagle"));
+      thread.Stop();
+    });
+    f.server.SetActive(true);
+    RawPeer client(RawConnect(f.Port()));
+    auto result = seen.get_future();
+    ASSERT_EQ(result.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(result.get(), "127.0.0.1:" + std::to_string(PortOf(client.Fd())) + " 127.0.0.1:" +
+                                std::to_string(f.Port()) + " 16384 nodelay");
+  }
 }
 
 TEST(TcpServer, StopInOnConnectSkipsBeforeRunAndExecute) {
