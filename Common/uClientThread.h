@@ -152,8 +152,9 @@ class TClientThread : public PeerThread, public THeadOwner {
   void ReadRequestHeader(bool waitingForKeepAlive);
   // False when the head outgrew MaxHeadBytes.
   bool ReadHeader(TcpConnection& connection, THTTPHeaders& lines, bool isRequest);
-  // Into Line, whose storage is reused.
-  void ReadHeadLine(TcpConnection& connection, std::string& line, uint64_t& headStart, bool& timedOut,
+  // Into Line, whose storage is reused. Now is the tick count after the line
+  // came, read only when it had to be waited for (or began the head).
+  void ReadHeadLine(TcpConnection& connection, std::string& line, uint64_t& headStart, uint64_t& now, bool& timedOut,
                     uint64_t limit);
   bool HeadWaitOver(uint64_t elapsed, bool arriving, uint64_t limit);
   void ReadResponseHead();

@@ -112,7 +112,7 @@ class Carrier {
   void Stop();
 
   // On this carrier's thread, for the running fiber.
-  void AddTimer(Fiber* fiber);
+  void AddTimer(Fiber* fiber, std::chrono::steady_clock::time_point due);
   void RemoveTimer(Fiber* fiber);
   bool WaitFd(Fiber* fiber, int fd, short events, int timeoutMs);
   void NoteReceive(int fd, bool drained) noexcept;
@@ -130,7 +130,13 @@ class Carrier {
   void WakeLocal(Fiber* fiber, bool woken);
   void RunTimers();
   int NextTimeoutMs() const;
-  void HeapSet(size_t i, Fiber* fiber);
+  // Each entry holds its time, so ordering the heap reads no fiber: with a
+  // thousand parked fibers their objects are mostly out of the cache.
+  struct Timer {
+    std::chrono::steady_clock::time_point due;
+    Fiber* fiber;
+  };
+  void HeapSet(size_t i, Timer timer);
   void HeapUp(size_t i);
   void HeapDown(size_t i);
 
@@ -144,7 +150,7 @@ class Carrier {
   std::atomic<int> inboxCount_{0};
   std::atomic<bool> sleeping_{false};
   std::atomic<bool> stopping_{false};
-  std::vector<Fiber*> timers_;     // min-heap on due_
+  std::vector<Timer> timers_;  // min-heap on due
   // By descriptor: the parked waiter and what it waits for, and the events
   // that came in since a wait last took them (edge-triggered: the kernel
   // reports a change once, whether or not a fiber waits at that moment).
@@ -200,10 +206,7 @@ bool Fiber::Park(int timeoutMs) {
 #ifndef NDEBUG
   if (heldLocks_ > 0) Die("a fiber parks while it holds a lock");
 #endif
-  if (timeoutMs >= 0) {
-    due_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    carrier_->AddTimer(this);
-  }
+  if (timeoutMs >= 0) carrier_->AddTimer(this, std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs));
   carrier_->SwitchOut(this, false);
   if (timerIndex_ != kNoTimer) carrier_->RemoveTimer(this);
   return woken_;
@@ -497,57 +500,57 @@ bool Carrier::KnownQuiet(int fd) noexcept {
 }
 
 // ------------------------------------------------------------ timer heap
-void Carrier::HeapSet(size_t i, Fiber* fiber) {
-  timers_[i] = fiber;
-  fiber->timerIndex_ = i;
+void Carrier::HeapSet(size_t i, Timer timer) {
+  timers_[i] = timer;
+  timer.fiber->timerIndex_ = i;
 }
 
 void Carrier::HeapUp(size_t i) {
-  Fiber* fiber = timers_[i];
+  const Timer timer = timers_[i];
   while (i > 0) {
     size_t parent = (i - 1) / 2;
-    if (!(fiber->due_ < timers_[parent]->due_)) break;
+    if (!(timer.due < timers_[parent].due)) break;
     HeapSet(i, timers_[parent]);
     i = parent;
   }
-  HeapSet(i, fiber);
+  HeapSet(i, timer);
 }
 
 void Carrier::HeapDown(size_t i) {
-  Fiber* fiber = timers_[i];
+  const Timer timer = timers_[i];
   const size_t n = timers_.size();
   for (;;) {
     size_t child = 2 * i + 1;
     if (child >= n) break;
-    if (child + 1 < n && timers_[child + 1]->due_ < timers_[child]->due_) ++child;
-    if (!(timers_[child]->due_ < fiber->due_)) break;
+    if (child + 1 < n && timers_[child + 1].due < timers_[child].due) ++child;
+    if (!(timers_[child].due < timer.due)) break;
     HeapSet(i, timers_[child]);
     i = child;
   }
-  HeapSet(i, fiber);
+  HeapSet(i, timer);
 }
 
-void Carrier::AddTimer(Fiber* fiber) {
-  timers_.push_back(fiber);
+void Carrier::AddTimer(Fiber* fiber, std::chrono::steady_clock::time_point due) {
+  timers_.push_back({due, fiber});
   HeapUp(timers_.size() - 1);
 }
 
 void Carrier::RemoveTimer(Fiber* fiber) {
   size_t i = fiber->timerIndex_;
   fiber->timerIndex_ = kNoTimer;
-  Fiber* last = timers_.back();
+  const Timer last = timers_.back();
   timers_.pop_back();
   if (i == timers_.size()) return;
   HeapSet(i, last);
   HeapDown(i);
-  HeapUp(last->timerIndex_);
+  HeapUp(last.fiber->timerIndex_);
 }
 
 void Carrier::RunTimers() {
   if (timers_.empty()) return;
   const auto now = std::chrono::steady_clock::now();
-  while (!timers_.empty() && timers_.front()->due_ <= now) {
-    Fiber* fiber = timers_.front();
+  while (!timers_.empty() && timers_.front().due <= now) {
+    Fiber* fiber = timers_.front().fiber;
     RemoveTimer(fiber);
     WakeLocal(fiber, false);
   }
@@ -555,7 +558,7 @@ void Carrier::RunTimers() {
 
 int Carrier::NextTimeoutMs() const {
   if (timers_.empty()) return -1;
-  auto left = std::chrono::ceil<std::chrono::milliseconds>(timers_.front()->due_ - std::chrono::steady_clock::now());
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(timers_.front().due - std::chrono::steady_clock::now());
   return left.count() > 0 ? static_cast<int>(std::min<long long>(left.count(), 0x7fffffff)) : 0;
 }
 

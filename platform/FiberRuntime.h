@@ -73,7 +73,6 @@ class Fiber {
   bool woken_ = false;  // written by the wake that won, read after resuming
   // Timer heap slot while a parked wait has a time limit.
   size_t timerIndex_ = static_cast<size_t>(-1);
-  std::chrono::steady_clock::time_point due_{};
   int heldLocks_ = 0;
   struct LocalValue {
     void* value = nullptr;

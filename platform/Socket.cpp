@@ -138,19 +138,25 @@ std::vector<std::string> LocalIPv4Addresses() {
 }
 
 // ---------------------------------------------------------------- Deadline
-Deadline::Deadline(int timeoutMs)
-    : unlimited_(timeoutMs < 0),
-      end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0))) {}
+Deadline::Deadline(int timeoutMs) : timeoutMs_(timeoutMs) {
+  if (timeoutMs > 0) end_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+}
 
 int Deadline::RemainingMs() const {
-  if (unlimited_) return -1;
+  if (timeoutMs_ <= 0) return timeoutMs_ < 0 ? -1 : 0;
   auto left = std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now()).count();
   return left > 0 ? static_cast<int>(std::min<long long>(left, 0x7fffffff)) : 0;
 }
 
+int LazyDeadline::RemainingMs() {
+  if (deadline_) return deadline_->RemainingMs();
+  deadline_.emplace(timeoutMs_);
+  return timeoutMs_ < 0 ? -1 : timeoutMs_;
+}
+
 // -------------------------------------------------------------- WaitSocket
 WaitResult WaitSocket(int fd, short events, int timeoutMs, const StopCheck& stop) {
-  Deadline deadline(timeoutMs);
+  LazyDeadline deadline(timeoutMs);
   // On a fiber the wait parks it on its carrier's epoll set; a look without
   // waiting stays a plain poll.
   const bool fiber = OnFiber();
@@ -227,7 +233,7 @@ long PlainTransport::ReceiveAfterPoll(char* buf, size_t len, int timeoutMs, cons
     wouldBlock_ = true;
     return kTimedOut;
   }
-  Deadline deadline(timeoutMs);
+  LazyDeadline deadline(timeoutMs);
   bool waitFirst = wouldBlock_ && timeoutMs != 0;
   for (;;) {
     if (!waitFirst) {

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,6 +73,7 @@ SocketAddress PeerAddressOf(int fd);
 std::vector<std::string> LocalIPv4Addresses();
 
 // A time limit on the monotonic clock; a negative time-out never expires.
+// Only a positive one reads the clock.
 class Deadline {
  public:
   explicit Deadline(int timeoutMs);
@@ -79,8 +81,21 @@ class Deadline {
   int RemainingMs() const;
 
  private:
-  bool unlimited_;
+  int timeoutMs_;
   std::chrono::steady_clock::time_point end_;
+};
+
+// A deadline that starts at its first RemainingMs(), which answers the whole
+// time-out: a call that may finish without waiting (the line is buffered,
+// the receive finds bytes) reads no clock. Ask it right before each wait.
+class LazyDeadline {
+ public:
+  explicit LazyDeadline(int timeoutMs) : timeoutMs_(timeoutMs) {}
+  int RemainingMs();
+
+ private:
+  int timeoutMs_;
+  std::optional<Deadline> deadline_;
 };
 
 // A stop request that long waits look at in short slices; empty = never.

@@ -173,7 +173,7 @@ void TcpConnection::ReadLnInto(std::string& line, std::string_view terminator, i
   if (maxLineLength == kUseMaxLineLength) maxLineLength = maxLineLength_;
   const bool lfOnly = terminator == "\n";
   readLnTimedOut_ = false;
-  Deadline deadline(EffectiveTimeout(timeoutMs));
+  LazyDeadline deadline(EffectiveTimeout(timeoutMs));
   // The part of the buffer already searched is only known for a one-byte
   // terminator; a longer one may straddle the old end.
   size_t from = lfOnly ? std::max(scanFrom_, inHead_) : inHead_;
