@@ -387,7 +387,7 @@ void TClientThread::ResetRequest() {
 
 void TClientThread::ClearHeaders() {
   // A head of a few KiB is the rule; the storage of a huge one is let go.
-  if (FHeadText.capacity() > kKeptHeadText) std::string().swap(FHeadText);
+  if (FHeadText.capacity() > kKeptHeadBytes) std::string().swap(FHeadText);
   ResponseHeader->Clear();
   RequestHeader->Clear();
   MatchData->Reset();

@@ -213,10 +213,10 @@ class TClientThread : public PeerThread, public THeadOwner {
   // Left unfilled: an idle pooled thread should not hold 32 KiB of zeros.
   std::array<char, 32768> FBuffer;
   // The outgoing request or response head, built once per head into storage
-  // kept across requests (up to kKeptHeadText bytes).
+  // kept across requests (up to kKeptHeadBytes).
   std::string FHeadText;
-  static constexpr size_t kKeptHeadText = 65536;
-  // The access-log entry of the request, kept for its strings' storage.
+  // The access-log entry of the request, kept for its strings' storage (up
+  // to kKeptHeadBytes together).
   TW3CLogEntry FW3CEntry;
   uint8_t FFirstConnect = 1;
   std::string FStatusText = "-";

@@ -101,6 +101,8 @@ void TClientThread::WriteW3CLogEntry() {
   r.GetCookieValue(e.Cookie);
   e.Referer = r.Referer;
   const std::string line = BuildW3CLine(e);
+  ClearHeadFields({&e.ClientIP, &e.SiteName, &e.ServerHost, &e.LocalIP, &e.Method, &e.Document, &e.Version,
+                   &e.HostWithPort, &e.UserAgent, &e.Cookie, &e.Referer});
 
   const uint8_t state = Stats->ServerState.load();
   if (Terminated() || Stopped() || state == ssStopping || state == ssStopped) return;

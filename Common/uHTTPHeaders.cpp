@@ -4,15 +4,6 @@
 
 #include "platform/SysUtils.h"
 
-namespace {
-
-std::string_view NameOf(std::string_view line) {
-  auto colon = line.find(':');
-  return colon == std::string_view::npos ? std::string_view() : line.substr(0, colon);
-}
-
-}  // namespace
-
 std::string THTTPHeaders::ComposeLine(std::string_view name, std::string_view value) {
   std::string line = SpareLine();
   line.reserve(name.size() + 2 + value.size());
@@ -152,11 +143,7 @@ std::string THTTPHeaders::GetTextStr() {
 
 void THTTPHeaders::GetTextStr(std::string& text) {
   Normalize();
-  size_t n = 0;
-  for (const std::string& line : Items()) n += line.size() + 2;
-  text.clear();
-  text.reserve(n);
-  for (const std::string& line : Items()) text.append(line).append("\r\n");
+  TextInto(text);
 }
 
 void THTTPHeaders::SetTextStr(std::string_view text) {

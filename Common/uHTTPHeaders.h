@@ -11,6 +11,12 @@
 
 #include "platform/Classes.h"
 
+// A line's name: the text before its first ":", empty without one.
+inline std::string_view NameOf(std::string_view line) {
+  const size_t colon = line.find(':');
+  return colon == std::string_view::npos ? std::string_view() : line.substr(0, colon);
+}
+
 class THTTPHeaders : public TStringList {
  public:
   std::string GetFirstLine() const;

@@ -98,12 +98,6 @@ int32_t ParseHopCount(std::string_view value) {
   return n < 0 ? 0 : n;
 }
 
-// A line's name: the text before its first ":", empty without one.
-std::string_view NameOf(std::string_view line) {
-  auto colon = line.find(':');
-  return colon == std::string_view::npos ? std::string_view() : line.substr(0, colon);
-}
-
 std::string_view ValueOf(std::string_view line) {
   auto colon = line.find(':');
   return colon == std::string_view::npos ? std::string_view() : TrimView(line.substr(colon + 1));
@@ -194,28 +188,30 @@ std::string FormatCookieExpiry(int32_t seconds) {
                 t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
 }
 
+void ClearHeadFields(std::initializer_list<std::string*> fields) {
+  size_t held = 0;
+  for (const std::string* field : fields) held += field->capacity();
+  const bool letGo = held > kKeptHeadBytes;
+  for (std::string* field : fields) {
+    if (letGo) {
+      std::string().swap(*field);
+    } else {
+      field->clear();
+    }
+  }
+}
+
 // ------------------------------------------------------------ TRequestHeader
 
 void TRequestHeader::Clear() {
   IsRead = false;
-  HostWithPort.clear();
-  Referer.clear();
-  UserAgent.clear();
-  Accept.clear();
-  Host.clear();
-  Version.clear();
-  Document.clear();
-  Via.clear();
-  Method.clear();
-  Connection.clear();
-  AcceptEncoding.clear();
-  AcceptLanguage.clear();
+  ClearHeadFields({&HostWithPort, &Referer, &UserAgent, &Accept, &Host, &Version, &Document, &Via, &Method,
+                   &Connection, &AcceptEncoding, &AcceptLanguage, &Refusal, &FValue});
   ContentLength = 0;
   HopCount = 0;
   AcceptedEncodings = 0;
   Raw.Clear();
   Updated.Clear();
-  Refusal.clear();
   AbsoluteForm = false;
   ForcedClose = false;
   ExpectsContinue = false;
@@ -519,15 +515,8 @@ void TResponseHeader::Clear() {
   IsRead = false;
   Raw.Clear();
   Updated.Clear();
-  Vary.clear();
-  Server.clear();
-  Date.clear();
-  ContentType.clear();
-  Version.clear();
-  CacheControl.clear();
-  Location.clear();
-  ReasonText.clear();
-  ContentEncoding.clear();
+  ClearHeadFields(
+      {&Vary, &Server, &Date, &ContentType, &Version, &CacheControl, &Location, &ReasonText, &ContentEncoding});
   StatusCode = 0;
   ContentLength = -1;
   Chunked = false;

@@ -8,7 +8,9 @@
 // client-address headers and the affinity cookie VTSession.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "Common/uHTTPHeaders.h"
@@ -29,6 +31,13 @@ enum : TContentCoding { ceNone = 0, ceUnknown = 1, ceGZip = 2, ceDeflate = 3, ce
 using TContentCodings = uint8_t;
 constexpr TContentCodings CodingBit(TContentCoding c) { return static_cast<TContentCodings>(1u << c); }
 constexpr bool HasCoding(TContentCodings set, TContentCoding c) { return (set & CodingBit(c)) != 0; }
+
+// What a thread's head storage keeps from one request to the next: a head of
+// a few KiB is the rule, the storage of a huge one is let go after use.
+constexpr size_t kKeptHeadBytes = 65536;
+// Empties every string of Fields; their storage stays for the next head
+// unless together they hold more than kKeptHeadBytes.
+void ClearHeadFields(std::initializer_list<std::string*> fields);
 
 // The version the switch reports in its User-Agent tag.
 inline constexpr const char* VTVersion = "2.2.51";
@@ -125,7 +134,8 @@ class TRequestHeader {
   void ParseHeaderLines();
   void Refuse(const char* status);
 
-  // A header value being composed; its storage is kept across requests.
+  // A header value being composed; its storage is kept across requests
+  // (within kKeptHeadBytes, with the head's fields).
   std::string FValue;
 };
 

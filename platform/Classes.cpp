@@ -1,18 +1,43 @@
 #include "platform/Classes.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/SysUtils.h"
 
 namespace {
 // Storage kept for later lines: enough for a head, little for a line that
-// was long once.
+// was long once, and at most kKeptBytes of lines (and of line slots after a
+// Clear) for a list that once held a huge head.
 constexpr size_t kKeptLines = 256;
 constexpr size_t kKeptLineCapacity = 4096;
+constexpr size_t kKeptBytes = 65536;
 }  // namespace
 
 TStringList::TStringList(const TStringList& other)
     : items_(other.items_), sorted_(other.sorted_), caseSensitive_(other.caseSensitive_) {}
+
+TStringList::TStringList(TStringList&& other) noexcept
+    : items_(std::move(other.items_)),
+      spare_(std::move(other.spare_)),
+      spareBytes_(std::exchange(other.spareBytes_, 0)),
+      sorted_(other.sorted_),
+      caseSensitive_(other.caseSensitive_) {
+  other.items_.clear();
+  other.spare_.clear();
+}
+
+TStringList& TStringList::operator=(TStringList&& other) noexcept {
+  if (&other == this) return *this;
+  items_ = std::move(other.items_);
+  spare_ = std::move(other.spare_);
+  spareBytes_ = std::exchange(other.spareBytes_, 0);
+  sorted_ = other.sorted_;
+  caseSensitive_ = other.caseSensitive_;
+  other.items_.clear();
+  other.spare_.clear();
+  return *this;
+}
 
 TStringList& TStringList::operator=(const TStringList& other) {
   if (&other == this) return *this;
@@ -27,10 +52,11 @@ TStringList& TStringList::operator=(const TStringList& other) {
 void TStringList::Keep(std::string&& line) {
   // Short lines live inside the string itself: nothing to keep.
   if (spare_.size() >= kKeptLines || line.capacity() <= std::string().capacity() ||
-      line.capacity() > kKeptLineCapacity) {
+      line.capacity() > kKeptLineCapacity || spareBytes_ + line.capacity() > kKeptBytes) {
     return;
   }
   line.clear();
+  spareBytes_ += line.capacity();
   spare_.push_back(std::move(line));
 }
 
@@ -38,6 +64,7 @@ std::string TStringList::SpareLine() {
   if (spare_.empty()) return std::string();
   std::string line = std::move(spare_.back());
   spare_.pop_back();
+  spareBytes_ -= line.capacity();
   return line;
 }
 
@@ -50,6 +77,7 @@ std::string TStringList::CopyLine(std::string_view s) {
 void TStringList::Clear() {
   for (std::string& s : items_) Keep(std::move(s));
   items_.clear();
+  if (items_.capacity() * sizeof(std::string) > kKeptBytes) std::vector<std::string>().swap(items_);
 }
 
 const std::string& TStringList::operator[](int index) const {
@@ -113,15 +141,17 @@ void TStringList::AddStrings(const TStringList& other) {
 }
 
 std::string TStringList::Text() const {
+  std::string out;
+  TextInto(out);
+  return out;
+}
+
+void TStringList::TextInto(std::string& out) const {
   size_t n = 0;
   for (const std::string& s : items_) n += s.size() + 2;
-  std::string out;
+  out.clear();
   out.reserve(n);
-  for (const std::string& s : items_) {
-    out += s;
-    out += "\r\n";
-  }
-  return out;
+  for (const std::string& s : items_) out.append(s).append("\r\n");
 }
 
 void TStringList::SetText(std::string_view text) {

@@ -3,11 +3,14 @@
 // that ignore ASCII case unless CaseSensitive is set.
 //
 // Clear, Delete, Put and assignment keep the storage of the lines they drop
-// (a few hundred short lines at most) for the lines added after them: a
-// list that is refilled over and over, as a head is for every request,
-// fills without allocating. SpareLine hands out such a string to fill.
+// (a few hundred short lines, at most 64 KiB) for the lines added after
+// them: a list that is refilled over and over, as a head is for every
+// request, fills without allocating. SpareLine hands out such a string to
+// fill. Clear lets the line slots of a list of thousands of lines go, so a
+// huge head once costs nothing afterwards.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -20,8 +23,8 @@ class TStringList {
   // A copy copies the lines, never the kept storage.
   TStringList(const TStringList& other);
   TStringList& operator=(const TStringList& other);
-  TStringList(TStringList&&) noexcept = default;
-  TStringList& operator=(TStringList&&) noexcept = default;
+  TStringList(TStringList&& other) noexcept;
+  TStringList& operator=(TStringList&& other) noexcept;
 
   int Count() const { return static_cast<int>(items_.size()); }
   bool Empty() const { return items_.empty(); }
@@ -43,11 +46,15 @@ class TStringList {
   // An empty string, with the storage of a line this list dropped when it
   // kept one; fill it and hand it to Add, Insert or Put.
   std::string SpareLine();
+  // Bytes of the dropped lines' storage kept for SpareLine.
+  size_t KeptBytes() const { return spareBytes_; }
 
   // Every line followed by CR LF (Delphi's rule: "a\r\nb\r\n"); an empty list
   // gives "". Setting splits at CR LF, LF or CR; a final line break adds no
   // empty line.
   std::string Text() const;
+  // The same into Out, whose storage is reused.
+  void TextInto(std::string& out) const;
   void SetText(std::string_view text);
   // Comma-joined, items with blanks, commas or quotes in double quotes.
   std::string CommaText() const;
@@ -84,6 +91,7 @@ class TStringList {
   std::string CopyLine(std::string_view s);
   std::vector<std::string> items_;
   std::vector<std::string> spare_;
+  size_t spareBytes_ = 0;  // capacities of spare_
   bool sorted_ = false;
   bool caseSensitive_ = false;
 };

@@ -122,9 +122,14 @@ RoadHost::RoadHost() {
       };
     }
     struct Active {
-      Active() { ActiveThreads.fetch_add(1); }
+      explicit Active(std::atomic<int>& most) {
+        const int now = ActiveThreads.fetch_add(1) + 1;
+        int seen = most.load();
+        while (now > seen && !most.compare_exchange_weak(seen, now)) {
+        }
+      }
       ~Active() { ActiveThreads.fetch_sub(1); }
-    } active;
+    } active(MostActive);
     thread.HandleConnection();
   });
   server_.SetActive(true);

@@ -217,6 +217,9 @@ class RoadHost {
   bool Logged(const std::string& text);
   // Waits until no client thread is inside HandleConnection.
   bool Idle() { return WaitUntil([&] { return ActiveThreads.load() == 0; }); }
+  // The most client threads inside HandleConnection at once, each start
+  // looked at (not sampled), since this host began.
+  std::atomic<int> MostActive{0};
 
   bool KeepLogs = true;  // false: log lines are built but not kept
   TStatHolder stats_;

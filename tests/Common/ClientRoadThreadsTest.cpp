@@ -165,7 +165,7 @@ TEST_F(ClientRoadThreads, SettingsReloadDuringATransferAndBetweenRequests) {
 // Thousands of clients that connect and send nothing: above the ceiling the
 // rest wait in the kernel's backlog (no thread is made for them); once the
 // silent ones leave, the backlog drains and a normal request behind them is
-// still served.
+// still served. At no time do more client threads run than the ceiling.
 TEST_F(ClientRoadThreads, SilentConnectionsBeyondTheCeilingWaitInTheBacklog) {
   constexpr int kCeiling = 200;
   constexpr rlim_t kSilent = 5000;
@@ -204,6 +204,8 @@ TEST_F(ClientRoadThreads, SilentConnectionsBeyondTheCeilingWaitInTheBacklog) {
   EXPECT_EQ(reportedCeiling.load(), kCeiling);
   EXPECT_EQ(server_.ActiveThreadCount(), kCeiling);
   EXPECT_EQ(pool_.ActiveCount(), kCeiling);
+  // The watch sees the full ceiling: every held connection's thread runs.
+  EXPECT_TRUE(WaitUntil([&] { return MostActive.load() == kCeiling; }, 30000ms));
   silent.clear();
   Client client(Port());
   timeval tv{60, 0};  // behind thousands in the backlog
@@ -213,6 +215,8 @@ TEST_F(ClientRoadThreads, SilentConnectionsBeyondTheCeilingWaitInTheBacklog) {
   EXPECT_LE(server_.ActiveThreadCount(), kCeiling);
   client.Peer().Close();
   EXPECT_TRUE(Idle());
+  EXPECT_GT(MostActive.load(), 0);
+  EXPECT_LE(MostActive.load(), kCeiling);
 }
 
 }  // namespace

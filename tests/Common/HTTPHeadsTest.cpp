@@ -419,6 +419,30 @@ TEST_F(Heads, KeepAliveDecisionsOfTheResponse) {
   }
 }
 
+// A thread's heads keep their storage for the next request, but not the
+// storage of a huge head: its fields and lines are let go when cleared.
+TEST_F(Heads, AHugeHeadLeavesLittleStorageBehind) {
+  const std::string huge(200000, 'u');
+  Forward("GET /" + huge + " HTTP/1.1\r\nHost: www.a.com\r\nUser-Agent: " + huge + "\r\nCookie: a=" + huge +
+          "; VTSession=1\r\n");
+  Respond("HTTP/1.1 200 OK\r\nServer: " + huge + "\r\nContent-Type: " + huge + "\r\nContent-Length: 0\r\n");
+  EXPECT_GE(request.UserAgent.capacity(), huge.size());
+  request.Clear();
+  response.Clear();
+  EXPECT_LE(request.Document.capacity() + request.UserAgent.capacity(), kKeptHeadBytes);
+  EXPECT_LE(response.Server.capacity() + response.ContentType.capacity(), kKeptHeadBytes);
+  for (const THTTPHeaders* head : {&request.Raw, &request.Updated, &response.Raw, &response.Updated}) {
+    EXPECT_LE(head->KeptBytes(), kKeptHeadBytes);
+  }
+
+  const std::string agent(300, 'a');
+  match.TargetPath.clear();  // taken from the huge request
+  Forward("GET /index.html HTTP/1.1\r\nHost: www.a.com\r\nUser-Agent: " + agent + "\r\n");
+  request.Clear();
+  EXPECT_GE(request.UserAgent.capacity(), agent.size());
+  EXPECT_GT(request.Raw.KeptBytes(), 0u);
+}
+
 TEST_F(Heads, ResponseFramingFields) {
   ParseRequest("GET / HTTP/1.1\r\nConnection: keep-alive\r\n");
   EXPECT_EQ(response.GetLogText(), "  Response: NOT READ");

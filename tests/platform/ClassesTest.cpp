@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "platform/SysUtils.h"
 
 namespace {
@@ -71,6 +76,48 @@ TEST(StringList, RefilledListHoldsOnlyItsNewLines) {
   EXPECT_EQ(copy.SpareLine().capacity(), std::string().capacity());
   l.Clear();
   EXPECT_EQ(copy.Count(), 2);
+}
+
+// A list that once held a huge head keeps at most 64 KiB of its dropped
+// lines and, once cleared, of line slots, however it dropped them; a usual
+// head is still kept whole for the next one.
+TEST(StringList, KeepsLittleOfAHugeList) {
+  constexpr size_t kBound = 65536;
+  struct Shape {
+    size_t lines;
+    size_t length;
+  };
+  const std::vector<std::pair<std::string, std::function<void(TStringList&)>>> drops = {
+      {"Clear", [](TStringList& l) { l.Clear(); }},
+      {"Delete", [](TStringList& l) { while (!l.Empty()) l.Delete(l.Count() - 1); }},
+      {"SetText", [](TStringList& l) { l.SetText("a\r\nb"); }},
+      {"Assign", [](TStringList& l) { l.Assign(TStringList()); }},
+  };
+  for (const Shape shape : {Shape{100000, 40}, Shape{2000, 4000}, Shape{20, 100000}}) {
+    for (const auto& [name, drop] : drops) {
+      SCOPED_TRACE(name + " of " + std::to_string(shape.lines) + " lines of " + std::to_string(shape.length));
+      TStringList l;
+      for (size_t i = 0; i < shape.lines; ++i) l.Add(std::string(shape.length, 'h'));
+      drop(l);
+      EXPECT_LE(l.KeptBytes(), kBound);
+      if (name != "Delete") {
+        EXPECT_LE(l.Items().capacity() * sizeof(std::string), kBound);
+      }
+      // What is kept is accounted for: handing it all out leaves nothing.
+      while (l.SpareLine().capacity() > std::string().capacity()) {
+      }
+      EXPECT_EQ(l.KeptBytes(), 0u);
+    }
+  }
+
+  TStringList head;
+  for (int i = 0; i < 30; ++i) head.Add(std::string(60, 'h'));
+  head.Clear();
+  EXPECT_GE(head.KeptBytes(), 30u * 60u);
+  TStringList moved(std::move(head));
+  EXPECT_EQ(head.KeptBytes(), 0u);  // NOLINT(bugprone-use-after-move): a moved-from list is empty
+  EXPECT_GE(moved.KeptBytes(), 30u * 60u);
+  EXPECT_GE(moved.SpareLine().capacity(), 60u);
 }
 
 TEST(StringList, IndexCheckedAccess) {
