@@ -5,6 +5,7 @@
 
 #include "HTTPRedirect/udmHTTPBase.h"
 #include "platform/SysUtils.h"
+#include "platform/web/WebEscape.h"
 #include "webadmin/frMainMenu.h"
 #include "webadmin/uAdminMisc.h"
 #include "webadmin/uCounters.h"
@@ -153,7 +154,8 @@ void TfrmLogView::OfferDownload(const std::string& path) {
   std::error_code ec;
   // A failed copy still opens the window, which then finds no file.
   fs::copy_file(path, ProgramFolder() + "Files/" + target, fs::copy_options::overwrite_existing, ec);
-  // Nothing in the address may end the script's string or leave the address.
-  const std::string address = PercentEncode(app().urlBase + "/filesnc/" + target, "\"'\\<> ");
-  app().addScript("NewWindow(\"" + address + "\", \"\",\"\");");
+  // The name is one path segment ("#", "?" and "%" in a log name included);
+  // the script literal keeps the address, URL base and all, a string.
+  const std::string address = app().urlBase + "/filesnc/" + web::UrlEncode(target);
+  app().addScript("NewWindow(" + web::JsString(address) + ", \"\",\"\");");
 }

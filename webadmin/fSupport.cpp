@@ -4,13 +4,14 @@
 #include "Common/uHTTPHeads.h"
 #include "Common/uLoadBalancingClasses.h"
 #include "platform/SysUtils.h"
+#include "platform/web/WebEscape.h"
 #include "webadmin/UserSession.h"
 #include "webadmin/uAdminMisc.h"
 
 namespace {
 
 std::string Param(const std::string& name, const std::string& value) {
-  return name + "=\"" + PercentEncode(value, " \"<>&#%'\\+") + "\"";
+  return name + "=\"" + web::UrlEncode(value) + "\"";
 }
 
 const char* Bool(bool b) { return b ? "true" : "false"; }

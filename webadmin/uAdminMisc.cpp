@@ -27,19 +27,3 @@ void TagLinks(const web::Component& c, const std::string& url) {
 void SetTaggedURLs(web::AppForm* page, const std::string& url) {
   if (page) TagLinks(*page, url);
 }
-
-std::string PercentEncode(const std::string& text, std::string_view unsafe) {
-  static const char* const kHex = "0123456789ABCDEF";
-  std::string out;
-  for (char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || c >= 0x7F || unsafe.find(ch) != std::string_view::npos) {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += ch;
-    }
-  }
-  return out;
-}

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 #include "platform/web/WebForm.h"
 
@@ -21,7 +20,3 @@ std::string CertificateFolder();
 
 // Sets the address of every link among the page's components whose tag is 1.
 void SetTaggedURLs(web::AppForm* page, const std::string& url);
-
-// Text with control bytes, non-ASCII bytes and each character of Unsafe as
-// "%XX", the rest as it is: for addresses that go into scripts and links.
-std::string PercentEncode(const std::string& text, std::string_view unsafe);

@@ -58,6 +58,13 @@ class LogViewPage : public WebAdminFixture {
   ~LogViewPage() override { engine_.reset(); }
 
   TestBrowser Open() { return OpenMenu("IMGLOGVIEW"); }
+  // A GET as the transport gives it to the dispatcher: the path decoded.
+  web::HttpResponse Fetch(const std::string& path) {
+    web::HttpRequest get;
+    get.method = "GET";
+    get.path = path;
+    return Server().handle(get);
+  }
   static int IndexOf(const std::vector<std::string>& items, const std::string& item) {
     auto it = std::find(items.begin(), items.end(), item);
     return it == items.end() ? -1 : static_cast<int>(it - items.begin());
@@ -157,7 +164,7 @@ TEST_F(LogViewPage, DownloadCopyLivesWithItsSession) {
   Pick(b, page->lstLevel3, "LSTLEVEL3", "ex261210.log");
   EXPECT_TRUE(page->mmLogFile->lines.empty());
   const std::string name = "0_" + id + "_ex261210.log.txt";
-  EXPECT_NE(b.onloadScript().find("NewWindow(\"/filesnc/" + name + "\", \"\",\"\");"), std::string::npos)
+  EXPECT_NE(b.onloadScript().find("NewWindow('/filesnc/" + name + "', \"\",\"\");"), std::string::npos)
       << b.onloadScript();
   EXPECT_TRUE(FileExists(Folder() + "Files/" + name));
 
@@ -165,19 +172,14 @@ TEST_F(LogViewPage, DownloadCopyLivesWithItsSession) {
   EXPECT_TRUE(FileExists(Folder() + "Files/0_" + id + "_A.TXT.txt"));
   Pick(b, page->lstRoot, "LSTROOT", "[VT]");
   Pick(b, page->lstLevel2, "LSTLEVEL2", "vt261210.txt");
-  EXPECT_NE(b.onloadScript().find("/filesnc/0_" + id + "_vt261210.txt\""), std::string::npos);
+  EXPECT_NE(b.onloadScript().find("/filesnc/0_" + id + "_vt261210.txt'"), std::string::npos);
 
-  web::HttpRequest get;
-  get.method = "GET";
-  get.path = "/filesnc/" + name;
-  web::HttpResponse r = Server().handle(get);
+  web::HttpResponse r = Fetch("/filesnc/" + name);
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.body, "#Software: x\r\nGET /\r\n");
   // Another id, or none, finds nothing.
-  get.path = "/filesnc/0_" + std::string(32, 'a') + "_ex261210.log.txt";
-  EXPECT_EQ(Server().handle(get).status, 404);
-  get.path = "/files/" + name;
-  EXPECT_EQ(Server().handle(get).status, 200);
+  EXPECT_EQ(Fetch("/filesnc/0_" + std::string(32, 'a') + "_ex261210.log.txt").status, 404);
+  EXPECT_EQ(Fetch("/files/" + name).status, 200);
 
   {
     ScopedManualClock clock(45000.0, 100000000);
@@ -185,9 +187,30 @@ TEST_F(LogViewPage, DownloadCopyLivesWithItsSession) {
     EXPECT_EQ(Server().reapIdleSessions(), 1u);
   }
   EXPECT_FALSE(FileExists(Folder() + "Files/" + name));
-  get.path = "/filesnc/" + name;
   WriteText(Folder() + "Files/" + name, "planted");  // even a file put there is not served
-  EXPECT_EQ(Server().handle(get).status, 404);
+  EXPECT_EQ(Fetch("/filesnc/" + name).status, 404);
+}
+
+// A log name is any file name: the address carries it as one encoded path
+// segment ("#" no fragment, "?" no query, "%41" not "A") inside a script
+// string it cannot end, and that address serves the copy.
+TEST_F(LogViewPage, DownloadAddressOfAnOddLogName) {
+  const std::string odd = "a'b\"c<d>e#f?g%41 h&i.log";
+  WriteText(root_ + "W3C/site1/" + odd, "odd");
+  TestBrowser b = Open();
+  auto* page = b.activeForm<TfrmLogView>();
+  b.check("CHKDOWNLOAD", true);
+  Pick(b, page->lstRoot, "LSTROOT", "[W3C]");
+  Pick(b, page->lstLevel2, "LSTLEVEL2", "[site1]");
+  Pick(b, page->lstLevel3, "LSTLEVEL3", odd);
+  const std::string name = "0_" + b.sessionId() + "_" + odd + ".txt";
+  const std::string encoded =
+      "0_" + b.sessionId() + "_a%27b%22c%3Cd%3Ee%23f%3Fg%2541%20h%26i.log.txt";
+  EXPECT_NE(b.onloadScript().find("NewWindow('/filesnc/" + encoded + "', \"\",\"\");"), std::string::npos)
+      << b.onloadScript();
+  web::HttpResponse r = Fetch("/filesnc/" + name);
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.body, "odd");
 }
 
 // ------------------------------------------------------------ server page
