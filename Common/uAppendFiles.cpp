@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <string_view>
+#include <utility>
 
 #include "platform/DateTime.h"
 #include "platform/SysUtils.h"
@@ -20,8 +22,32 @@ constexpr auto kBatchWindow = std::chrono::milliseconds(5);
 constexpr size_t kSpareCapacity = 1u << 20;
 constexpr size_t kSpareBuffers = 16;
 
-int OpenForAppend(const std::string& path) {
+int OpenFile(const std::string& path) {
   return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+}
+
+// Opens Path for appending, made with any missing folder; -1 and errno set
+// when it cannot be.
+int OpenForAppend(const std::string& path) {
+  const int fd = OpenFile(path);
+  if (fd < 0 && errno == ENOENT && ForceDirectories(ExtractFilePath(path))) return OpenFile(path);
+  return fd;
+}
+
+// After a write that failed half-way (a full disk) the file is cut back to
+// the last whole line of Written, so the next write never follows half a
+// line. Only our own bytes go: the unfinished line is cut only when it lies
+// whole in the run of our bytes that ends at RunEnd (from RunStart on in
+// Written) and nothing was appended after it.
+void CutTornLine(int fd, std::string_view written, size_t runStart, off_t runEnd) {
+  const size_t nl = written.rfind('\n');
+  const size_t keep = nl == std::string_view::npos ? 0 : nl + 1;
+  if (keep == written.size() || keep < runStart || runEnd < 0) return;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || st.st_size != runEnd) return;
+  if (::ftruncate(fd, runEnd - static_cast<off_t>(written.size() - keep)) != 0) {
+    // Nothing more to do: the next write follows what is there.
+  }
 }
 
 }  // namespace
@@ -50,7 +76,7 @@ bool TAppendFiles::Append(const std::string& path, std::string_view bytes, std::
       ++episodeDropped_;
       return false;
     }
-    std::string& queue = pending_[path];
+    std::string& queue = pending_[path].bytes;
     queue.append(bytes);
     queue.append(tail);
     queued_ += size;
@@ -62,6 +88,24 @@ bool TAppendFiles::Append(const std::string& path, std::string_view bytes, std::
   }
   if (wake) wake_.notify_one();
   return true;
+}
+
+void TAppendFiles::Truncate(const std::string& path) {
+  bool wake = false;
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    Queue& queue = pending_[path];
+    // These bytes would be wiped as soon as written.
+    queued_ -= queue.bytes.size();
+    queue.bytes.clear();
+    queue.truncate = true;
+    ++appended_;
+    if (asleep_) {
+      asleep_ = false;
+      wake = true;
+    }
+  }
+  if (wake) wake_.notify_one();
 }
 
 void TAppendFiles::Flush() {
@@ -99,6 +143,13 @@ void TAppendFiles::CloseAll() {
 size_t TAppendFiles::OpenCount() {
   std::lock_guard<std::mutex> g(filesMutex_);
   return files_.size();
+}
+
+bool TAppendFiles::CanAppendTo(const std::string& path) {
+  const int fd = OpenForAppend(path);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
 }
 
 void TAppendFiles::Run() {
@@ -167,19 +218,20 @@ void TAppendFiles::Run() {
 size_t TAppendFiles::TakeBatch() {
   size_t bytes = 0;
   for (auto it = pending_.begin(); it != pending_.end();) {
-    std::string& queue = it->second;
-    if (queue.empty()) {
+    Queue& queue = it->second;
+    if (queue.bytes.empty() && !queue.truncate) {
       // Nothing came for this file during a whole round: its entry goes.
-      if (queue.capacity() > 0 && spare_.size() < kSpareBuffers) spare_.push_back(std::move(queue));
+      KeepSpare(std::move(queue.bytes));
       it = pending_.erase(it);
       continue;
     }
-    bytes += queue.size();
+    bytes += queue.bytes.size();
     Piece& piece = batch_.emplace_back();
     piece.path = it->first;
-    piece.bytes.swap(queue);
+    piece.truncate = std::exchange(queue.truncate, false);
+    piece.bytes.swap(queue.bytes);
     if (!spare_.empty()) {
-      queue.swap(spare_.back());
+      queue.bytes.swap(spare_.back());
       spare_.pop_back();
     }
     ++it;
@@ -197,6 +249,10 @@ void TAppendFiles::WriteBatch() {
     std::lock_guard<std::mutex> g(filesMutex_);
     DropExpired(GetTickCount64());
     for (Piece& piece : batch_) {
+      if (piece.truncate && ::truncate(piece.path.c_str(), 0) != 0) {
+        // A file that is gone is empty enough.
+      }
+      if (piece.bytes.empty()) continue;
       try {
         WriteAll(piece.path, piece.bytes);
         failing_.erase(piece.path);
@@ -208,10 +264,7 @@ void TAppendFiles::WriteBatch() {
       }
     }
   }
-  for (Piece& piece : batch_) {
-    piece.bytes.clear();
-    if (piece.bytes.capacity() <= kSpareCapacity && spare_.size() < kSpareBuffers) spare_.push_back(std::move(piece.bytes));
-  }
+  for (Piece& piece : batch_) KeepSpare(std::move(piece.bytes));
   batch_.clear();
   if (errors.empty()) return;
   std::lock_guard<std::mutex> g(eventMutex_);
@@ -228,32 +281,33 @@ void TAppendFiles::WriteAll(const std::string& path, const std::string& bytes) {
   int fd = Acquire(path, false);
   // A deleted file (or folder) is made again for this write.
   struct stat st;
-  off_t start = -1;
-  if (::fstat(fd, &st) == 0) {
-    start = st.st_size;
-    if (st.st_nlink == 0) {
-      fd = Acquire(path, true);
-      start = ::fstat(fd, &st) == 0 ? st.st_size : -1;
-    }
-  }
+  if (::fstat(fd, &st) == 0 && st.st_nlink == 0) fd = Acquire(path, true);
   size_t written = 0;
+  // Our bytes [runStart, written) lie together in the file and end at runEnd;
+  // known only after a short write, the one case where a write can follow.
+  size_t runStart = 0;
+  off_t runEnd = -1;
   while (written < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
     if (n < 0) {
       if (errno == EINTR) continue;
       const int error = errno;
-      // A full disk may have taken part of the bytes: the file is cut back
-      // to its last whole line, so the next write never follows half a line.
-      if (written > 0 && start >= 0) {
-        const void* nl = ::memrchr(bytes.data(), '\n', written);
-        const off_t keep = nl != nullptr ? static_cast<const char*>(nl) - bytes.data() + 1 : 0;
-        if (::ftruncate(fd, start + keep) != 0) {
-          // Nothing more to do: the next write follows what is there.
-        }
-      }
+      // A full disk may have taken part of the bytes.
+      if (written > 0) CutTornLine(fd, std::string_view(bytes).substr(0, written), runStart, runEnd);
       throw EInOutError(Format("Write error on %s : %s", path, std::strerror(error)));
     }
     written += static_cast<size_t>(n);
+    if (written < bytes.size()) {
+      // With O_APPEND the offset is right after the bytes just written,
+      // wherever another process's appends put them.
+      const off_t end = ::lseek(fd, 0, SEEK_CUR);
+      if (end < 0) {
+        runStart = written;
+      } else if (runEnd < 0 || end - n != runEnd) {
+        runStart = written - static_cast<size_t>(n);
+      }
+      runEnd = end;
+    }
   }
 }
 
@@ -266,14 +320,19 @@ int TAppendFiles::Acquire(const std::string& path, bool fresh) {
     if (!fresh && now - found->second.openedMs < static_cast<uint64_t>(keepOpenMs_)) return found->second.fd;
     Close(path);
   }
-  int fd = OpenForAppend(path);
-  if (fd < 0 && errno == ENOENT && ForceDirectories(ExtractFilePath(path))) fd = OpenForAppend(path);
+  const int fd = OpenForAppend(path);
   if (fd < 0) {
     const int error = errno;
     throw EInOutError(Format("Cannot open %s : %s", path, std::strerror(error)));
   }
   files_[path] = Entry{fd, now};
   return fd;
+}
+
+void TAppendFiles::KeepSpare(std::string&& buffer) {
+  buffer.clear();
+  // A burst's large buffer is let go, so it does not stay for ever.
+  if (buffer.capacity() <= kSpareCapacity && spare_.size() < kSpareBuffers) spare_.push_back(std::move(buffer));
 }
 
 void TAppendFiles::Close(const std::string& path) {

@@ -17,9 +17,10 @@
 // and counts it; OnDropped reports each such episode once, with its count,
 // when the queue has drained to half. Open and write errors happen on the
 // writer: the bytes of that write are lost (a file that took part of them is
-// cut back to its last whole line) and OnWriteError reports the
-// failure, with Repeated set when the file's previous write failed too (so
-// a burst of failures can be told once). Both events run on the writer.
+// cut back to its last whole line, unless another process appended after
+// them) and OnWriteError reports the failure, with Repeated set when the
+// file's previous write failed too (so a burst of failures can be told
+// once). Both events run on the writer.
 #pragma once
 
 #include <condition_variable>
@@ -50,9 +51,14 @@ class TAppendFiles {
   // file, which is made with any missing folder when written; any thread.
   // False when the queue is full and the line was dropped.
   bool Append(const std::string& path, std::string_view bytes, std::string_view tail = {});
+  // Empties the file on the writer, in queue order: bytes queued for it
+  // before the call are dropped (never written), bytes queued after are
+  // kept. A file that is gone stays gone.
+  void Truncate(const std::string& path);
   // Returns once every byte queued before the call was written (or its write
-  // failed and was reported). Blocks the calling OS thread: for tests, a
-  // stop, and readers that need the file complete.
+  // failed and was reported) and every truncation asked for was done. Blocks
+  // the calling OS thread: for tests, a stop, and readers that need the file
+  // complete.
   void Flush();
   // Set before the first Append or at any time; a setter waits for a
   // running event to end, so after SetOn...(nullptr) the old one never runs.
@@ -64,15 +70,23 @@ class TAppendFiles {
   void CloseAll();
   // Descriptors held open now (tests).
   size_t OpenCount();
+  // Makes Path and any missing folder as a write would, and tells whether it
+  // opens for appending; any thread.
+  static bool CanAppendTo(const std::string& path);
 
  private:
   struct Entry {
     int fd = -1;
     uint64_t openedMs = 0;
   };
+  struct Queue {
+    std::string bytes;
+    bool truncate = false;  // the file is emptied before Bytes are written
+  };
   struct Piece {
     std::string path;
     std::string bytes;
+    bool truncate = false;
   };
   void Run();
   // Takes every file's queued bytes into batch_; under mutex_.
@@ -81,6 +95,8 @@ class TAppendFiles {
   // Writes Bytes to Path; EInOutError when it cannot be opened or written.
   void WriteAll(const std::string& path, const std::string& bytes);
   int Acquire(const std::string& path, bool fresh);
+  // Keeps an emptied buffer for the next batch, unless it is large or enough are kept.
+  void KeepSpare(std::string&& buffer);
   void Close(const std::string& path);
   void DropExpired(uint64_t now);
 
@@ -90,10 +106,10 @@ class TAppendFiles {
   std::mutex mutex_;  // guards the queue state below; never held during a write or an event
   std::condition_variable wake_;
   std::condition_variable written_;
-  std::unordered_map<std::string, std::string> pending_;  // per file, bytes in queue order
+  std::unordered_map<std::string, Queue> pending_;  // per file, bytes in queue order
   size_t queued_ = 0;        // bytes queued and not yet written
-  uint64_t appended_ = 0;    // lines accepted so far
-  uint64_t done_ = 0;        // lines written (or failed) so far
+  uint64_t appended_ = 0;    // lines and truncations accepted so far
+  uint64_t done_ = 0;        // lines and truncations done (or failed) so far
   uint64_t dropped_ = 0;     // lines dropped since creation
   uint64_t episodeDropped_ = 0;
   bool asleep_ = false;      // the writer waits without a time-out: the next Append wakes it

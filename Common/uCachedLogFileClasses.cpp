@@ -1,7 +1,6 @@
 #include "Common/uCachedLogFileClasses.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -123,18 +122,11 @@ void TLogFile::HandOver() {
   dirty_ = true;
 }
 
-// Makes the folder and checks that the file opens; the writer opens it for
-// its writes.
+// Makes the file and its folder and checks that it opens, as the writer
+// will open it for its writes.
 void TLogFile::Open(const std::string& name) {
   currentFileName_ = name;
-  const std::string dir = ExtractFilePath(name);
-  if (!dir.empty() && !ForceDirectories(dir)) {
-    enabled_ = false;
-    return;
-  }
-  const int fd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  enabled_ = fd >= 0;
-  if (fd >= 0) ::close(fd);
+  enabled_ = TAppendFiles::CanAppendTo(name);
 }
 
 void TLogFile::Flush() {
@@ -163,17 +155,17 @@ void TLogFile::Flush() {
   ::close(fd);
 }
 
+// The writer empties the file in its queue's order, so the lines logged
+// before this point are wiped (those not handed over yet are never written)
+// and every line after it is kept, whoever flushes meanwhile.
 void TLogFile::Clear() {
   {
     std::lock_guard guard(Lock);
     if (!enabled_) return;
-    HandOver();
+    pending_.clear();
+    writer_.Truncate(currentFileName_);
   }
   writer_.Flush();
-  std::lock_guard guard(Lock);
-  if (::truncate(currentFileName_.c_str(), 0) != 0) {
-    // A file that is gone is empty enough.
-  }
 }
 
 void TLogFile::SetFolder(std::string folder) {

@@ -49,7 +49,8 @@ class TLogFile {
   // was written since the last Flush. Raises EBxHugeFile for a write that
   // failed since the last Flush.
   void Flush();
-  // Empties the current file.
+  // Empties the current file: lines logged before the call are wiped, lines
+  // logged after it are kept. Returns once the writer has emptied it.
   void Clear();
 
   // The folder is read on every write; a change moves the log at the next one.

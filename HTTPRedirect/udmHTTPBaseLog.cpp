@@ -66,12 +66,9 @@ void TdmHTTPBase::ClientW3CLog(const std::string& text, TClientThread* thread) {
   // The match's own copy of the log name: the domain itself may be gone
   // after a reload.
   const std::string siteName = thread != nullptr && thread->MatchData != nullptr ? thread->MatchData->SiteName : "";
-  try {
-    WriteW3CLine(siteName, text);
-  } catch (const std::exception& e) {
-    // The request goes on without its access-log line.
-    Log(Format("W3C log write failed : %s", e.what()));
-  }
+  // Only queues the line: open and write failures come back on the writer
+  // (W3CWriteFailed), so nothing here reports a failed write.
+  WriteW3CLine(siteName, text);
   if ((GUILogFlags & 2) != 0 && relay_->hasSink && Stats->ServerState < ssStopping) PostToGUI(text, 1);
 }
 

@@ -33,7 +33,30 @@ TEST(AppendFiles, AppendsToExistingFileAndCreatesMissingFolders) {
   files.Append(deep, "");  // nothing to write, nothing changes
   files.Flush();
   EXPECT_EQ(ReadWholeFile(deep), "line\r\n");
-  files.Flush();  // nothing queued: returns at once
+  files.Flush();  // nothing queued: returns at once and changes nothing
+  EXPECT_EQ(ReadWholeFile(existing), "old\r\none\r\ntwo\r\n");
+  EXPECT_EQ(ReadWholeFile(deep), "line\r\n");
+}
+
+// Truncate empties the file in queue order: what was queued before it is
+// wiped, what comes after is kept; a file that is gone is not made.
+TEST(AppendFiles, TruncateWipesWhatCameBeforeAndKeepsWhatComesAfter) {
+  TempFolder dir;
+  TAppendFiles files;
+  const std::string path = dir.Path() + "a.log";
+  WriteWholeFile(path, "old\r\n");
+  files.Append(path, "queued\r\n");
+  files.Truncate(path);
+  files.Append(path, "kept\r\n");
+  files.Flush();
+  EXPECT_EQ(ReadWholeFile(path), "kept\r\n");
+  files.Truncate(path);
+  files.Flush();
+  EXPECT_EQ(ReadWholeFile(path), "");
+  const std::string gone = dir.Path() + "gone.log";
+  files.Truncate(gone);
+  files.Flush();
+  EXPECT_FALSE(FileExists(gone));
 }
 
 TEST(AppendFiles, DeletedFileIsMadeAgainAtOnceAndMovedOneOnceTheDescriptorExpires) {
@@ -173,50 +196,73 @@ TEST(AppendFiles, DestructionWritesEverythingQueued) {
 }
 
 // Every call's bytes arrive whole and in each thread's own order, however
-// many threads write the same files at once, with descriptors expiring on
-// the way.
+// many threads write the same files at once, with flushes running among the
+// appends and descriptors expiring on the way. Every thread appends until
+// kFlushes flushes, all begun once every thread was appending, have
+// returned, so the flushes surely overlap the appends.
 TEST(AppendFilesThreads, ConcurrentAppendsStayWholeAndInOrder) {
   TempFolder dir;
   TAppendFiles files(5);
   constexpr int kThreads = 8;
-  constexpr int kLines = 2000;
+  constexpr int kLines = 2000;  // at least, per thread
+  constexpr int kFlushes = 20;
   const std::string paths[2] = {dir.Path() + "one/ex.log", dir.Path() + "two/ex.log"};
   std::vector<std::thread> threads;
+  std::atomic<int> started{0};
+  std::atomic<int> flushes{0};
   std::atomic<bool> writing{true};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  auto inTime = [&] { return std::chrono::steady_clock::now() < deadline; };
   std::thread flusher([&] {
-    while (writing) files.Flush();
+    while (started < kThreads && inTime()) std::this_thread::yield();
+    while (writing) {
+      files.Flush();
+      ++flushes;
+    }
   });
+  int lines[kThreads] = {};
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       const std::string pad(200 + t * 37, 'a' + t);
-      for (int i = 0; i < kLines; ++i) files.Append(paths[i % 2], Format("%d %d %s\r\n", t, i, pad));
+      int i = 0;
+      for (; i < kLines || (flushes < kFlushes && inTime()); ++i) {
+        files.Append(paths[i % 2], Format("%d %d %s\r\n", t, i, pad));
+        if (i == 0) ++started;
+        if (i >= kLines) std::this_thread::yield();  // only waiting for the flushes now
+      }
+      lines[t] = i;
     });
   }
   for (auto& th : threads) th.join();
   writing = false;
   flusher.join();
+  ASSERT_GE(flushes, kFlushes) << "the flushes did not overlap the appends";
   files.Flush();
+  ASSERT_EQ(files.DroppedCount(), 0u);
 
   std::map<int, int> next;  // per thread: the next line number expected in the file being read
   for (const std::string& path : paths) {
+    const int first = path == paths[0] ? 0 : 1;
     next.clear();
     std::istringstream in(ReadWholeFile(path));
     std::string line;
-    int count = 0;
     while (std::getline(in, line)) {
-      ++count;
       ASSERT_FALSE(line.empty());
       ASSERT_EQ(line.back(), '\r');
       int t = -1, i = -1;
       char pad[2048];
       ASSERT_EQ(std::sscanf(line.c_str(), "%d %d %2047s", &t, &i, pad), 3) << line;
+      ASSERT_TRUE(t >= 0 && t < kThreads) << line;
       ASSERT_EQ(std::string(pad).size(), static_cast<size_t>(200 + t * 37)) << line;
-      const int first = path == paths[0] ? 0 : 1;
       if (!next.count(t)) next[t] = first;
       ASSERT_EQ(i, next[t]);
       next[t] = i + 2;
     }
-    EXPECT_EQ(count, kThreads * kLines / 2);
+    for (int t = 0; t < kThreads; ++t) {
+      // Every line of the thread for this file arrived: the next expected is past its last.
+      const int expected = lines[t] + (lines[t] % 2 != first ? 1 : 0);
+      EXPECT_EQ(next.count(t) ? next[t] : first, expected) << path << " thread " << t;
+    }
   }
 }
 

@@ -8,6 +8,9 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
+#include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -95,6 +98,7 @@ TEST_F(LogFile, LinesWaitInTheBufferUntilFlush) {
   log->Flush();
   EXPECT_EQ(ReadWholeFile(name), "2009-12-09 14:03:07|one\r\n");
   log->Flush();  // nothing new: nothing happens
+  EXPECT_EQ(ReadWholeFile(name), "2009-12-09 14:03:07|one\r\n");
   log->WriteLine("two");
   log.reset();  // destruction writes the rest
   EXPECT_EQ(ReadWholeFile(name), "2009-12-09 14:03:07|one\r\n2009-12-09 14:03:07|two\r\n");
@@ -215,10 +219,97 @@ TEST_F(LogFile, ClearEmptiesTheFile) {
   auto log = EventLog(dir_.Path());
   log->WriteLine("gone");
   log->Flush();
+  log->WriteLine("gone too, never written");
   log->Clear();
+  EXPECT_EQ(DiskSize(log->CurrentFileName()), 0);
   log->WriteLine("kept");
   log.reset();
   EXPECT_EQ(ReadWholeFile(dir_.Path() + "vt091209.txt"), "2009-12-09 14:03:07|kept\r\n");
+}
+
+namespace {
+
+// A manual clock whose next tick read, or next time read, first runs a hook
+// once: the log's writer reads the tick at the start of each round of writes,
+// and a thread that logs reads the time while it holds the log's lock.
+class HookClock : public ManualClock {
+ public:
+  using ManualClock::ManualClock;
+  uint64_t TickMs64() override {
+    Run(onTick_);
+    return ManualClock::TickMs64();
+  }
+  TDateTime NowLocal() override {
+    Run(onNow_);
+    return ManualClock::NowLocal();
+  }
+  void OnNextTick(std::function<void()> hook) { Set(onTick_, std::move(hook)); }
+  void OnNextNow(std::function<void()> hook) { Set(onNow_, std::move(hook)); }
+
+ private:
+  void Set(std::function<void()>& slot, std::function<void()> hook) {
+    std::lock_guard<std::mutex> g(mutex_);
+    slot = std::move(hook);
+  }
+  void Run(std::function<void()>& slot) {
+    std::function<void()> hook;
+    {
+      std::lock_guard<std::mutex> g(mutex_);
+      hook.swap(slot);
+    }
+    if (hook) hook();
+  }
+  std::mutex mutex_;
+  std::function<void()> onTick_, onNow_;
+};
+
+struct InstalledClock {
+  explicit InstalledClock(Clock& clock) { InstallClock(&clock); }
+  ~InstalledClock() { InstallClock(nullptr); }
+};
+
+}  // namespace
+
+// A line logged while Clear runs, after it began, is kept, even when another
+// thread has it written before Clear is done: Clear never wipes it after it
+// was written. The hooks pin the order: the writer's round for Clear lets a
+// second thread log a line large enough to go to the writer at once; that
+// thread then holds the log's lock until the line is in the file.
+TEST(LogFileThreads, ClearNeverWipesALineLoggedAfterItBegan) {
+  HookClock clock(kAfternoon);
+  InstalledClock installed(clock);
+  TempFolder dir;
+  const std::string stamp = "2009-12-09 14:03:07|";
+  const std::string during(64 * 1024, 'd');
+  {
+    TLogFile log(dir.Path(), TLogFile::smDateTime, true, "txt", "vt", "");
+    log.SetSeparator("|");
+    const std::string name = log.CurrentFileName();
+    log.WriteLine("before");
+    std::promise<void> go, handedOver;
+    std::shared_future<void> goFuture = go.get_future().share();
+    std::shared_future<void> handedOverFuture = handedOver.get_future().share();
+    std::atomic<bool> sawDuring{false};
+    std::thread other([&] {
+      if (goFuture.wait_for(std::chrono::seconds(10)) != std::future_status::ready) return;
+      log.WriteLine(during);  // a full buffer: handed to the writer at once
+      handedOver.set_value();
+      clock.OnNextNow([&] {
+        sawDuring = tcptest::WaitUntil(
+            [&] { return ReadWholeFile(name).find(during) != std::string::npos; }, std::chrono::seconds(10));
+      });
+      log.WriteLine("after");
+    });
+    clock.OnNextTick([&] {
+      go.set_value();
+      handedOverFuture.wait_for(std::chrono::seconds(10));
+    });
+    log.Clear();
+    other.join();
+    EXPECT_TRUE(sawDuring) << "the line logged during Clear was written before Clear ended";
+    log.Flush();
+    EXPECT_EQ(ReadWholeFile(name), stamp + during + "\r\n" + stamp + "after\r\n");
+  }
 }
 
 // Writers on several threads, one of them with two-line texts, and a flusher:
