@@ -117,6 +117,7 @@ class Carrier {
   bool WaitFd(Fiber* fiber, int fd, short events, int timeoutMs);
   void NoteReceive(int fd, bool drained) noexcept;
   bool KnownQuiet(int fd) noexcept;
+  bool KnownDrained(int fd) noexcept;
   void SwitchOut(Fiber* fiber, bool last);
   static void Entry(fctx::transfer_t from);
 
@@ -451,7 +452,9 @@ bool Carrier::WaitFd(Fiber* fiber, int fd, short events, int timeoutMs) {
       if (errno != EEXIST || ::epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &ev) != 0) RaiseSocketError(errno);
     }
     owner.store(this, std::memory_order_relaxed);
-    state = FdState{};
+    // The add makes the kernel report what is ready at the next look, so
+    // from here on nothing readable goes unreported.
+    state = FdState{.drainedBefore = polls_ + 1};
   }
   uint32_t wanted = EPOLLERR | EPOLLHUP;
   if (events & POLLIN) wanted |= EPOLLIN | EPOLLRDHUP;
@@ -497,6 +500,13 @@ bool Carrier::KnownQuiet(int fd) noexcept {
   std::atomic<Carrier*>* owner = RegistrationOrNull(fd, false);
   if (owner == nullptr || owner->load(std::memory_order_relaxed) != this) return false;
   return std::chrono::steady_clock::now() - polledAt_ < std::chrono::milliseconds(1);
+}
+
+bool Carrier::KnownDrained(int fd) noexcept {
+  const size_t slot = static_cast<size_t>(fd);
+  if (slot >= fds_.size() || fds_[slot].drainedBefore == 0) return false;
+  std::atomic<Carrier*>* owner = RegistrationOrNull(fd, false);
+  return owner != nullptr && owner->load(std::memory_order_relaxed) == this;
 }
 
 // ------------------------------------------------------------ timer heap
@@ -595,6 +605,8 @@ void FiberNoteReceive(int fd, bool drained) noexcept {
 }
 
 bool FiberKnownQuiet(int fd) noexcept { return tlsFiber != nullptr && tlsCarrier->KnownQuiet(fd); }
+
+bool FiberKnownDrained(int fd) noexcept { return tlsFiber != nullptr && tlsCarrier->KnownDrained(fd); }
 
 void FiberForgetFd(int fd) noexcept {
   if (fd < 0) return;

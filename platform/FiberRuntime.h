@@ -124,6 +124,11 @@ void FiberNoteReceive(int fd, bool drained) noexcept;
 // before that look and no event came for it. A receive that must not wait can
 // then answer without a system call, as the look's report would.
 bool FiberKnownQuiet(int fd) noexcept;
+// From a fiber: true when Fd is in its carrier's epoll set and no event for
+// reading came since it was drained or added: whatever a receive could find
+// now, the carrier's next look reports, so a receive that may wait can wait
+// first and spare a receive that finds nothing.
+bool FiberKnownDrained(int fd) noexcept;
 // Any thread, right before Fd is closed: the number may come back for
 // another socket, which must be added to an epoll set anew.
 void FiberForgetFd(int fd) noexcept;

@@ -234,7 +234,10 @@ long PlainTransport::ReceiveAfterPoll(char* buf, size_t len, int timeoutMs, cons
     return kTimedOut;
   }
   LazyDeadline deadline(timeoutMs);
-  bool waitFirst = wouldBlock_ && timeoutMs != 0;
+  // A receive that would find nothing is spared: after one that did, and on
+  // a fiber whose carrier reports the next bytes anyway (a back end's answer
+  // is never there right after its request went out).
+  bool waitFirst = timeoutMs != 0 && (wouldBlock_ || (fiber && FiberKnownDrained(socket_.Get())));
   for (;;) {
     if (!waitFirst) {
       ssize_t n = ::recv(socket_.Get(), buf, len, MSG_DONTWAIT);
