@@ -115,7 +115,9 @@ namespace {
 // The helper threads behind RunBlocking: started as calls need them, up to
 // kBlockingHelpers, kept for later calls, and joined at exit. Calls beyond
 // that wait their turn in the queue, so a burst of lookups never makes
-// hundreds of threads.
+// hundreds of threads. A lookup that hangs (a name server that never
+// answers) must not hold the exit up: helpers still busy a moment after the
+// stop are left to end with the process.
 class BlockingHelpers {
  public:
   // Never freed: a fiber may still call in while statics are destroyed;
@@ -138,6 +140,7 @@ class BlockingHelpers {
     if (jobs_.size() > idle_ && threads_.size() < static_cast<size_t>(kBlockingHelpers)) {
       try {
         threads_.emplace_back(&BlockingHelpers::Run, this);
+        ++running_;
         return true;
       } catch (const std::system_error&) {
         // The job refers to its caller's frame: it must not stay queued
@@ -160,13 +163,15 @@ class BlockingHelpers {
  private:
   void Stop() {
     std::vector<std::thread> threads;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-      threads.swap(threads_);
-    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    stopping_ = true;
+    threads.swap(threads_);
     ready_.notify_all();
-    for (std::thread& thread : threads) thread.join();
+    const bool ended = ended_.wait_for(lock, kExitGrace, [this] { return running_ == 0; });
+    lock.unlock();
+    // The object is never freed, so a helper left running touches nothing
+    // that goes away before the process does.
+    for (std::thread& thread : threads) ended ? thread.join() : thread.detach();
   }
 
   void Run() {
@@ -181,7 +186,11 @@ class BlockingHelpers {
         continue;
       }
       // Queued jobs are done before a stop lets the helper go.
-      if (stopping_) return;
+      if (stopping_) {
+        --running_;
+        ended_.notify_all();
+        return;
+      }
       ++idle_;
       ready_.wait(lock);
       --idle_;
@@ -190,8 +199,11 @@ class BlockingHelpers {
 
   std::mutex mutex_;
   std::condition_variable ready_;
+  std::condition_variable ended_;
   std::deque<std::function<void()>> jobs_;
   std::vector<std::thread> threads_;
+  static constexpr std::chrono::seconds kExitGrace{1};
+  size_t running_ = 0;  // helpers started and not returned
   size_t idle_ = 0;
   bool stopping_ = false;
 };

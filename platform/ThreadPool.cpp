@@ -50,9 +50,13 @@ void ThreadPool::SetPoolSize(int size) {
   std::vector<std::unique_ptr<PeerThread>> surplus;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    while (static_cast<int>(idle_.size()) > std::max(size, 0)) {
-      surplus.push_back(std::move(idle_.front()));
-      idle_.erase(idle_.begin());
+    // The oldest of the longest list go first, so the carriers stay even.
+    while (idleCount_ > static_cast<size_t>(std::max(size, 0))) {
+      auto& longest = *std::max_element(idle_.begin(), idle_.end(),
+                                        [](const auto& a, const auto& b) { return a.size() < b.size(); });
+      surplus.push_back(std::move(longest.front()));
+      longest.erase(longest.begin());
+      --idleCount_;
     }
   }
   EndAndFree(surplus, true);
@@ -60,7 +64,7 @@ void ThreadPool::SetPoolSize(int size) {
 
 int ThreadPool::PooledCount() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return static_cast<int>(idle_.size());
+  return static_cast<int>(idleCount_);
 }
 
 int ThreadPool::ActiveCount() const {
@@ -109,15 +113,20 @@ void ThreadPool::ThreadReturning() {
 // pile the next burst of connections onto that one carrier (after 1000 kept
 // connections ended, 64 new TLS clients got a third of the throughput); take
 // them round the carriers instead.
-size_t ThreadPool::PickIdle() {
-  const size_t newest = idle_.size() - 1;
-  if (runtime_ != ConnectionRuntime::Fibers) return newest;
-  const int carriers = FiberRuntime::Shared().CarrierCount();
-  const int wanted = static_cast<int>(nextCarrier_++ % static_cast<unsigned>(carriers));
-  for (size_t i = idle_.size(); i-- > 0;) {
-    if (idle_[i]->CarrierIndex() == wanted) return i;
+std::vector<std::unique_ptr<PeerThread>>& ThreadPool::PickIdle() {
+  const size_t lists = idle_.size();
+  const size_t wanted = nextCarrier_++ % lists;
+  for (size_t i = 0; i < lists; ++i) {
+    auto& list = idle_[(wanted + i) % lists];
+    if (!list.empty()) return list;
   }
-  return newest;
+  return idle_.front();  // not reached: some thread is idle
+}
+
+std::vector<std::unique_ptr<PeerThread>>& ThreadPool::IdleListOf(const PeerThread& thread) {
+  const size_t index = static_cast<size_t>(std::max(thread.CarrierIndex(), 0));
+  if (idle_.size() <= index) idle_.resize(index + 1);
+  return idle_[index];
 }
 
 PeerThread* ThreadPool::GetThread() {
@@ -125,11 +134,11 @@ PeerThread* ThreadPool::GetThread() {
   ThreadFactory factory;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!idle_.empty()) {
-      const size_t pick = PickIdle();
-      std::swap(idle_[pick], idle_.back());
-      std::unique_ptr<PeerThread> thread = std::move(idle_.back());
-      idle_.pop_back();
+    if (idleCount_ > 0) {
+      auto& list = PickIdle();
+      std::unique_ptr<PeerThread> thread = std::move(list.back());
+      list.pop_back();
+      --idleCount_;
       PeerThread* raw = thread.get();
       active_.emplace(raw, std::move(thread));
       return raw;
@@ -154,8 +163,9 @@ void ThreadPool::ReleaseThread(PeerThread* thread) {
     if (it == active_.end()) return;
     std::unique_ptr<PeerThread> owned = std::move(it->second);
     active_.erase(it);
-    if (!thread->Terminated() && static_cast<int>(idle_.size()) < poolSize_) {
-      idle_.push_back(std::move(owned));
+    if (!thread->Terminated() && idleCount_ < static_cast<size_t>(std::max(poolSize_.load(), 0))) {
+      IdleListOf(*thread).push_back(std::move(owned));
+      ++idleCount_;
     } else {
       // Called on the thread itself, which cannot wait for itself: it ends
       // after this call and the next caller of the pool frees it.
@@ -172,7 +182,11 @@ void ThreadPool::TerminateThreads() {
   {
     std::unique_lock<std::mutex> lock(mutex_);
     released_.wait_for(lock, kReturnWait, [this] { return returning_ == 0; });
-    idle.swap(idle_);
+    for (auto& list : idle_) {
+      for (auto& thread : list) idle.push_back(std::move(thread));
+      list.clear();
+    }
+    idleCount_ = 0;
   }
   EndAndFree(idle, true);
   ReapFinished();

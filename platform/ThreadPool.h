@@ -72,8 +72,9 @@ class ThreadPool {
   // follows.
   void ThreadReturning();
   void ReapFinished();
-  // Index in idle_ of the thread GetThread takes; idle_ is not empty.
-  size_t PickIdle();
+  // The idle list GetThread takes from; some thread is idle.
+  std::vector<std::unique_ptr<PeerThread>>& PickIdle();
+  std::vector<std::unique_ptr<PeerThread>>& IdleListOf(const PeerThread& thread);
   static void EndAndFree(std::vector<std::unique_ptr<PeerThread>>& threads, bool callTerminate);
 
   mutable std::mutex mutex_;
@@ -85,7 +86,10 @@ class ThreadPool {
   std::atomic<int> limitsCeiling_;
   unsigned nextCarrier_ = 0;  // the carrier whose idle fiber is taken next
   int returning_ = 0;  // threads between their server's list and ReleaseThread
-  std::vector<std::unique_ptr<PeerThread>> idle_;
+  // Idle threads by the carrier their fiber stays on (one list on OS
+  // threads), newest last: taking one costs the same however many wait.
+  std::vector<std::vector<std::unique_ptr<PeerThread>>> idle_;
+  size_t idleCount_ = 0;
   std::unordered_map<PeerThread*, std::unique_ptr<PeerThread>> active_;
   // Threads whose OS thread is ending; joined and freed by the next caller.
   std::vector<std::unique_ptr<PeerThread>> finished_;

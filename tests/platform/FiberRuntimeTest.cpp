@@ -405,6 +405,27 @@ TEST(FiberRuntimeDeathTest, AFiberThatParksHoldingALockEndsTheProcess) {
 }
 #endif
 
+// A name lookup that never comes back (a name server that does not answer)
+// holds its helper thread; the process's exit must not wait for it.
+TEST(FiberRuntimeDeathTest, ExitDoesNotWaitForABlockingCallThatHangs) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        static FiberRuntime* runtime = new FiberRuntime(1);
+        static std::atomic<bool> started{false};
+        static Fiber* fiber = runtime->Spawn([] {
+                                        RunBlocking([] {
+                                          started = true;
+                                          std::this_thread::sleep_for(std::chrono::hours(1));
+                                        });
+                                      }).release();
+        (void)fiber;
+        while (!started) std::this_thread::sleep_for(1ms);
+        std::exit(3);
+      },
+      ::testing::ExitedWithCode(3), "");
+}
+
 // Ten thousand connections held open at once on four carriers: each
 // connection's fiber echoes lines until its client leaves. The clients run
 // in a child process: both ends in one process would pass the descriptor

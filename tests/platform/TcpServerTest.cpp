@@ -462,5 +462,18 @@ TEST(ThreadPool, IdleFibersAreTakenRoundTheCarriers) {
   }
   EXPECT_EQ(static_cast<int>(seen.size()), carriers);
   for (PeerThread* thread : taken) pool.ReleaseThread(thread);
+  // A smaller pool lets the oldest go from the carriers that keep the most,
+  // so every carrier still has one to give.
+  pool.SetPoolSize(carriers);
+  EXPECT_EQ(pool.PooledCount(), carriers);
+  seen.clear();
+  taken.clear();
+  for (int i = 0; i < carriers; ++i) {
+    taken.push_back(pool.GetThread());
+    seen.insert(taken.back()->CarrierIndex());
+  }
+  EXPECT_EQ(static_cast<int>(seen.size()), carriers);
+  EXPECT_EQ(pool.PooledCount(), 0);
+  for (PeerThread* thread : taken) pool.ReleaseThread(thread);
   pool.TerminateThreads();
 }
