@@ -130,7 +130,8 @@ bool TClientThread::IsReportableException(const std::exception& e) {
 }
 
 void TClientThread::Disconnect(bool report) {
-  const bool serverWasConnected = FServerConnection.Connected();
+  // The look only tells the log line; without one the back end is closed unseen.
+  const bool serverWasConnected = report && FServerConnection.Connected();
   DisconnectServer();
   if (serverWasConnected && report) LogInfo("Disconnected Server");
   TcpConnection* client = Connection();
