@@ -35,6 +35,7 @@ constexpr size_t kStackSize = 256 * 1024;
 constexpr size_t kNoTimer = static_cast<size_t>(-1);
 constexpr uint64_t kWakeTag = ~uint64_t{0};
 constexpr int kMaxEvents = 256;
+constexpr auto kRearmEvery = std::chrono::seconds(1);
 
 [[noreturn]] void Die(const char* what) {
   std::fprintf(stderr, "fiber runtime: %s\n", what);
@@ -161,6 +162,8 @@ class Carrier {
     uint32_t ready = 0;
     // Drained before the look numbered so (0: not known drained).
     uint64_t drainedBefore = 0;
+    // The last time a wait that timed out re-armed the descriptor.
+    std::chrono::steady_clock::time_point rearmedAt{};
   };
   // Looks at the epoll set so far, and when the last one returned.
   uint64_t polls_ = 0;
@@ -471,9 +474,13 @@ bool Carrier::WaitFd(Fiber* fiber, int fd, short events, int timeoutMs) {
   // fds_ may have grown meanwhile: look the slot up again.
   FdState& after = fds_[static_cast<size_t>(fd)];
   if (after.waiter == fiber) after.waiter = nullptr;
-  if (!woken) {
+  if (!woken && polledAt_ - after.rearmedAt >= kRearmEvery) {
     // Re-arming makes the kernel look at the descriptor's state once more
-    // and report what is ready, should an edge ever have been missed.
+    // and report what is ready, should an edge ever have been missed. Once
+    // a second is enough: an idle connection's wait times out every slice
+    // of its stop check, and ten thousand of them would re-arm 40,000 times
+    // a second.
+    after.rearmedAt = polledAt_;
     epoll_event ev{};
     ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
     ev.data.u64 = static_cast<uint64_t>(fd);
