@@ -133,7 +133,7 @@ void TClientThread::Disconnect(bool report) {
   // The look only tells the log line; without one the back end is closed unseen.
   const bool serverWasConnected = report && FServerConnection.Connected();
   DisconnectServer();
-  if (serverWasConnected && report) LogInfo("Disconnected Server");
+  if (serverWasConnected) LogInfo("Disconnected Server");
   TcpConnection* client = Connection();
   if (client != nullptr && client->Connected()) {
     client->Disconnect();

@@ -169,6 +169,8 @@ class Carrier {
   uint64_t polls_ = 0;
   std::chrono::steady_clock::time_point polledAt_{};
   FdState& StateOf(int fd);
+  // The descriptor's state while it is in this carrier's epoll set.
+  FdState* OwnState(int fd) noexcept;
   std::vector<FdState> fds_;
   // The carrier's own stack, for the sanitizers.
   const void* stackBottom_ = nullptr;
@@ -491,29 +493,28 @@ bool Carrier::WaitFd(Fiber* fiber, int fd, short events, int timeoutMs) {
   return woken;
 }
 
-void Carrier::NoteReceive(int fd, bool drained) noexcept {
+Carrier::FdState* Carrier::OwnState(int fd) noexcept {
   const size_t slot = static_cast<size_t>(fd);
-  if (slot >= fds_.size()) return;
+  if (slot >= fds_.size()) return nullptr;
   std::atomic<Carrier*>* owner = RegistrationOrNull(fd, false);
-  if (owner == nullptr || owner->load(std::memory_order_relaxed) != this) return;
-  fds_[slot].drainedBefore = drained ? polls_ + 1 : 0;
+  if (owner == nullptr || owner->load(std::memory_order_relaxed) != this) return nullptr;
+  return &fds_[slot];
 }
 
-bool Carrier::KnownQuiet(int fd) noexcept {
-  const size_t slot = static_cast<size_t>(fd);
-  if (slot >= fds_.size()) return false;
-  const uint64_t before = fds_[slot].drainedBefore;
-  if (before == 0 || before > polls_) return false;
-  std::atomic<Carrier*>* owner = RegistrationOrNull(fd, false);
-  if (owner == nullptr || owner->load(std::memory_order_relaxed) != this) return false;
-  return std::chrono::steady_clock::now() - polledAt_ < std::chrono::milliseconds(1);
+void Carrier::NoteReceive(int fd, bool drained) noexcept {
+  if (FdState* state = OwnState(fd)) state->drainedBefore = drained ? polls_ + 1 : 0;
 }
 
 bool Carrier::KnownDrained(int fd) noexcept {
-  const size_t slot = static_cast<size_t>(fd);
-  if (slot >= fds_.size() || fds_[slot].drainedBefore == 0) return false;
-  std::atomic<Carrier*>* owner = RegistrationOrNull(fd, false);
-  return owner != nullptr && owner->load(std::memory_order_relaxed) == this;
+  const FdState* state = OwnState(fd);
+  return state != nullptr && state->drainedBefore != 0;
+}
+
+bool Carrier::KnownQuiet(int fd) noexcept {
+  // Drained before the last look, which brought no event for it.
+  const FdState* state = OwnState(fd);
+  if (state == nullptr || state->drainedBefore == 0 || state->drainedBefore > polls_) return false;
+  return std::chrono::steady_clock::now() - polledAt_ < std::chrono::milliseconds(1);
 }
 
 // ------------------------------------------------------------ timer heap

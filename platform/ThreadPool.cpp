@@ -1,7 +1,4 @@
 #include "platform/ThreadPool.h"
-
-#include "platform/FiberRuntime.h"
-
 #include <sys/resource.h>
 
 #include <algorithm>

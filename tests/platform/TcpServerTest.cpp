@@ -462,18 +462,44 @@ TEST(ThreadPool, IdleFibersAreTakenRoundTheCarriers) {
   }
   EXPECT_EQ(static_cast<int>(seen.size()), carriers);
   for (PeerThread* thread : taken) pool.ReleaseThread(thread);
-  // A smaller pool lets the oldest go from the carriers that keep the most,
-  // so every carrier still has one to give.
+  pool.TerminateThreads();
+}
+
+// A smaller pool lets the oldest go from the carriers that keep the most:
+// letting the oldest go overall would leave only the carrier that ended its
+// connections last, and every new connection would pile onto it.
+TEST(ThreadPool, ASmallerPoolKeepsAnIdleFiberOnEveryCarrier) {
+  const int carriers = FiberRuntime::Shared().CarrierCount();
+  if (carriers < 2) GTEST_SKIP() << "one carrier";
+  ThreadPool pool(4 * carriers);
+  pool.SetRuntime(ConnectionRuntime::Fibers);
+  std::vector<PeerThread*> first;  // one on each carrier but the first
+  std::vector<PeerThread*> last;   // three on the first carrier
+  std::vector<PeerThread*> spare;
+  while (static_cast<int>(first.size()) < carriers - 1 || last.size() < 3) {
+    PeerThread* thread = pool.GetThread();
+    const int carrier = thread->CarrierIndex();
+    if (carrier == 0 && last.size() < 3) {
+      last.push_back(thread);
+    } else if (carrier != 0 && std::none_of(first.begin(), first.end(),
+                                            [&](PeerThread* t) { return t->CarrierIndex() == carrier; })) {
+      first.push_back(thread);
+    } else {
+      spare.push_back(thread);
+    }
+  }
+  for (PeerThread* thread : first) pool.ReleaseThread(thread);
+  for (PeerThread* thread : last) pool.ReleaseThread(thread);
   pool.SetPoolSize(carriers);
   EXPECT_EQ(pool.PooledCount(), carriers);
-  seen.clear();
-  taken.clear();
+  std::set<int> seen;
+  std::vector<PeerThread*> taken;
   for (int i = 0; i < carriers; ++i) {
     taken.push_back(pool.GetThread());
     seen.insert(taken.back()->CarrierIndex());
   }
   EXPECT_EQ(static_cast<int>(seen.size()), carriers);
-  EXPECT_EQ(pool.PooledCount(), 0);
   for (PeerThread* thread : taken) pool.ReleaseThread(thread);
+  for (PeerThread* thread : spare) pool.ReleaseThread(thread);
   pool.TerminateThreads();
 }
