@@ -249,8 +249,12 @@ void TAppendFiles::WriteBatch() {
     std::lock_guard<std::mutex> g(filesMutex_);
     DropExpired(GetTickCount64());
     for (Piece& piece : batch_) {
-      if (piece.truncate && ::truncate(piece.path.c_str(), 0) != 0) {
-        // A file that is gone is empty enough.
+      // A file that is gone is empty enough; any other failure is reported
+      // as a write's would be.
+      if (piece.truncate && ::truncate(piece.path.c_str(), 0) != 0 && errno != ENOENT) {
+        const std::string message = Format("Cannot truncate %s : %s", piece.path, std::strerror(errno));
+        const bool repeated = !failing_.insert(piece.path).second;
+        errors.push_back({piece.path, message, repeated});
       }
       if (piece.bytes.empty()) continue;
       try {
@@ -331,8 +335,12 @@ int TAppendFiles::Acquire(const std::string& path, bool fresh) {
 
 void TAppendFiles::KeepSpare(std::string&& buffer) {
   buffer.clear();
-  // A burst's large buffer is let go, so it does not stay for ever.
-  if (buffer.capacity() <= kSpareCapacity && spare_.size() < kSpareBuffers) spare_.push_back(std::move(buffer));
+  // A burst's large buffer is let go, so it does not stay for ever; one that
+  // holds no storage of its own is no spare.
+  if (buffer.capacity() > std::string().capacity() && buffer.capacity() <= kSpareCapacity &&
+      spare_.size() < kSpareBuffers) {
+    spare_.push_back(std::move(buffer));
+  }
 }
 
 void TAppendFiles::Close(const std::string& path) {

@@ -523,7 +523,7 @@ bool TClientThread::HeadWaitOver(uint64_t elapsed, bool arriving, uint64_t limit
 // One head line in steps of ReadStepMs, so that a stop, an overload or a
 // slow peer is noticed between steps. A partial line stays buffered. A line
 // already at hand reads no clock: a head that came in one piece costs one
-// reading, not three per line.
+// reading, one that had to be waited for one per wait (two for its first).
 void TClientThread::ReadHeadLine(TcpConnection& connection, std::string& line, uint64_t& headStart, uint64_t& now,
                                  bool& timedOut, uint64_t limit) {
   timedOut = false;
@@ -532,7 +532,8 @@ void TClientThread::ReadHeadLine(TcpConnection& connection, std::string& line, u
     if (headStart == 0) headStart = now = GetTickCount64();
     return;
   }
-  const uint64_t lineStart = GetTickCount64();
+  // Only the wait for the head's first byte counts from the line's start.
+  const uint64_t lineStart = headStart == 0 ? GetTickCount64() : 0;
   while (true) {
     connection.ReadLnInto(line, "\n", Limits.ReadStepMs);
     now = GetTickCount64();

@@ -34,7 +34,7 @@ constexpr bool HasCoding(TContentCodings set, TContentCoding c) { return (set & 
 
 // What a thread's head storage keeps from one request to the next: a head of
 // a few KiB is the rule, the storage of a huge one is let go after use.
-constexpr size_t kKeptHeadBytes = 65536;
+constexpr size_t kKeptHeadBytes = TStringList::kKeptBytes;
 // Empties every string of Fields; their storage stays for the next head
 // unless together they hold more than kKeptHeadBytes.
 void ClearHeadFields(std::initializer_list<std::string*> fields);

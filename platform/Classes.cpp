@@ -11,7 +11,6 @@ namespace {
 // Clear) for a list that once held a huge head.
 constexpr size_t kKeptLines = 256;
 constexpr size_t kKeptLineCapacity = 4096;
-constexpr size_t kKeptBytes = 65536;
 }  // namespace
 
 TStringList::TStringList(const TStringList& other)

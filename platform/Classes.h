@@ -19,6 +19,10 @@
 
 class TStringList {
  public:
+  // The most bytes of dropped lines, and of line slots after a Clear, a
+  // list keeps for its next lines.
+  static constexpr size_t kKeptBytes = 65536;
+
   TStringList() = default;
   // A copy copies the lines, never the kept storage.
   TStringList(const TStringList& other);

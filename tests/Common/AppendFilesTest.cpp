@@ -39,10 +39,17 @@ TEST(AppendFiles, AppendsToExistingFileAndCreatesMissingFolders) {
 }
 
 // Truncate empties the file in queue order: what was queued before it is
-// wiped, what comes after is kept; a file that is gone is not made.
+// wiped, what comes after is kept; a file that is gone is not made, and one
+// that cannot be emptied is reported like a failed write.
 TEST(AppendFiles, TruncateWipesWhatCameBeforeAndKeepsWhatComesAfter) {
   TempFolder dir;
   TAppendFiles files;
+  std::vector<std::string> errors;  // written on the writer, read after a Flush
+  std::mutex errorsMutex;
+  files.SetOnWriteError([&](const std::string&, const std::string& message, bool) {
+    std::lock_guard<std::mutex> g(errorsMutex);
+    errors.push_back(message);
+  });
   const std::string path = dir.Path() + "a.log";
   WriteWholeFile(path, "old\r\n");
   files.Append(path, "queued\r\n");
@@ -57,6 +64,12 @@ TEST(AppendFiles, TruncateWipesWhatCameBeforeAndKeepsWhatComesAfter) {
   files.Truncate(gone);
   files.Flush();
   EXPECT_FALSE(FileExists(gone));
+  const std::string folder = dir.Path() + "folder.log";
+  std::filesystem::create_directory(folder);
+  files.Truncate(folder);
+  files.Flush();
+  std::lock_guard<std::mutex> g(errorsMutex);
+  EXPECT_EQ(errors, std::vector<std::string>{"Cannot truncate " + folder + " : Is a directory"});
 }
 
 TEST(AppendFiles, DeletedFileIsMadeAgainAtOnceAndMovedOneOnceTheDescriptorExpires) {

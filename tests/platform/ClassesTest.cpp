@@ -82,7 +82,7 @@ TEST(StringList, RefilledListHoldsOnlyItsNewLines) {
 // lines and, once cleared, of line slots, however it dropped them; a usual
 // head is still kept whole for the next one.
 TEST(StringList, KeepsLittleOfAHugeList) {
-  constexpr size_t kBound = 65536;
+  constexpr size_t kBound = TStringList::kKeptBytes;
   struct Shape {
     size_t lines;
     size_t length;
