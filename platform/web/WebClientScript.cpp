@@ -21,11 +21,15 @@ var VTFW = (function () {
   var api = {
     init: function (urlBase, showAnimation) {
       base = urlBase; animate = showAnimation;
-      api.placeBelow();
-      // Answers replace wrappers (a grid's new rows come so): place again.
+      // After the page's own load scripts, which still size its tabs and
+      // frames once this returns.
+      setTimeout(api.placeBelow, 0);
+      // Answers replace wrappers (a grid's new rows come so), and a resized
+      // window wraps texts anew: place again.
       if (window.MutationObserver && !api.belowObserver) {
         api.belowObserver = new MutationObserver(api.placeBelow);
         api.belowObserver.observe(document.body, {childList: true, subtree: true});
+        window.addEventListener('resize', api.placeBelow);
       }
     },
     // Controls rendered with data-below stand at least 12 pixels below the

@@ -155,9 +155,6 @@ class DomainPagesTest(vtbrowser.SwitchTestCase):
         self.assertEqual(len(self.driver.find_elements(By.CSS_SELECTOR, "#TBLGRDVIRTUALPATHS tr")), 1)
 
 
-if __name__ == "__main__":
-    unittest.main()
-
 
 class GrowingGridTest(vtbrowser.BrowserTestCase):
     """The controls under a list grid stay below it as its rows grow (rows an
@@ -217,3 +214,7 @@ class GrowingGridTest(vtbrowser.BrowserTestCase):
         self.check_kept_below("TBLGRDSERVERS", "BTNADDSERVERIWCL",
                               ["BTNADDSERVERIWCL", "IMGSTATUSIWCL", "LBLSTATUSIWCL", "BTNSAVESETTINGSIWCL",
                                "LBLSAVEDIWCL"], 12)
+
+
+if __name__ == "__main__":
+    unittest.main()
