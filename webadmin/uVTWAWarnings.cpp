@@ -13,6 +13,7 @@
 namespace {
 
 const char* const ImageFiles[] = {"StatusGreen.jpg", "StatusGray.jpg", "StatusOrange.jpg", "StatusRed.jpg"};
+const char* const kWebAdminTarget = "Target is this server's Web Admin port, every browser would count as local!";
 
 // "" when Name passes, else Label + the reason.
 std::string DomainNameFault(const std::string& name, const std::string& label) {
@@ -21,6 +22,18 @@ std::string DomainNameFault(const std::string& name, const std::string& label) {
 }
 
 bool EndsInSlash(const std::string& s) { return s.size() > 1 && (s.back() == '/' || s.back() == '\\'); }
+
+// Whether a forwarding target reaches this machine: the engine connects to
+// 127.0.0.1 for an empty host, and the administration listens on every local
+// address.
+bool IsOwnHost(const std::string& host, const std::function<std::vector<std::string>()>& localAddresses) {
+  const std::string h = Trim(host);
+  if (h.empty() || SameText(h, "localhost") || h == "0.0.0.0") return true;
+  if (!IsValidIPAddress(h)) return false;
+  if (h.rfind("127.", 0) == 0) return true;
+  const auto local = localAddresses();
+  return std::find(local.begin(), local.end(), h) != local.end();
+}
 
 // One list of items as the list checks see it.
 struct ListItem {
@@ -310,6 +323,20 @@ bool TErrorWarningChecker::DomainWarnings(TDomain* d) {
   for (const auto& vp : d->VirtualPaths)
     if (vp->SSL && !CheckWarning(first != nullptr && first->Enabled, "Virtual path is set to use SSL but SSL is disabled!"))
       return false;
+  // Forwarded by the switch, every browser reaches the administration from
+  // this machine, so its local-only rules no longer tell anyone apart.
+  const int32_t adminPort = Settings->AdminPort > 0 ? Settings->AdminPort : DefaultAdminPort;
+  const auto isAdmin = [&](const std::string& host, int32_t port) {
+    return port == adminPort && IsOwnHost(host, LocalIPv4Addresses);
+  };
+  if (d->ServerCluster == nullptr && !CheckWarning(!isAdmin(d->DefaultTargetAddress, d->OutPort), kWebAdminTarget))
+    return false;
+  for (const auto& vp : d->VirtualPaths) {
+    if (vp->Redirect || vp->GetCluster() != nullptr) continue;
+    const std::string host = vp->TargetAddress.empty() ? d->DefaultTargetAddress : vp->TargetAddress;
+    const int32_t port = vp->OutPort != 0 ? vp->OutPort : d->OutPort;
+    if (!CheckWarning(!isAdmin(host, port), std::string("Virtual Path: ") + kWebAdminTarget)) return false;
+  }
   return true;
 }
 

@@ -116,6 +116,7 @@ const char* OKText(Area area) {
 }
 
 const std::string LongAddress(300, '1');
+const std::string WebAdminTarget = "Target is this server's Web Admin port, every browser would count as local!";
 
 // One mutation of the valid configuration per row; 0 in status means the
 // check passes.
@@ -239,6 +240,66 @@ std::vector<Case> Cases() {
        "Virtual path is set to use SSL but SSL is disabled!"},
       {"SSL path, first set enabled", Area::Domain, [](ValidConfig& t) { t.d->AddVirtualPath()->SSL = true; }, OK,
        ""},
+      // A target that is the administration itself (19721 unless stored).
+      {"loopback on the admin port", Area::Domain,
+       [](ValidConfig& t) { t.d->DefaultTargetAddress = "127.0.0.1", t.d->OutPort = 19721; }, W, WebAdminTarget},
+      {"localhost on the admin port", Area::Domain,
+       [](ValidConfig& t) { t.d->DefaultTargetAddress = " LocalHost ", t.d->OutPort = 19721; }, W, WebAdminTarget},
+      {"other loopback address", Area::Domain,
+       [](ValidConfig& t) { t.d->DefaultTargetAddress = "127.0.0.2", t.d->OutPort = 19721; }, W, WebAdminTarget},
+      {"any address", Area::Domain,
+       [](ValidConfig& t) { t.d->DefaultTargetAddress = "0.0.0.0", t.d->OutPort = 19721; }, W, WebAdminTarget},
+      {"own address as target", Area::Domain,
+       [](ValidConfig& t) { t.d->DefaultTargetAddress = LocalIP, t.d->OutPort = 19721; }, W, WebAdminTarget},
+      {"empty host is loopback", Area::Domain,
+       [](ValidConfig& t) { t.d->DefaultTargetAddress = "", t.d->AddVirtualPath()->Path = "/", t.d->OutPort = 19721; },
+       W, WebAdminTarget},
+      {"foreign host on the admin port", Area::Domain, [](ValidConfig& t) { t.d->OutPort = 19721; }, OK, ""},
+      {"loopback on another port", Area::Domain,
+       [](ValidConfig& t) { t.d->DefaultTargetAddress = "127.0.0.1", t.d->OutPort = 19722; }, OK, ""},
+      {"stored admin port", Area::Domain,
+       [](ValidConfig& t) { t.h.AdminPort = 8100, t.d->DefaultTargetAddress = "127.0.0.1", t.d->OutPort = 8100; }, W,
+       WebAdminTarget},
+      {"default port not used when another is stored", Area::Domain,
+       [](ValidConfig& t) { t.h.AdminPort = 8100, t.d->DefaultTargetAddress = "127.0.0.1", t.d->OutPort = 19721; },
+       OK, ""},
+      {"admin port 0 means 19721", Area::Domain,
+       [](ValidConfig& t) { t.h.AdminPort = 0, t.d->DefaultTargetAddress = "127.0.0.1", t.d->OutPort = 19721; }, W,
+       WebAdminTarget},
+      {"a cluster domain's default target is unused", Area::Domain,
+       [](ValidConfig& t) { t.d->ServerCluster = t.c, t.d->DefaultTargetAddress = "127.0.0.1", t.d->OutPort = 19721; },
+       OK, ""},
+      {"path on the admin port", Area::Domain,
+       [](ValidConfig& t) {
+         auto* p = t.d->AddVirtualPath();
+         p->Path = "/admin", p->TargetAddress = "127.0.0.1", p->OutPort = 19721;
+       },
+       W, "Virtual Path: " + WebAdminTarget},
+      {"path takes the domain's host", Area::Domain,
+       [](ValidConfig& t) {
+         t.d->DefaultTargetAddress = "localhost";
+         t.d->AddVirtualPath()->OutPort = 19721;
+       },
+       W, "Virtual Path: " + WebAdminTarget},
+      {"path takes the domain's port", Area::Domain,
+       [](ValidConfig& t) {
+         t.d->OutPort = 19721;
+         t.d->AddVirtualPath()->TargetAddress = "127.0.0.1";
+       },
+       W, "Virtual Path: " + WebAdminTarget},
+      {"redirect path forwards nothing", Area::Domain,
+       [](ValidConfig& t) {
+         auto* p = t.d->AddVirtualPath();
+         p->TargetAddress = "127.0.0.1", p->OutPort = 19721, p->Redirect = true;
+       },
+       OK, ""},
+      {"clustered path", Area::Domain,
+       [](ValidConfig& t) {
+         auto* p = t.d->AddVirtualPath();
+         p->TargetAddress = "127.0.0.1", p->OutPort = 19721;
+         p->SetCluster(t.c);
+       },
+       OK, ""},
 
       // Cluster errors.
       {"no servers", Area::Cluster, [](ValidConfig& t) { t.c->RemoveServer(t.server); }, E,

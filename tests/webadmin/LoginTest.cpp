@@ -92,6 +92,110 @@ TEST_F(LoginTest, UrlBaseFollowsThePathRewriteHeader) {
   EXPECT_EQ(Server().handle(expired).header("Location"), "/admin/");
 }
 
+// The addresses a page loads and posts to: the form's action and the
+// framework script's source.
+std::pair<std::string, std::string> PageAddresses(const TestBrowser& b) {
+  std::string script;
+  for (const web::HtmlElement& e : b.doc().elements())
+    if (e.tag == "script" && e.has("src")) script = e.attr("src");
+  return {b.attr("SUBMITFORM", "action"), script};
+}
+
+// Any client may send the header, also one refused a session; a value that is
+// no plain path reaches no page, is kept nowhere and is logged once.
+TEST_F(LoginTest, UrlBaseTakesOnlyPlainPaths) {
+  WriteSettings([](TDomainHandler& h) {
+    h.NoRemoteAdmin = true;
+    h.Password = "pw";
+  });
+  const std::pair<std::string, std::string> sw = {"/sw/", "/sw/files/vtfw.js"};
+  TestBrowser admin = Browser();
+  admin.setHeader("VTPathRewrite", "/sw/ /");
+  admin.get("/");
+  ASSERT_EQ(PageAddresses(admin), sw);
+
+  const std::string tooLong = "/" + std::string(255, 'a');
+  const std::string hostile[] = {
+      "//elsewhere.example/x /", "//elsewhere.example/x", "http://x/ /", "http://x/", "https:/x /", "/a\"b /",
+      "/a'b /", "/a<b /", "/a>b /", "/a\\b /", "/a\x01" "b /", "\x7f", "/a\x7f /", "/a\x80 /", "a/b /", "///x /",
+      "/a//b /", tooLong + " /", tooLong, "/ok\r\n /", "/ok /\r\n", "/ok\r\nX-Y: z /", "/ok\t/", "/a b c", " /",
+      "/ok ", "/ok  /", "/ok?x /", "/ok#x /", "/ok //elsewhere.example", "/ok http://x/", std::string("/a\0b /", 6),
+  };
+  for (const std::string& h : hostile) {
+    SCOPED_TRACE(h);
+    TestBrowser remote = Browser("10.1.2.3");
+    remote.setHeader("VTPathRewrite", h);
+    remote.get("/");
+    EXPECT_EQ(remote.status(), 403);
+    // A local browser sending it gets the page of the base in force.
+    TestBrowser local = Browser();
+    local.setHeader("VTPathRewrite", h);
+    local.get("/");
+    EXPECT_EQ(PageAddresses(local), sw);
+    web::HttpRequest expired;
+    expired.method = "POST";
+    expired.peerAddress = "10.1.2.3";
+    expired.headers = {{"VTPathRewrite", h}};
+    expired.form = {{"VT_SESSION", "00000000000000000000000000000000"}};
+    EXPECT_EQ(Server().handle(expired).header("Location"), "/sw/");
+    const web::UrlSettings u = Server().controller().urls();
+    EXPECT_EQ(u.urlBase, "/sw");
+    EXPECT_EQ(u.sessionTimeoutURL, "/sw/");
+    EXPECT_EQ(u.invalidCommandURL, "/sw/");
+    EXPECT_EQ(u.unknownBrowserURL, "/sw/Files/HTML/NotSupported.html");
+    EXPECT_EQ(LastPathRewrite(), "/sw/ /");
+  }
+  // The sessions already open, and one a later client opens, keep the base.
+  admin.submit();
+  EXPECT_EQ(PageAddresses(admin), sw);
+  TestBrowser later = Browser();
+  later.setHeader("VTPathRewrite", "/sw/ /");
+  later.get("/");
+  EXPECT_EQ(PageAddresses(later), sw);
+  EXPECT_EQ(later.html().find("elsewhere"), std::string::npos);
+  EXPECT_EQ(LogLines(),
+            std::vector<std::string>{"Web Admin : Ignored VTPathRewrite header from 10.1.2.3: not a plain path"});
+
+  // Plain paths up to 255 bytes still set the base.
+  const std::string longest = "/" + std::string(254, 'a');
+  const struct {
+    std::string header, base;
+  } valid[] = {{longest + " /", longest},
+               {"/a-b_c.d~e!$&()*+,;=:@%20/ /x", "/a-b_c.d~e!$&()*+,;=:@%20"},
+               {"/ /app", ""},
+               {"/admin", ""}};
+  for (const auto& v : valid) {
+    TestBrowser b = Browser();
+    b.setHeader("VTPathRewrite", v.header);
+    b.get("/");
+    EXPECT_EQ(Server().controller().urls().urlBase, v.base) << v.header;
+    EXPECT_EQ(PageAddresses(b).first, v.base + "/") << v.header;
+  }
+}
+
+// A flood of refused values costs one event line a minute, which counts the
+// ones left out.
+TEST_F(LoginTest, RefusedPathRewritesAreLoggedAtMostOnceAMinute) {
+  ScopedManualClock clock;
+  auto send = [this](const std::string& value) {
+    TestBrowser b = Browser("10.9.8.7");
+    b.setHeader("VTPathRewrite", value);
+    b.get("/");
+  };
+  for (int i = 0; i < 5; ++i) send("//elsewhere.example/" + std::to_string(i) + " /");
+  clock.clock().Advance(59999);
+  send("//x /");
+  EXPECT_EQ(LogLines().size(), 1u);
+  clock.clock().Advance(1);
+  send("//y /");
+  send("//z /");
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                            "Web Admin : Ignored VTPathRewrite header from 10.9.8.7: not a plain path",
+                            "Web Admin : Ignored VTPathRewrite header from 10.9.8.7: not a plain path (5 more "
+                            "ignored since the last line)",
+                        }));
+}
+
 TEST_F(LoginTest, LoginTakesTheUserInAnyCaseAndThePasswordExactly) {
   WriteSettings([](TDomainHandler& h) {
     h.Username = "Admin";

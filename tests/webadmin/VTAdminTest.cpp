@@ -5,6 +5,9 @@
 #include <regex>
 #include <thread>
 
+#include "Common/uCachedLogFileClasses.h"
+#include "Common/uDomainClasses.h"
+#include "HTTPRedirect/udmHTTPBase.h"
 #include "platform/MainLoop.h"
 #include "tests/platform/TcpTestSupport.h"
 #include "tests/webadmin/WebAdminFixture.h"
@@ -81,6 +84,62 @@ TEST_F(VTAdminTest, FreeingItLetsAPageWaitingForTheMainLoopFinish) {
   EXPECT_TRUE(tcptest::WaitUntil([&] { return inHook.load(); }, 10000ms));
   admin.reset();  // on the main thread: pumps the loop while the server stops
   browser.join();
+}
+
+// Behind a switch domain whose virtual path rewrites "/admin" to "/", the
+// pages load their script and post below the prefix; a client's own header,
+// which the switch passes on, cannot move them elsewhere.
+TEST_F(VTAdminTest, ThroughASwitchDomainThePagesLiveBelowThePrefix) {
+  int adminPort = 0;
+  int switchPort = 0;
+  {
+    SocketHandle a = tcptest::RawListener();
+    SocketHandle b = tcptest::RawListener();
+    adminPort = tcptest::PortOf(a.Get());
+    switchPort = tcptest::PortOf(b.Get());
+  }
+  WriteSettings([&](TDomainHandler& h) {
+    h.AdminPort = adminPort;
+    TDomain* d = h.AddDomain();
+    d->DomainName = "switch.test";
+    d->ListenOnPort = switchPort;
+    d->IPsToBindTo.SetText("127.0.0.1");
+    d->DefaultForPort = true;
+    d->DefaultTargetAddress = "127.0.0.1";
+    d->OutPort = adminPort;
+    TVirtualPath* p = d->AddVirtualPath();
+    p->SetPath("/admin");
+    p->SetTargetPath("/");
+  });
+  TdmHTTPBase engine;
+  std::string msg;
+  engine.LoadSettings(msg);
+  engine.StartServer(msg);
+  ASSERT_EQ(msg, "Server started");
+  TfrmVT_Admin admin;
+  ASSERT_TRUE(admin.Running());
+
+  httplib::Client client("127.0.0.1", switchPort);
+  client.set_read_timeout(30);
+  const auto page = client.Get("/admin/");
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 200);
+  EXPECT_NE(page->body.find("<script src=\"/admin/files/vtfw.js\">"), std::string::npos) << page->body;
+  EXPECT_NE(page->body.find("action=\"/admin/\""), std::string::npos);
+  const auto script = client.Get("/admin/files/vtfw.js");
+  ASSERT_TRUE(script);
+  EXPECT_EQ(script->status, 200);
+  EXPECT_NE(script->body.find("VTFW"), std::string::npos);
+
+  const auto forged = client.Get("/admin/", {{"VTPathRewrite", "//elsewhere.example/x /"}});
+  ASSERT_TRUE(forged);
+  EXPECT_EQ(forged->body.find("elsewhere"), std::string::npos);
+  EXPECT_NE(forged->body.find("<script src=\"/admin/files/vtfw.js\">"), std::string::npos);
+  engine.LogFile->Flush();
+  EXPECT_NE(ReadWholeFile(engine.LogFile->CurrentFileName())
+                .find("Web Admin : Ignored VTPathRewrite header from 127.0.0.1: not a plain path"),
+            std::string::npos);
+  engine.StopServer(msg);
 }
 
 }  // namespace
