@@ -31,13 +31,14 @@ std::string FullPath(const std::string& folder) {
 }  // namespace
 
 TLogFile::TLogFile(const std::string& folder, uint8_t stampMode, bool dateNamed, std::string extension,
-                   std::string prefix, std::string fixedFileName)
+                   std::string prefix, std::string fixedFileName, size_t maxQueued)
     : stampMode_(stampMode),
       fixedFileName_(std::move(fixedFileName)),
       folder_(FullPath(folder)),
       dateNamed_(dateNamed),
       prefix_(std::move(prefix)),
-      extension_(std::move(extension)) {
+      extension_(std::move(extension)),
+      writer_(1000, maxQueued) {
   writer_.SetOnWriteError([this](const std::string&, const std::string& message, bool) {
     std::lock_guard g(errorMutex_);
     if (error_.empty()) error_ = message;

@@ -27,9 +27,11 @@ class TLogFile {
 
   // Folder is made a full path (it ends in "/" when the caller gave one: the
   // file name is Folder + name). The file is opened at once; a file that
-  // cannot be opened leaves the object off without raising.
+  // cannot be opened leaves the object off without raising. MaxQueued caps
+  // the bytes waiting for the writer (beyond it, blocks of lines are dropped
+  // and counted).
   TLogFile(const std::string& folder, uint8_t stampMode, bool dateNamed, std::string extension, std::string prefix,
-           std::string fixedFileName);
+           std::string fixedFileName, size_t maxQueued = TAppendFiles::kDefaultMaxQueued);
   ~TLogFile();
   TLogFile(const TLogFile&) = delete;
   TLogFile& operator=(const TLogFile&) = delete;

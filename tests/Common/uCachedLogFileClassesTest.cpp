@@ -365,10 +365,10 @@ TEST(LogFileThreads, LinesPastTheFullQueueAreCounted) {
   InstalledClock installed(clock);
   TempFolder dir;
   const std::string text(1000, 'l');
-  constexpr int kFirst = 66;  // one block for the writer to hold
-  constexpr int kMore = 40000;  // about 39 MiB more: past the 32 MiB cap
+  constexpr int kFirst = 66;   // one block for the writer to hold
+  constexpr int kMore = 1000;  // about 1 MiB more: past the cap
   {
-    TLogFile log(dir.Path(), TLogFile::smDateTime, true, "txt", "vt", "");
+    TLogFile log(dir.Path(), TLogFile::smDateTime, true, "txt", "vt", "", 512 * 1024);
     log.SetSeparator("|");
     const std::string name = log.CurrentFileName();
     std::promise<void> entered, release;
