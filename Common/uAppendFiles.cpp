@@ -72,7 +72,7 @@ bool TAppendFiles::Append(const std::string& path, std::string_view bytes, std::
   {
     std::lock_guard<std::mutex> g(mutex_);
     if (queued_ + size > maxQueued_) {
-      ++dropped_;
+      dropped_.fetch_add(1, std::memory_order_relaxed);
       ++episodeDropped_;
       return false;
     }
@@ -129,10 +129,7 @@ void TAppendFiles::SetOnDropped(TDroppedEvent onDropped) {
   onDropped_ = std::move(onDropped);
 }
 
-uint64_t TAppendFiles::DroppedCount() {
-  std::lock_guard<std::mutex> g(mutex_);
-  return dropped_;
-}
+uint64_t TAppendFiles::DroppedCount() const { return dropped_.load(std::memory_order_relaxed); }
 
 void TAppendFiles::CloseAll() {
   std::lock_guard<std::mutex> g(filesMutex_);

@@ -23,6 +23,7 @@
 // once). Both events run on the writer.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -64,8 +65,8 @@ class TAppendFiles {
   // running event to end, so after SetOn...(nullptr) the old one never runs.
   void SetOnWriteError(TWriteErrorEvent onWriteError);
   void SetOnDropped(TDroppedEvent onDropped);
-  // Lines dropped on a full queue since creation.
-  uint64_t DroppedCount();
+  // Lines dropped on a full queue since creation; any thread, never waits.
+  uint64_t DroppedCount() const;
   // Closes every descriptor.
   void CloseAll();
   // Descriptors held open now (tests).
@@ -110,7 +111,7 @@ class TAppendFiles {
   size_t queued_ = 0;        // bytes queued and not yet written
   uint64_t appended_ = 0;    // lines and truncations accepted so far
   uint64_t done_ = 0;        // lines and truncations done (or failed) so far
-  uint64_t dropped_ = 0;     // lines dropped since creation
+  std::atomic<uint64_t> dropped_{0};  // lines dropped since creation; read without the lock
   uint64_t episodeDropped_ = 0;
   bool asleep_ = false;      // the writer waits without a time-out: the next Append wakes it
   int flushWaiters_ = 0;

@@ -14,6 +14,14 @@ namespace {
 constexpr std::string_view kCRLF = "\r\n";
 // Collected lines go to the writer in blocks of about this size.
 constexpr size_t kHandOverSize = 64 * 1024;
+// While the file cannot be opened, it is tried again at most this often.
+constexpr uint64_t kReopenMs = 1000;
+
+// Stamped lines end in a line break; a raw text without one counts as a line.
+uint64_t LineCount(std::string_view text) {
+  const auto breaks = static_cast<uint64_t>(std::count(text.begin(), text.end(), '\n'));
+  return text.empty() || text.back() == '\n' ? breaks : breaks + 1;
+}
 
 std::string FullPath(const std::string& folder) {
   if (folder.empty()) return folder;
@@ -23,13 +31,14 @@ std::string FullPath(const std::string& folder) {
 }  // namespace
 
 TLogFile::TLogFile(const std::string& folder, uint8_t stampMode, bool dateNamed, std::string extension,
-                   std::string prefix, std::string fixedFileName)
+                   std::string prefix, std::string fixedFileName, size_t maxQueued)
     : stampMode_(stampMode),
       fixedFileName_(std::move(fixedFileName)),
       folder_(FullPath(folder)),
       dateNamed_(dateNamed),
       prefix_(std::move(prefix)),
-      extension_(std::move(extension)) {
+      extension_(std::move(extension)),
+      writer_(1000, maxQueued) {
   writer_.SetOnWriteError([this](const std::string&, const std::string& message, bool) {
     std::lock_guard g(errorMutex_);
     if (error_.empty()) error_ = message;
@@ -39,7 +48,8 @@ TLogFile::TLogFile(const std::string& folder, uint8_t stampMode, bool dateNamed,
     WriteLine(Format("Event log queue full : %u blocks of lines dropped", blocks));
   });
   std::lock_guard guard(Lock);
-  Open(FileNameAt(Now()));
+  const TDateTime now = Now();
+  Open(FileNameAt(now), now);
 }
 
 // The writer, destroyed next, writes what it holds.
@@ -104,29 +114,41 @@ void TLogFile::Write(std::string_view text) {
 
 void TLogFile::WriteAt(std::string_view text, TDateTime now) {
   const std::string name = FileNameAt(now);
-  if (name != currentFileName_) {
-    // A file that failed to open is tried again only under a new name, so a
-    // broken folder costs no system call per line.
+  // A file that failed to open is tried again under a new name, or at most
+  // once a second: a broken folder costs no system call per line, and one
+  // that comes right (space freed, descriptors released, a folder made
+  // writable) has the log back within a second.
+  if (name != currentFileName_ || (!enabled_ && GetTickCount64() - lastOpenMs_ >= kReopenMs)) {
     HandOver();
-    Open(name);
+    Open(name, now);
   }
-  if (!enabled_) return;
+  if (!enabled_) {
+    offLines_ += LineCount(text);
+    return;
+  }
   pending_.append(text);
   if (pending_.size() >= kHandOverSize) HandOver();
 }
 
 void TLogFile::HandOver() {
   if (pending_.empty()) return;
-  writer_.Append(currentFileName_, pending_);
+  if (!writer_.Append(currentFileName_, pending_))
+    droppedLines_.fetch_add(LineCount(pending_), std::memory_order_relaxed);
   pending_.clear();
   dirty_ = true;
 }
 
 // Makes the file and its folder and checks that it opens, as the writer
-// will open it for its writes.
-void TLogFile::Open(const std::string& name) {
+// will open it for its writes. A log that was off says so in its first line.
+void TLogFile::Open(const std::string& name, TDateTime now) {
+  const bool wasOff = !enabled_;
   currentFileName_ = name;
+  lastOpenMs_ = GetTickCount64();
   enabled_ = TAppendFiles::CanAppendTo(name);
+  if (!enabled_ || !wasOff) return;
+  pending_.append(
+      StampLine(Format("Event log reopened : %u lines dropped while it could not be opened", offLines_), now));
+  offLines_ = 0;
 }
 
 void TLogFile::Flush() {
@@ -182,6 +204,8 @@ void TLogFile::SetSeparator(std::string separator) {
   std::lock_guard guard(Lock);
   separator_ = std::move(separator);
 }
+
+uint64_t TLogFile::DroppedLines() const { return droppedLines_.load(std::memory_order_relaxed); }
 
 bool TLogFile::Enabled() const {
   std::lock_guard guard(Lock);

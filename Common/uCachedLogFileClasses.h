@@ -10,6 +10,7 @@
 // nor waits for the disk.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -26,9 +27,11 @@ class TLogFile {
 
   // Folder is made a full path (it ends in "/" when the caller gave one: the
   // file name is Folder + name). The file is opened at once; a file that
-  // cannot be opened leaves the object off without raising.
+  // cannot be opened leaves the object off without raising. MaxQueued caps
+  // the bytes waiting for the writer (beyond it, blocks of lines are dropped
+  // and counted).
   TLogFile(const std::string& folder, uint8_t stampMode, bool dateNamed, std::string extension, std::string prefix,
-           std::string fixedFileName);
+           std::string fixedFileName, size_t maxQueued = TAppendFiles::kDefaultMaxQueued);
   ~TLogFile();
   TLogFile(const TLogFile&) = delete;
   TLogFile& operator=(const TLogFile&) = delete;
@@ -41,9 +44,11 @@ class TLogFile {
   // Writes Text unchanged to the file of the moment. A new day or a changed
   // folder switches files first (the old one's lines go to the writer);
   // while the file cannot be opened, text is dropped, and opening is tried
-  // again once the file name changes. A write that fails on the writer loses
-  // its lines (the file ends at its last whole line: lines are written whole
-  // or not at all) and raises EBxHugeFile at the next Flush.
+  // again at the next write a second or more after the last try, or at once
+  // when the file name changes; the file that opens again starts with a line
+  // that tells how many lines were dropped meanwhile. A write that fails on
+  // the writer loses its lines (the file ends at its last whole line: lines
+  // are written whole or not at all) and raises EBxHugeFile at the next Flush.
   void Write(std::string_view text);
   // Has the collected lines written and synced to disk; nothing when nothing
   // was written since the last Flush. Raises EBxHugeFile for a write that
@@ -62,12 +67,14 @@ class TLogFile {
   std::string CurrentFileName() const;
   // The name the file of this moment has.
   std::string GetFileName() const;
+  // Lines dropped because the writer's queue was full, since creation.
+  uint64_t DroppedLines() const;
 
  private:
   std::string FileNameAt(TDateTime now) const;
   std::string StampLine(std::string_view text, TDateTime now) const;
   void WriteAt(std::string_view text, TDateTime now);
-  void Open(const std::string& name);
+  void Open(const std::string& name, TDateTime now);
   // Gives the collected lines to the writer; under Lock.
   void HandOver();
 
@@ -80,12 +87,15 @@ class TLogFile {
   const std::string prefix_;
   const std::string extension_;
   bool enabled_ = true;
+  uint64_t lastOpenMs_ = 0;  // tick of the last try to open
+  uint64_t offLines_ = 0;    // lines dropped since the file could not be opened
   std::string currentFileName_;
   std::string pending_;  // lines of currentFileName_ not yet handed over
   bool dirty_ = false;   // lines handed over since the last Flush
 
   std::mutex errorMutex_;
   std::string error_;  // the first write error since the last Flush
+  std::atomic<uint64_t> droppedLines_{0};
 
   TAppendFiles writer_;  // last: drains while everything above still exists
 };

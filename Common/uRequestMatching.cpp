@@ -213,7 +213,9 @@ void TDomain::Match(TRequestMatchData& m, bool defaultPass) {
   m.MatchedPathReplace.clear();
   m.TargetPort = OutPort;
   m.ServerCluster = ServerCluster;
-  // Nothing an earlier domain chose may stand for this one.
+  // Nothing an earlier domain chose may stand for this one, its logging
+  // switch included: each domain starts from the configuration's options.
+  m.LogFlags = Handler->LogOptions;
   m.Domain = nullptr;
   m.VirtualPath = nullptr;
   m.DomainSSL = false;

@@ -98,6 +98,10 @@ class TdmHTTPBase {
   void LoggerCallback(const std::string& text);
   // Points the event log at the configured folder.
   void UpdateLogDirectory();
+  // Lines the event log and the W3C logs dropped on a full writer queue
+  // since creation (the disk does not keep up); any thread.
+  uint64_t EventLogDropped() const;
+  uint64_t W3CLogDropped() const;
 
   // The console's sink; set and cleared on the main thread, where the
   // relayed lines are delivered (posted, never waited for).

@@ -60,6 +60,10 @@ void TdmHTTPBase::UpdateLogDirectory() {
   if (folder != LogFile->Folder()) LogFile->SetFolder(folder);
 }
 
+uint64_t TdmHTTPBase::EventLogDropped() const { return LogFile ? LogFile->DroppedLines() : 0; }
+
+uint64_t TdmHTTPBase::W3CLogDropped() const { return W3CFiles.DroppedCount(); }
+
 // ------------------------------------------------------------ W3C logs
 
 void TdmHTTPBase::ClientW3CLog(const std::string& text, TClientThread* thread) {

@@ -55,9 +55,12 @@ void TdmHTTPBase::Timer_UpdateStatsTimer() {
 void TdmHTTPBase::WriteStatLines() {
   TStatHolder& s = *Stats;
   try {
-    Log(Format("STAT1: ActiveThreads=%s, PooledThreads=%s, Trans=%s, Compr=%s, Conn=%s, LBConn=%s",
+    // The log figures follow the fixed ones, so readers of those still find them.
+    Log(Format("STAT1: ActiveThreads=%s, PooledThreads=%s, Trans=%s, Compr=%s, Conn=%s, LBConn=%s, "
+               "EventLogDropped=%s, W3CLogDropped=%s",
                N(ActiveThreads), N(s.PooledThreads), N(s.BytesTransferred), N(s.BytesSaved), N(s.NextRequestId),
-               N(s.DomainHandler->GetConnectionCount())));
+               N(s.DomainHandler->GetConnectionCount()), N(static_cast<int64_t>(EventLogDropped())),
+               N(static_cast<int64_t>(W3CLogDropped()))));
   } catch (const std::exception& e) {
     LogFmt("UpdateStats(STAT1) failed : %s", e.what());
   }

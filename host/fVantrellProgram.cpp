@@ -157,6 +157,8 @@ void TfrmVantrellProgram::CreateControls() {
   pair("| Requests / s", "Requests Per Second", lblRequestsPerSec);
   pair("Transfers", "Total number of connections", lblTransfers);
   pair("| Keep-Alive", "", lblKeepAlive);
+  pair("| Log lines dropped", "Log lines dropped on a full log queue (event log and W3C; STAT1 tells them apart)",
+       lblLogDropped);
   lblTime = new TLabel(this, pnlCounters);
   lblTime->Hint = "Number of threads pooled";
 
@@ -503,6 +505,8 @@ void TfrmVantrellProgram::Timer_RefreshGUITimer(TTimer&) {
   lblRequestsPerSec->SetCaption(Format("%2.1f", static_cast<double>(s.RequestsPerSecond)));
   lblTransfers->SetCaption(FormatThousands(ActiveTransfers));
   lblKeepAlive->SetCaption(FormatThousands(KeepAliveWaiters));
+  lblLogDropped->SetCaption(
+      FormatThousands64(static_cast<int64_t>(engine_->EventLogDropped() + engine_->W3CLogDropped())));
   int h, m, sec, ms;
   DecodeTime(Now(), h, m, sec, ms);
   lblTime->SetCaption(Format("| Time %.2d:%.2d:%.2d", h, m, sec));

@@ -61,7 +61,7 @@ class TfrmVantrellProgram : public TForm {
   TLabel *lblTransferred = nullptr, *lblCompSave = nullptr, *lblCompression = nullptr, *lblThreadsActive = nullptr,
          *lblThreadsInPool = nullptr, *lblConnections = nullptr, *lblLBSessions = nullptr, *lblRequests = nullptr,
          *lblKBs = nullptr, *lblRequestsPerSec = nullptr, *lblTransfers = nullptr, *lblKeepAlive = nullptr,
-         *lblTime = nullptr;
+         *lblLogDropped = nullptr, *lblTime = nullptr;
 
   TAction* Action(const std::string& name) const;
 

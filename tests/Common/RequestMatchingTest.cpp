@@ -381,6 +381,38 @@ TEST_F(Matching, StalePathAndDomainAreClearedBetweenDomains) {
   EXPECT_EQ(m.Domain, nullptr);
 }
 
+// A domain whose logging is off may take part in the passes without winning
+// the request: the winner's own logging decides.
+TEST_F(Matching, OnlyTheWinningDomainsLoggingCounts) {
+  struct Row {
+    bool wwwLogs, shopLogs;
+    const char* path;
+    const char* winner;
+    int flags;
+  } rows[] = {
+      {false, true, "/shop", "example.test", 5},  // pass 1 passes www, the exact path ends it
+      {true, false, "/shop", "example.test", 0},
+      {false, true, "/other", "www.example.test", 0},
+      {true, false, "/other", "www.example.test", 5},  // pass 1 passed the other, pass 2 ends on www
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.path) + (r.wwwLogs ? " www logs" : " shop logs"));
+    TDomainHandler h2;
+    h2.LogOptions = 5;
+    TDomain* www = AddDomain(h2, "www.example.test", "t1");
+    www->VirtualDomains.Add("*.example.test");
+    www->LogEnabled = r.wwwLogs;
+    TDomain* shop = AddDomain(h2, "example.test", "t2");
+    shop->VirtualDomains.Add("*.example.test");
+    shop->LogEnabled = r.shopLogs;
+    AddPath(shop, "/shop");
+    m.Setup("a.example.test", "127.0.0.1", 0, "1.1.1.1", r.path, 80);
+    h2.MatchRequest(m);
+    EXPECT_EQ(DomainOf(m), r.winner);
+    EXPECT_EQ(int{m.LogFlags}, r.flags);
+  }
+}
+
 TEST_F(Matching, PassOneTakesAnExactVirtualPathBeforeAHostHit) {
   TDomainHandler h2;
   AddDomain(h2, "first", "t1")->VirtualDomains.Add("*");

@@ -23,6 +23,13 @@ namespace {
 
 const TDateTime kAfternoon = EncodeDateTime(2009, 12, 9, 14, 3, 7, 0);
 
+// Occurrences of What that do not overlap.
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+  return n;
+}
+
 int64_t DiskSize(const std::string& name) {
   struct stat st {};
   return stat(name.c_str(), &st) == 0 ? st.st_size : -1;
@@ -135,7 +142,8 @@ TEST_F(LogFile, FolderChangeMovesTheLogAndCreatesTheFolder) {
 }
 
 // A folder that cannot exist (a file stands in its path): lines are dropped
-// without an error, and writing resumes under the next file name.
+// without an error, and writing resumes under the next file name, which
+// starts with the count of the lines lost.
 TEST_F(LogFile, ImpossibleFolderDropsLinesUntilTheNameChanges) {
   WriteWholeFile(dir_.Path() + "blocker", "a file, not a folder");
   const std::string blocked = dir_.Path() + "blocker/VT/";
@@ -149,7 +157,9 @@ TEST_F(LogFile, ImpossibleFolderDropsLinesUntilTheNameChanges) {
   log->WriteLine("found");
   EXPECT_TRUE(log->Enabled());
   log->Flush();
-  EXPECT_EQ(ReadWholeFile(dir_.Path() + "good/vt091209.txt"), "2009-12-09 14:03:07|found\r\n");
+  EXPECT_EQ(ReadWholeFile(dir_.Path() + "good/vt091209.txt"),
+            "2009-12-09 14:03:07|Event log reopened : 1 lines dropped while it could not be opened\r\n"
+            "2009-12-09 14:03:07|found\r\n");
 
   log->SetFolder(blocked);
   log->WriteLine("lost again");
@@ -160,8 +170,43 @@ TEST_F(LogFile, ImpossibleFolderDropsLinesUntilTheNameChanges) {
   log->WriteLine("next day");
   EXPECT_TRUE(log->Enabled());
   log.reset();
-  EXPECT_EQ(ReadWholeFile(blocked + "vt091210.txt"), "2009-12-10 14:03:07|next day\r\n");
+  EXPECT_EQ(ReadWholeFile(blocked + "vt091210.txt"),
+            "2009-12-10 14:03:07|Event log reopened : 2 lines dropped while it could not be opened\r\n"
+            "2009-12-10 14:03:07|next day\r\n");
   EXPECT_FALSE(FileExists(blocked + "vt091209.txt"));
+}
+
+// A log that could not open its file (a full disk, no descriptors left, a
+// folder not writable yet; played by a file where the folder should be)
+// tries again at the first line a second after its last try, not only
+// under the next day's name, and its first line says what was lost.
+TEST_F(LogFile, AnOffLogTriesAgainEverySecond) {
+  const std::string blocker = dir_.Path() + "Log";
+  WriteWholeFile(blocker, "a file, not a folder");
+  auto log = EventLog(blocker + "/VT/");
+  ASSERT_FALSE(log->Enabled());
+  log->WriteLine("lost one");
+  log->WriteLine("lost two\r\nand three");
+  clock_.clock().Advance(999);
+  log->WriteLine("lost four: a second has not passed, no try");
+  EXPECT_FALSE(log->Enabled());
+  clock_.clock().Advance(1);
+  log->WriteLine("lost five: tried, still broken");
+  EXPECT_FALSE(log->Enabled());
+  std::filesystem::remove(blocker);
+  clock_.clock().Advance(500);
+  log->WriteLine("lost six: tried half a second ago");
+  EXPECT_FALSE(log->Enabled());
+  clock_.clock().Advance(500);
+  log->WriteLine("back");
+  EXPECT_TRUE(log->Enabled());
+  log->Flush();
+  EXPECT_EQ(ReadWholeFile(blocker + "/VT/vt091209.txt"),
+            "2009-12-09 14:03:09|Event log reopened : 6 lines dropped while it could not be opened\r\n"
+            "2009-12-09 14:03:09|back\r\n");
+  log->WriteLine("and on");
+  log->Flush();
+  EXPECT_EQ(Count(ReadWholeFile(blocker + "/VT/vt091209.txt"), "reopened"), 1) << "said once";
 }
 
 // A full disk, played by the file size limit: a flush that gets only part
@@ -309,6 +354,39 @@ TEST(LogFileThreads, ClearNeverWipesALineLoggedAfterItBegan) {
     EXPECT_TRUE(sawDuring) << "the line logged during Clear was written before Clear ended";
     log.Flush();
     EXPECT_EQ(ReadWholeFile(name), stamp + during + "\r\n" + stamp + "after\r\n");
+  }
+}
+
+// A writer that cannot keep up (held here inside its first round) fills its
+// queue; the blocks past the cap are dropped, and every dropped line is
+// counted: the lines in the file and the lines counted make all written.
+TEST(LogFileThreads, LinesPastTheFullQueueAreCounted) {
+  HookClock clock(kAfternoon);
+  InstalledClock installed(clock);
+  TempFolder dir;
+  const std::string text(1000, 'l');
+  constexpr int kFirst = 66;   // one block for the writer to hold
+  constexpr int kMore = 1000;  // about 1 MiB more: past the cap
+  {
+    TLogFile log(dir.Path(), TLogFile::smDateTime, true, "txt", "vt", "", 512 * 1024);
+    log.SetSeparator("|");
+    const std::string name = log.CurrentFileName();
+    std::promise<void> entered, release;
+    std::shared_future<void> released = release.get_future().share();
+    clock.OnNextTick([&] {
+      entered.set_value();
+      released.wait_for(std::chrono::seconds(10));
+    });
+    for (int i = 0; i < kFirst; ++i) log.WriteLine(text);
+    ASSERT_EQ(entered.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    for (int i = 0; i < kMore; ++i) log.WriteLine(text);
+    EXPECT_GT(log.DroppedLines(), 0u);
+    release.set_value();
+    log.Flush();
+    log.Flush();  // the episode's line, logged by the writer at the first
+    const std::string file = ReadWholeFile(name);
+    EXPECT_EQ(static_cast<uint64_t>(Count(file, text)) + log.DroppedLines(), uint64_t{kFirst + kMore});
+    EXPECT_EQ(Count(file, "|Event log queue full : "), 1) << "one line per episode";
   }
 }
 

@@ -254,7 +254,9 @@ TEST_F(EngineLog, StatisticsLinesWithASettableClock) {
   Lines lines = Since(mark);
   ASSERT_EQ(lines.size(), 5u);
   for (int i = 0; i < 5; ++i) EXPECT_EQ(lines[i].rfind(Format("STAT%d: ", i + 1), 0), 0u) << lines[i];
-  EXPECT_EQ(lines[0], "STAT1: ActiveThreads=0, PooledThreads=0, Trans=0, Compr=0, Conn=0, LBConn=0");
+  EXPECT_EQ(lines[0],
+            "STAT1: ActiveThreads=0, PooledThreads=0, Trans=0, Compr=0, Conn=0, LBConn=0, EventLogDropped=0, "
+            "W3CLogDropped=0");
   EXPECT_EQ(lines[1],
             "STAT2: Req=0, KB/s=0.0, Req/s=0.0, Comp%=0.00%, KeepAlive=0, Transfer=0, MaxKB/s=0.0, MaxReq/s=0.0");
   // Process-wide counters: earlier tests of this process may have moved them.
@@ -288,6 +290,29 @@ TEST_F(EngineLog, StatisticsLinesWithASettableClock) {
   mark = Mark();
   Host().Timer_UpdateStatsTimer();
   EXPECT_NE(Since(mark).at(0).find("Trans=1 234 567,"), std::string::npos);
+}
+
+// Lines a full writer queue dropped are counted per log and shown after the
+// fixed figures of STAT1. A line larger than the whole queue is always
+// dropped, so no slow disk is needed to play one.
+TEST_F(EngineLog, StatisticsLineCountsDroppedLogLines) {
+  ScopedManualClock clock(45000.0, 5000000);
+  const std::string huge((32u << 20) + 1, 'x');
+  Host().LogFile->Flush();
+  Host().LogFile->WriteLine(huge);
+  auto thread = ThreadOf("shop");
+  Host().ClientW3CLog(huge, thread.get());
+  Host().ClientW3CLog(huge, thread.get());
+  EXPECT_EQ(Host().EventLogDropped(), 1u);
+  EXPECT_EQ(Host().W3CLogDropped(), 2u);
+  const size_t mark = Mark();
+  Host().Timer_UpdateStatsTimer();
+  const Lines lines = Since(mark);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0],
+            "STAT1: ActiveThreads=0, PooledThreads=0, Trans=0, Compr=0, Conn=0, LBConn=0, EventLogDropped=1, "
+            "W3CLogDropped=2");
+  EXPECT_EQ(ReadW3C(W3CFile("shop", "230315")), "") << "nothing of the dropped lines reached the file";
 }
 
 TEST_F(EngineLog, EventLogFollowsTheConfiguredFolder) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Common/Misc.h"
+#include "Common/uCachedLogFileClasses.h"
 #include "Common/uDomainHandler.h"
 #include "Common/uProgramMode.h"
 #include "Common/uStatHolder.h"
@@ -480,6 +481,13 @@ TEST_F(Console, CountersAreWrittenOnlyWhileVisible) {
   EXPECT_EQ(console->lblCompression->Caption().back(), '%');
   EXPECT_EQ(console->lblTime->Caption().rfind("| Time ", 0), 0u);
   EXPECT_EQ(console->lblTime->Caption().size(), std::string("| Time 09:05:03").size());
+  EXPECT_EQ(console->lblLogDropped->Caption(), "0");
+  // A line larger than the whole queue is dropped, and counted.
+  TLogFile& log = *console->Engine()->LogFile;
+  log.Flush();
+  log.WriteLine(std::string((32u << 20) + 1, 'x'));
+  console->Timer_RefreshGUITimer(*console->Timer_RefreshGUI);
+  EXPECT_EQ(console->lblLogDropped->Caption(), "1");
 }
 
 class FailingDump : public TfrmVantrellProgram {

@@ -65,7 +65,8 @@ TEST(ProgramRun, ServesAndStopsOnSignalSavingTheAffinityTable) {
   }
   const std::string log = EventLog(folder.Path());
   EXPECT_NE(log.find("|SERVER STOPPED\r\n"), std::string::npos);
-  EXPECT_NE(log.find("|STAT1: ActiveThreads=0, PooledThreads=0, Trans=0, Compr=0, Conn=0, LBConn=0\r\n"),
+  EXPECT_NE(log.find("|STAT1: ActiveThreads=0, PooledThreads=0, Trans=0, Compr=0, Conn=0, LBConn=0, "
+                     "EventLogDropped=0, W3CLogDropped=0\r\n"),
             std::string::npos);
   EXPECT_TRUE(FileExists(folder.Path() + "data/lbconnections.bin"));
   EXPECT_NE(W3CLog(folder.Path()).find("#Fields: "), std::string::npos);
@@ -75,7 +76,7 @@ TEST(ProgramRun, ServesAndStopsOnSignalSavingTheAffinityTable) {
   {
     Program run(folder.Path(), {"prog"});
     ASSERT_TRUE(run.WaitForOutput("Server started\n")) << run.Output();
-    EXPECT_TRUE(tcptest::WaitUntil([&] { return EventLog(folder.Path()).find("LBConn=1\r\n", before) != std::string::npos; },
+    EXPECT_TRUE(tcptest::WaitUntil([&] { return EventLog(folder.Path()).find("LBConn=1, ", before) != std::string::npos; },
                                    10000ms));
     EXPECT_EQ(run.Signal(SIGINT), 0) << run.Output();
   }

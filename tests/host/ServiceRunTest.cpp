@@ -56,7 +56,7 @@ TEST(ServiceRun, ReportsReadyOnceItServesAndSavesTheAffinityTableOnSigterm) {
     } else {
       // The next start restored the client's affinity entry.
       EXPECT_TRUE(tcptest::WaitUntil(
-          [&] { return EventLog(folder.Path()).find("LBConn=1\r\n", logBefore) != std::string::npos; }, 10000ms));
+          [&] { return EventLog(folder.Path()).find("LBConn=1, ", logBefore) != std::string::npos; }, 10000ms));
     }
     EXPECT_EQ(notify.Receive(false), "");  // READY once, nothing else meanwhile
     EXPECT_EQ(run.Signal(SIGTERM), 0) << run.Output();
