@@ -53,6 +53,8 @@ void TDomainHandler::SetDefaults() {
 
 void TDomainHandler::SetAdminPort(int32_t port) { AdminPort = port > 0 ? port : DefaultAdminPort; }
 
+int32_t TDomainHandler::WebAdminPort() const { return AdminPort > 0 ? AdminPort : DefaultAdminPort; }
+
 TSSLSettings* TDomainHandler::FirstSSLSettingsOrNull() const {
   return SSLSettingsList.Empty() ? nullptr : SSLSettingsList.Items(0);
 }

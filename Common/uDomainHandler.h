@@ -112,6 +112,9 @@ class TDomainHandler : public TDomainHandlerSettings {
   TSSLSettings* FirstSSLSettingsOrNull() const;
   // 0 or below gives the default port.
   void SetAdminPort(int32_t port);
+  // The port the web administration listens on: AdminPort, or the default
+  // when a file holds 0 or below (the stored value is kept as stored).
+  int32_t WebAdminPort() const;
 
   // Operations across the whole tree (Common/uConfigOperations.cpp).
   // First domain / registered path with Id; no lock taken.

@@ -150,9 +150,10 @@ void TDomainHandler::SaveToStream(StreamWriter& s) {
 
 void TDomainHandler::SaveToFile(const std::string& fileName) {
   // The backup is a courtesy: its failure never stops the save, and an
-  // existing one is replaced only by a current file.
+  // existing one is replaced only by a current file. A first backup is as
+  // private as the file it copies.
   try {
-    if (FileExists(fileName)) WriteFileReplacing(fileName + ".old", ReadFileBytes(fileName));
+    if (FileExists(fileName)) WriteFileReplacing(fileName + ".old", ReadFileBytes(fileName), fileName);
   } catch (const std::exception&) {
   }
   StreamWriter s;

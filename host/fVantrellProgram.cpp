@@ -239,14 +239,7 @@ void TfrmVantrellProgram::CreateActions() {
     RefreshServerState();
   });
   on("Action_OpenAdministrationWeb", [this] { Action_OpenAdministrationWebExecute(); });
-  on("Action_OpenWebStatus", [this] {
-    int32_t port;
-    {
-      ReadLockGuard g(engine_->Stats->DomainHandler->Synchronizer);
-      port = engine_->Stats->DomainHandler->AdminPort;
-    }
-    OpenURL("http://127.0.0.1:" + IntToStr(port) + "?status");
-  });
+  on("Action_OpenWebStatus", [this] { OpenURL("http://127.0.0.1:" + IntToStr(WebAdminPort()) + "?status"); });
   auto flags = [this] {
     engine_->GUILogFlags = static_cast<uint8_t>((Action("Action_ShowLoggedEvents")->Checked() ? 1 : 0) |
                                                 (Action("Action_ShowLoggedW3C")->Checked() ? 2 : 0));
@@ -557,6 +550,14 @@ void TfrmVantrellProgram::Action_ClearLBConnectionsExecute() {
     return;
   ReadLockGuard g(engine_->Stats->DomainHandler->Synchronizer);
   engine_->Stats->DomainHandler->RemoveExpiredConnections(0);
+}
+
+// A running administration keeps the port it started on, whatever a reload
+// stored since; before it runs, the port it will take.
+int32_t TfrmVantrellProgram::WebAdminPort() const {
+  if (frmVT_Admin != nullptr && frmVT_Admin->Running()) return frmVT_Admin->Port();
+  ReadLockGuard g(engine_->Stats->DomainHandler->Synchronizer);
+  return engine_->Stats->DomainHandler->WebAdminPort();
 }
 
 // Waits while the administration is still to come (program mode before the

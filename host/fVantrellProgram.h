@@ -111,6 +111,8 @@ class TfrmVantrellProgram : public TForm {
   void Action_CloseProgramExecute();
   void Action_ClearLBConnectionsExecute();
   void Action_OpenAdministrationWebExecute();
+  // The port the web administration listens on (Status Page).
+  int32_t WebAdminPort() const;
 
   std::unique_ptr<TdmHTTPBase> ownEngine_;  // program mode
   TdmHTTPBase* engine_ = nullptr;           // the one shown

@@ -518,7 +518,7 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   return bytes;
 }
 
-void WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes) {
+void WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes, const std::string& newLike) {
   const std::string folder = ExtractFilePath(path);
   if (!folder.empty()) ForceDirectories(folder);
   std::string temp = path + ".XXXXXX";
@@ -530,6 +530,21 @@ void WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& byt
     ::unlink(temp.c_str());
     throw EInOutError(Format("Cannot write file \"%s\". %s", path, reason));
   };
+  // The temporary file is 0600 and the writer's: a save by another user
+  // (root, say) must not take the file away from the account that runs the
+  // switch, so it gets the mode and owner of what it replaces.
+  struct stat like {};
+  const bool known = (::stat(path.c_str(), &like) == 0 && S_ISREG(like.st_mode)) ||
+                     (!newLike.empty() && ::stat(newLike.c_str(), &like) == 0 && S_ISREG(like.st_mode));
+  if (known) {
+    // Only root may give a file away; others keep at least the group if they can.
+    if (::fchown(fd, like.st_uid, like.st_gid) != 0 && ::fchown(fd, static_cast<uid_t>(-1), like.st_gid) != 0) {
+      // Then the file is the writer's, as a new one would be.
+    }
+    if (::fchmod(fd, like.st_mode & 07777) != 0) fail(true);
+  } else if (::fchmod(fd, 0640) != 0) {
+    fail(true);
+  }
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);

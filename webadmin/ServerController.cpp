@@ -36,8 +36,7 @@ void TVantrell_ServerController::onCreate() {
   settings.filesDir = ProgramFolder() + "Files/";
   TUserSession probe;
   probe.LoadSettings();
-  const int32_t port = probe.DomainHandler->AdminPort;
-  settings.port = port > 0 ? port : DefaultWebAdminPort;
+  settings.port = probe.DomainHandler->WebAdminPort();
 }
 
 void TVantrell_ServerController::onNewSession(web::WebApplication& app) {

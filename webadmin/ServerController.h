@@ -5,14 +5,12 @@
 
 #include "platform/web/WebServer.h"
 
-inline constexpr int DefaultWebAdminPort = 19721;
-
 class TVantrell_ServerController : public web::ServerControllerBase {
  public:
   TVantrell_ServerController();
   std::string className() const override { return "TVantrell_ServerController"; }
 
-  // Port from the settings file's AdminPort (19721 when 0 or below).
+  // Port: the settings file's TDomainHandler::WebAdminPort.
   void onCreate() override;
   // Remote-admin and public-status rules, the session's TUserSession and its
   // start page; refusals raise web::SilentException.

@@ -24,7 +24,9 @@ std::string ContentTypeFor(const std::string& name) {
       {".jpg", "image/jpeg"}, {".jpeg", "image/jpeg"}, {".gif", "image/gif"},
       {".png", "image/png"},  {".ico", "image/x-icon"}, {".css", "text/css"},
       {".js", "application/javascript"}, {".html", "text/html; charset=windows-1252"},
-      {".htm", "text/html; charset=windows-1252"}, {".txt", "text/plain; charset=windows-1252"},
+      {".htm", "text/html; charset=windows-1252"},
+      {".asp", "text/html; charset=windows-1252"},  // the support page's help, support.asp
+      {".txt", "text/plain; charset=windows-1252"},
       {".log", "text/plain; charset=windows-1252"}, {".pdf", "application/pdf"}};
   auto it = kTypes.find(LowerCase(ExtractFileExt(name)));
   return it == kTypes.end() ? "application/octet-stream" : it->second;

@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <memory>
+
 namespace web {
 
 namespace {
@@ -31,10 +33,22 @@ HttpRequest Convert(const httplib::Request& in) {
   return r;
 }
 
-void Answer(const HttpResponse& from, httplib::Response& to) {
+// The administration's answers go out as the dispatcher made them. The
+// library compresses a body set with set_content whenever the browser accepts
+// gzip or br (its build enables both); a body of known length handed over by
+// a provider is written as it is.
+void Answer(HttpResponse&& from, httplib::Response& to) {
   to.status = from.status;
   for (const auto& [k, v] : from.headers) to.set_header(k, v);
-  to.set_content(from.body, from.contentType);
+  if (from.body.empty()) {
+    to.set_content("", from.contentType);
+    return;
+  }
+  auto body = std::make_shared<const std::string>(std::move(from.body));
+  to.set_content_provider(body->size(), from.contentType,
+                          [body](size_t offset, size_t length, httplib::DataSink& sink) {
+                            return sink.write(body->data() + offset, length);
+                          });
 }
 
 }  // namespace
@@ -59,8 +73,11 @@ bool StandAloneServer::start(std::string& error, const std::string& host) {
     try {
       Answer(server_->handle(Convert(req)), res);
     } catch (const std::exception& e) {
-      res.status = 500;
-      res.set_content(e.what(), "text/plain");
+      HttpResponse failed;
+      failed.status = 500;
+      failed.contentType = "text/plain";
+      failed.body = e.what();
+      Answer(std::move(failed), res);
     }
   };
   http_->Get(".*", serve);

@@ -1,6 +1,8 @@
 // The stored form of the configuration: exact bytes, every file version,
 // damaged files and the file with its backup.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <random>
@@ -876,6 +878,74 @@ TEST(SettingsFileOnDisk, BackupRule) {
   h.SaveToFile(file);
   EXPECT_EQ(ReadWholeFile(backup), "only copy");
   EXPECT_TRUE(fs::exists(file));
+}
+
+// A save by another account (root in the admin's shell, say) leaves the files
+// as usable by the account that runs the switch as they were; new files are
+// not for everybody.
+TEST(SettingsFileOnDisk, SavesKeepModeAndOwnerOfTheFilesTheyReplace) {
+  struct Mode {
+    mode_t mode;
+    uid_t uid;
+    gid_t gid;
+  };
+  auto of = [](const std::string& name) {
+    struct stat st {};
+    EXPECT_EQ(::stat(name.c_str(), &st), 0) << name;
+    return Mode{st.st_mode & 07777, st.st_uid, st.st_gid};
+  };
+  const bool root = ::geteuid() == 0;
+  // As root the files are given to another account, so a kept owner shows.
+  const uid_t uid = root ? 4321 : ::geteuid();
+  const gid_t gid = root ? 8765 : ::getegid();
+  const TempFolder dir;
+  const std::string file = In(dir, "data/settings.dat");
+  const std::string backup = file + ".old";
+  TDomainHandler h;
+
+  h.SaveToFile(file);
+  EXPECT_EQ(of(file).mode, 0640u);
+  EXPECT_EQ(of(file).uid, ::geteuid());
+
+  struct Case {
+    const char* name;
+    mode_t fileMode;
+    bool backupExists;
+    mode_t backupMode;  // kept when it exists
+  };
+  const Case cases[] = {
+      {"private file, first backup", 0600, false, 0},
+      {"group-writable file, own backup", 0664, true, 0604},
+      {"read-only file", 0400, true, 0640},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(backup);
+    if (c.backupExists) {
+      WriteWholeFile(backup, "older");
+      ASSERT_EQ(::chmod(backup.c_str(), c.backupMode), 0);
+    }
+    ASSERT_EQ(::chmod(file.c_str(), c.fileMode), 0);
+    ASSERT_EQ(::chown(file.c_str(), uid, gid), 0);
+    h.GateName = c.name;
+    h.SaveToFile(file);
+    const Mode saved = of(file);
+    EXPECT_EQ(saved.mode, c.fileMode);
+    EXPECT_EQ(saved.uid, uid);
+    EXPECT_EQ(saved.gid, gid);
+    TDomainHandler back;
+    back.LoadFromFile(file);
+    EXPECT_EQ(back.GateName, c.name);
+    // A first backup is as private as the file it copies.
+    const Mode old = of(backup);
+    EXPECT_EQ(old.mode, c.backupExists ? c.backupMode : c.fileMode);
+    if (!c.backupExists) {
+      EXPECT_EQ(old.uid, uid);
+      EXPECT_EQ(old.gid, gid);
+    }
+  }
+  // Nothing but the file and its backup is left in the folder.
+  EXPECT_EQ(std::distance(fs::directory_iterator(In(dir, "data")), fs::directory_iterator()), 2);
 }
 
 TEST(SettingsFileOnDisk, WriteFailureReachesTheCaller) {

@@ -30,6 +30,7 @@
 #include "host/fVantrellProgram.h"
 #include "host/uGlobalName.h"
 #include "platform/MessageBox.h"
+#include "platform/RWLock.h"
 #include "platform/SysUtils.h"
 #include "tests/HTTPRedirect/HostFixture.h"
 #include "tests/platform/TlsTestCerts.h"
@@ -555,6 +556,42 @@ TEST_F(Console, StatusPageAndFoldersOpenThroughTheBrowser) {
   const std::string opened = ReadWholeFile(record);
   EXPECT_EQ(opened.substr(0, opened.find('\n')), "http://127.0.0.1:" + IntToStr(adminPort) + "?status");
   EXPECT_NE(opened.find(IncludeTrailingPathDelimiter(GetCurrentDir()) + "Log\n"), std::string::npos);
+}
+
+// Status Page goes where the administration listens: the default port while
+// the stored one is 0 or below, and the running server's own port after a
+// reload stored another one (a new port counts from the next start).
+TEST_F(Console, StatusPageOpensThePortTheAdministrationListensOn) {
+  WriteSettings();
+  const std::string script = folder_.Path() + "browser.sh";
+  const std::string record = folder_.Path() + "opened.txt";
+  std::ofstream(script) << "#!/bin/sh\necho \"$1\" >> '" << record << "'\n";
+  ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
+  const char* old = std::getenv("BROWSER");
+  const std::string previous = old ? old : "";
+  ::setenv("BROWSER", script.c_str(), 1);
+  Create();
+  TDomainHandler& live = *console->Engine()->Stats->DomainHandler;
+  auto statusWith = [&](int32_t stored) {
+    {
+      WriteLockGuard g(live.Synchronizer);
+      live.AdminPort = stored;
+    }
+    std::remove(record.c_str());
+    console->Action("Action_OpenWebStatus")->Execute();
+    EXPECT_TRUE(PumpUntil([&] { return ReadWholeFile(record).find('\n') != std::string::npos; }));
+    const std::string opened = ReadWholeFile(record);
+    return opened.substr(0, opened.find('\n'));
+  };
+  // Before the splash has started the administration.
+  EXPECT_EQ(statusWith(0), "http://127.0.0.1:19721?status");
+  EXPECT_EQ(statusWith(-5), "http://127.0.0.1:19721?status");
+  Skip(1000);
+  ASSERT_NE(frmVT_Admin, nullptr);
+  ASSERT_TRUE(frmVT_Admin->Running());
+  EXPECT_EQ(statusWith(1), "http://127.0.0.1:" + IntToStr(adminPort) + "?status");
+  EXPECT_EQ(statusWith(0), "http://127.0.0.1:" + IntToStr(adminPort) + "?status");
+  if (old) ::setenv("BROWSER", previous.c_str(), 1); else ::unsetenv("BROWSER");
 }
 
 TEST_F(Console, MonitoringWindowsOpenOnceAndHidingTheConsoleClosesTheStatus) {

@@ -8,6 +8,7 @@
 #include <regex>
 
 #include "platform/web/WebStandAloneServer.h"
+#include "tests/Common/TempFolder.h"
 #include "tests/platform/web/WebTestPages.h"
 
 namespace {
@@ -64,6 +65,50 @@ TEST(WebStandAlone, ServesPagesMultipartFormsAndThePeerAddress) {
                            "application/x-www-form-urlencoded");
   ASSERT_TRUE(again);
   EXPECT_EQ(form->edtName->text, "\xE4 b");
+  web.stop();
+}
+
+// The library would compress every text answer for a browser that accepts
+// it; the administration's pages and files go out as they were made.
+TEST(WebStandAlone, AnswersGoOutUncompressedWhateverTheBrowserAccepts) {
+  const TempFolder files;
+  const std::string help(4000, 'h');
+  WriteWholeFile(files.Path() + "Help.htm", "<html><body>" + help + "</body></html>");
+  auto c = std::make_unique<TestController>();
+  c->settings.filesDir = files.Path();
+  StandAloneServer web(std::move(c));
+  std::string error;
+  ASSERT_TRUE(web.start(error, "127.0.0.1")) << error;
+  httplib::Client client("127.0.0.1", web.port());
+  client.set_connection_timeout(5);
+  client.set_read_timeout(10);
+  client.set_decompress(false);  // see the bytes as sent
+  for (const char* encodings : {"gzip, br", "gzip", "br", "deflate, gzip;q=1.0, br;q=0.9"}) {
+    SCOPED_TRACE(encodings);
+    const httplib::Headers accept = {{"Accept-Encoding", encodings}};
+    auto page = client.Get("/", accept);
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_FALSE(page->has_header("Content-Encoding"));
+    EXPECT_NE(page->body.find("VT_SESSION"), std::string::npos);
+    EXPECT_EQ(page->get_header_value("Content-Length"), std::to_string(page->body.size()));
+    auto file = client.Get("/files/Help.htm", accept);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->status, 200);
+    EXPECT_FALSE(file->has_header("Content-Encoding"));
+    EXPECT_EQ(file->body, "<html><body>" + help + "</body></html>");
+    EXPECT_EQ(file->get_header_value("Content-Type"), "text/html; charset=windows-1252");
+    auto missing = client.Get("/files/none.htm", accept);
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->status, 404);
+    EXPECT_FALSE(missing->has_header("Content-Encoding"));
+    // A head request gets the length without a body.
+    auto head = client.Head("/files/Help.htm", accept);
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->status, 200);
+    EXPECT_FALSE(head->has_header("Content-Encoding"));
+    EXPECT_TRUE(head->body.empty());
+  }
   web.stop();
 }
 
