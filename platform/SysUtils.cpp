@@ -518,7 +518,8 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   return bytes;
 }
 
-void WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes, const std::string& newLike) {
+void WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes, const std::string& newLike,
+                        unsigned newMode) {
   const std::string folder = ExtractFilePath(path);
   if (!folder.empty()) ForceDirectories(folder);
   std::string temp = path + ".XXXXXX";
@@ -542,7 +543,7 @@ void WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& byt
       // Then the file is the writer's, as a new one would be.
     }
     if (::fchmod(fd, like.st_mode & 07777) != 0) fail(true);
-  } else if (::fchmod(fd, 0640) != 0) {
+  } else if (::fchmod(fd, static_cast<mode_t>(newMode)) != 0) {
     fail(true);
   }
   size_t done = 0;

@@ -191,7 +191,7 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path);
 // Writes Bytes to a temporary file beside Path, syncs it and renames it over
 // Path, creating missing folders: Path then holds its old or its new content,
 // never a part. The file keeps the mode and owner of the one it replaces; a
-// new file takes those of NewLike when that names a file, else mode 0640.
+// new file takes those of NewLike when that names a file, else NewMode.
 // EInOutError on failure.
 void WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes,
-                        const std::string& newLike = "");
+                        const std::string& newLike = "", unsigned newMode = 0640);

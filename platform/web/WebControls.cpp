@@ -278,8 +278,9 @@ void FileUpload::applyPost(const HttpRequest& req, const std::string& id) {
   }
 }
 
+// Uploads are certificates and their private keys: a new one is the owner's alone.
 void FileUpload::saveToFile(const std::string& path) const {
-  WriteFileReplacing(path, std::vector<uint8_t>(content_.begin(), content_.end()));
+  WriteFileReplacing(path, std::vector<uint8_t>(content_.begin(), content_.end()), "", 0600);
 }
 
 void FileUpload::renderContent(RenderContext& ctx, const std::string& id, std::string& out) {

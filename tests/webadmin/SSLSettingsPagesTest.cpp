@@ -1,6 +1,8 @@
 // The certificate-set list and set pages through the dispatcher: the list's
 // row actions, the set page's checks before a save, the restart after it,
 // the bindings and the upload into data/cert/.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -352,6 +354,10 @@ TEST_F(SSLPages, UploadWritesOnlyIntoTheCertificateFolder) {
   ASSERT_TRUE(b.click("BTNUPLOAD"));
   EXPECT_EQ(page->lblUploadStatus->caption, "new.pem uploaded.");
   EXPECT_EQ(ReadFileBytes("data/cert/new.pem"), (std::vector<uint8_t>{'P', 'E', 'M'}));
+  // A new upload may be a private key: it is the owner's alone.
+  struct stat st {};
+  ASSERT_EQ(::stat("data/cert/new.pem", &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
   for (web::ComboBox* combo : {page->cmbRootCertFile, page->cmbCertFile, page->cmbKeyFile})
     EXPECT_NE(std::find(combo->items.begin(), combo->items.end(), "new.pem"), combo->items.end());
 
