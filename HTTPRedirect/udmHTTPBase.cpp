@@ -198,22 +198,29 @@ void TdmHTTPBase::SetThreadClass(ThreadPool::ThreadFactory factory) { HTTPThread
 // ------------------------------------------------------------ settings
 
 void TdmHTTPBase::LoadSettings(std::string& msg) {
-  std::lock_guard<std::mutex> reload(ReloadLock);
   try {
     TDomainHandler& config = *Stats->DomainHandler;
-    const int32_t enabledBefore = config.CountEnabledDomains();
-    config.LoadFromFile(SettingsFileName);
-    if (FirstLoad) {
-      FirstLoad = false;
-      const std::string path = ConnectionsFileName();
-      try {
-        ReadLockGuard g(config.Synchronizer);
-        config.ServerClusters->LoadConnectionsFromFile(path);
-      } catch (const std::exception&) {
-        LogFile->WriteLine(Format("Failed to load LB Connections, File=%s.", path));
+    int32_t enabledBefore, enabledNow;
+    bool noSettingsFile;
+    {
+      // Only the load itself: a restart below waits for the main loop.
+      std::lock_guard<std::mutex> reload(ReloadLock);
+      enabledBefore = config.CountEnabledDomains();
+      config.LoadFromFile(SettingsFileName);
+      if (FirstLoad) {
+        FirstLoad = false;
+        const std::string path = ConnectionsFileName();
+        try {
+          ReadLockGuard g(config.Synchronizer);
+          config.ServerClusters->LoadConnectionsFromFile(path);
+        } catch (const std::exception&) {
+          LogFile->WriteLine(Format("Failed to load LB Connections, File=%s.", path));
+        }
       }
+      enabledNow = config.CountEnabledDomains();
+      ReadLockGuard g(config.Synchronizer);
+      noSettingsFile = config.NoSettingsFile;
     }
-    const int32_t enabledNow = config.CountEnabledDomains();
     std::string dropped;
     // New domains need listeners; without any domain the listeners must go.
     if (enabledBefore == 0 && enabledNow > 0 && Stats->ServerState == ssRunning) {
@@ -223,24 +230,27 @@ void TdmHTTPBase::LoadSettings(std::string& msg) {
     bool listening;
     {
       // A start on another thread rebuilds the bindings under this lock.
-      std::lock_guard<std::recursive_mutex> startStop(StartStopLock);
+      std::unique_lock<std::recursive_mutex> startStop(StartStopLock, std::defer_lock);
+      loop_.LockPumping(startStop);
       listening = HTTPServer->BindingCount() > 0 || SSLBindingCount() > 0;
     }
     if (enabledNow == 0 && listening) {
       StopServer(dropped);
       StartServer(dropped);
     }
-    int32_t maxThreads;
-    bool noSettingsFile;
     {
-      ReadLockGuard g(config.Synchronizer);
-      maxThreads = config.MaxThreads;
-      noSettingsFile = config.NoSettingsFile;
-    }
-    if (maxThreads > 0 && maxThreads != HTTPThreadPool->PoolSize()) {
-      Log(Format("MaxThreadsToPool changed from %d to %d.", HTTPThreadPool->PoolSize(), maxThreads));
-      HTTPThreadPool->SetPoolSize(maxThreads);
-      Stats->PoolSize = maxThreads;
+      // The pool follows the configuration as the last reload left it.
+      std::lock_guard<std::mutex> reload(ReloadLock);
+      int32_t maxThreads;
+      {
+        ReadLockGuard g(config.Synchronizer);
+        maxThreads = config.MaxThreads;
+      }
+      if (maxThreads > 0 && maxThreads != HTTPThreadPool->PoolSize()) {
+        Log(Format("MaxThreadsToPool changed from %d to %d.", HTTPThreadPool->PoolSize(), maxThreads));
+        HTTPThreadPool->SetPoolSize(maxThreads);
+        Stats->PoolSize = maxThreads;
+      }
     }
     msg = noSettingsFile ? "No settings file found!" : "Settings reloaded";
   } catch (const std::exception& e) {
@@ -252,7 +262,8 @@ void TdmHTTPBase::LoadSettings(std::string& msg) {
 // ------------------------------------------------------------ start
 
 void TdmHTTPBase::StartServer(std::string& msg) {
-  std::lock_guard<std::recursive_mutex> startStop(StartStopLock);
+  std::unique_lock<std::recursive_mutex> startStop(StartStopLock, std::defer_lock);
+  loop_.LockPumping(startStop);
   if (Stats->ServerState == ssRunning) {
     msg = "Server not stopped";
     Log(msg);
@@ -381,7 +392,8 @@ bool TdmHTTPBase::CheckBinding(std::string& msg, const TcpBinding& binding) {
 void TdmHTTPBase::StopServer(std::string& msg) {
   Log("Stopping Server!");
   Stats->ServerState = ssStopping;
-  std::lock_guard<std::recursive_mutex> startStop(StartStopLock);
+  std::unique_lock<std::recursive_mutex> startStop(StartStopLock, std::defer_lock);
+  loop_.LockPumping(startStop);
   const bool antiFreezeWas = AntiFreeze::Active();
   AntiFreeze::SetActive(true);
   try {

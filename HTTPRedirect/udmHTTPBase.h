@@ -174,11 +174,14 @@ class TdmHTTPBase {
   MainLoop::TimerId Timer_Tick = 0;
   MainLoop::TimerId Timer_UpdateStats = 0;
 
+  // Held by a StopServer across its wait for the main loop, so the main
+  // thread takes it only through MainLoop::LockPumping.
   std::recursive_mutex StartStopLock;
-  // One reload at a time: interleaved, an earlier reload could swap in the
+  // One load at a time: interleaved, an earlier reload could swap in the
   // file it read after a later one applied a newer file, and one reload's
-  // "no file yet" state showed through another's answer. Taken before
-  // StartStopLock.
+  // "no file yet" state showed through another's answer. Held only around
+  // the load and the pool size, never with StartStopLock nor across a wait
+  // for the main loop, so no thread waits for it long and none takes it twice.
   std::mutex ReloadLock;
   std::unique_ptr<TStopWaiter> stopWaiter_;
   std::shared_ptr<TRelay> relay_;

@@ -8,6 +8,10 @@
 
 namespace {
 
+// The sleep between two turns of a pumping wait: short against the 250 ms
+// timers it must keep running, long enough not to spin.
+constexpr int kPumpSliceMs = 2;
+
 // Completes a Synchronize: with the task's outcome when it ran, with EAbort
 // when the task was dropped unrun (Reset, or the loop going away).
 class SyncCompletion {
@@ -225,6 +229,14 @@ void MainLoop::ProcessPending(PumpMode mode) {
   while (n-- > 0 && RunOneTask()) {
   }
   if (mode == PumpMode::All) RunDueTimers();
+}
+
+void MainLoop::PumpUntil(const std::function<bool()>& done) {
+  const bool pump = IsMainThread();
+  while (!done()) {
+    if (pump) ProcessPending(PumpMode::All);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPumpSliceMs));
+  }
 }
 
 void MainLoop::Run() {

@@ -42,6 +42,21 @@ class MainLoop {
   enum class PumpMode { All, PostedOnly };
   // Non-blocking: runs the posted tasks, then (mode All) the due timers.
   void ProcessPending(PumpMode mode = PumpMode::All);
+  // Returns once Done holds. On the main thread the loop keeps turning
+  // meanwhile (posted tasks and due timers, between short sleeps), so what
+  // Done waits for may itself wait for the main loop; elsewhere it only polls.
+  void PumpUntil(const std::function<bool()>& done);
+  // Takes Lock (a mutex or a deferred unique_lock). On the main thread it
+  // pumps while another thread holds it: that holder may be waiting for the
+  // main loop (a stop waiting for its timer), and would wait for ever.
+  template <class Lockable>
+  void LockPumping(Lockable& lock) {
+    if (IsMainThread()) {
+      PumpUntil([&lock] { return lock.try_lock(); });
+    } else {
+      lock.lock();
+    }
+  }
   // Runs until Quit(); calls OnIdle whenever a round found nothing to do.
   void Run();
   // Any thread; Run returns after the current round.

@@ -1,7 +1,6 @@
 #include "webadmin/fVT_Admin.h"
 
 #include <atomic>
-#include <chrono>
 #include <thread>
 
 #include "Common/Misc.h"
@@ -32,15 +31,14 @@ TfrmVT_Admin::~TfrmVT_Admin() {
     IWStandAloneServer1.reset();
     return;
   }
+  // A page may wait inside an engine hook for the main loop, a stop for its
+  // timer: the loop, timers too, turns until every page has ended.
   std::atomic<bool> done{false};
   std::thread stopper([this, &done] {
     IWStandAloneServer1.reset();
     done = true;
   });
-  while (!done) {
-    MainLoop::Instance().ProcessPending(MainLoop::PumpMode::PostedOnly);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  MainLoop::Instance().PumpUntil([&done] { return done.load(); });
   stopper.join();
 }
 

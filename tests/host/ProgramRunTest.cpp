@@ -10,10 +10,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Common/uDomainHandler.h"
 #include "Common/uLoadBalancingClasses.h"
@@ -154,6 +156,93 @@ TEST(ProgramRun, ATakenAdministrationPortCostsALogLineNotTheProgram) {
   EXPECT_EQ(program.Signal(SIGTERM), 0) << program.Output();
   EXPECT_TRUE(logged || EventLog(folder.Path()).find("Web Admin could not bind") != std::string::npos);
   ::close(holder);
+}
+
+}  // namespace
+
+namespace {
+
+// One web administration session over HTTP: the page last answered, and
+// clicks posted as the page's own script posts them.
+class AdminSession {
+ public:
+  explicit AdminSession(int port) : client_("127.0.0.1", port) {
+    client_.set_connection_timeout(2);
+    client_.set_read_timeout(20);
+  }
+  bool Open() { return Answer(client_.Get("/")); }
+  bool Click(const std::string& event, const std::string& fields = "") {
+    return Answer(client_.Post("/",
+                               "VT_SESSION=" + Hidden("VT_SESSION") + "&VT_TRACK=" + Hidden("VT_TRACK") + fields +
+                                   "&VT_EVENT=" + event + ".OnClick",
+                               "application/x-www-form-urlencoded"));
+  }
+  const std::string& Page() const { return page_; }
+
+ private:
+  bool Answer(const httplib::Result& r) {
+    if (!r || r->status != 200) return false;
+    page_ = r->body;
+    return true;
+  }
+  std::string Hidden(const std::string& name) const {
+    const std::string key = "name=\"" + name + "\" value=\"";
+    const size_t at = page_.find(key);
+    if (at == std::string::npos) return "";
+    const size_t start = at + key.size();
+    return page_.substr(start, page_.find('"', start) - start);
+  }
+  httplib::Client client_;
+  std::string page_;
+};
+
+// Stops from a web session (worker threads) hold the start/stop lock while
+// they wait for the main loop; the signal's close stops and frees the
+// administration on the main thread meanwhile. The program still ends, the
+// affinity table saved.
+TEST(ProgramRunThreads, WebStopsRacingTheSignalsCloseStillEndTheProgramSavingTheAffinityTable) {
+  if (IsGlobalNameRegistered("VantrellHSProgram")) GTEST_SKIP() << "a program already runs on this machine";
+  TempFolder folder;
+  roadtest::ScriptedBackend backend(roadtest::Answer(roadtest::Ok("hello")));
+  const int port = FreePort();
+  const int adminPort = FreePort();
+  programtest::WriteShopSettings(folder.Path(), port, backend.Port(),
+                                 [&](TDomainHandler& h, TServerCluster&) { h.AdminPort = adminPort; });
+  Program run(folder.Path(), {"prog"});
+  const bool started = run.WaitForOutput("Server started\n");
+  if (!started && run.RefusedAsSecond()) GTEST_SKIP() << "an instance started elsewhere";
+  ASSERT_TRUE(started) << run.Output();
+
+  std::atomic<bool> done{false};
+  std::atomic<int> restarts{0};
+  // One session: concurrent requests make the uninstrumented HTTP library
+  // noisy under the thread sanitizer.
+  std::thread session([&] {
+    AdminSession s(adminPort);
+    if (!tcptest::WaitUntil([&] { return s.Open(); }, 10000ms)) return;
+    if (!s.Click("BTNLOGIN", "&EDTUSERNAME=Admin&EDTPASSWORD=")) return;
+    if (!s.Click("FRAMEMAINMENU_IMGSERVER")) return;
+    // Each click stops on a worker thread and starts again; a disabled
+    // button (the engine was not running) is ignored: then Start.
+    while (!done && s.Click("BTNSTOPTHENSTART")) {
+      if (s.Page().find("Starting server...") != std::string::npos) {
+        ++restarts;
+      } else if (!s.Click("BTNSTART") || s.Page().find("Server started") == std::string::npos) {
+        std::this_thread::sleep_for(20ms);
+      }
+    }
+  });
+  // A few rounds of stops from the web, then the signal while they go on.
+  const bool raced = tcptest::WaitUntil([&] { return restarts >= 4; }, 30000ms);
+  const int code = run.Signal(SIGTERM);
+  done = true;
+  session.join();
+  EXPECT_TRUE(raced) << restarts.load() << " restarts\n" << EventLog(folder.Path());
+  EXPECT_EQ(code, 0) << run.Output();
+  const std::string log = EventLog(folder.Path());
+  EXPECT_NE(log.find("|SERVER STOPPED\r\n"), std::string::npos);
+  EXPECT_EQ(log.find("Stop server failed"), std::string::npos);
+  EXPECT_TRUE(FileExists(folder.Path() + "data/lbconnections.bin"));
 }
 
 }  // namespace

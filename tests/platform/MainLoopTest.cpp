@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -218,6 +219,54 @@ TEST_F(MainLoopThreads, ADroppedSynchronizeRaisesAbortInItsCaller) {
   ASSERT_EQ(f.wait_for(5s), std::future_status::ready);
   EXPECT_EQ(f.get(), "Operation aborted");
   worker.join();
+}
+
+}  // namespace
+
+namespace {
+
+// A holder that keeps a lock until the main loop has run a timer and a posted
+// task (at most five seconds), as a stop waiting for its timer does.
+TEST_F(MainLoopThreads, LockPumpingKeepsTheLoopTurningWhileAnotherThreadHoldsTheLock) {
+  std::recursive_mutex lock;
+  std::atomic<bool> held{false}, fired{false}, posted{false}, releasedAfterTheLoop{false};
+  const MainLoop::TimerId timer = loop().AddTimer(20, [&] { fired = true; }, true);
+  std::thread holder([&] {
+    std::lock_guard<std::recursive_mutex> g(lock);
+    held = true;
+    loop().Post([&] { posted = true; });
+    const auto until = std::chrono::steady_clock::now() + 5s;
+    while (!(fired && posted) && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
+    releasedAfterTheLoop = fired && posted;
+  });
+  while (!held) std::this_thread::sleep_for(1ms);
+  {
+    std::unique_lock<std::recursive_mutex> g(lock, std::defer_lock);
+    loop().LockPumping(g);
+    EXPECT_TRUE(g.owns_lock());
+    // Re-entered at once by its holder.
+    std::unique_lock<std::recursive_mutex> again(lock, std::defer_lock);
+    loop().LockPumping(again);
+    EXPECT_TRUE(again.owns_lock());
+  }
+  holder.join();
+  EXPECT_TRUE(releasedAfterTheLoop) << "the holder waited for a loop that did not turn";
+  loop().RemoveTimer(timer);
+
+  // Another thread only waits: the main loop's work stays for the main thread.
+  std::atomic<bool> ran{false};
+  loop().Post([&] { ran = true; });
+  std::thread other([&] {
+    std::mutex m;
+    loop().LockPumping(m);
+    m.unlock();
+    int turns = 0;
+    loop().PumpUntil([&] { return ++turns == 3; });
+  });
+  other.join();
+  EXPECT_FALSE(ran);
+  loop().ProcessPending();
+  EXPECT_TRUE(ran);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "HTTPRedirect/udmHTTPBase.h"
 #include "platform/MainLoop.h"
 #include "tests/platform/TcpTestSupport.h"
+#include "tests/platform/Watchdog.h"
 #include "tests/webadmin/WebAdminFixture.h"
 #include "webadmin/fVT_Admin.h"
 
@@ -24,12 +25,36 @@ class VTAdminTest : public WebAdminFixture {
     MainLoop::Instance().BindToCurrentThread();
   }
   ~VTAdminTest() override { MainLoop::Instance().Reset(); }
+
+  // A free port, stored as the administration port.
+  int StoreFreeAdminPort() {
+    int port = 0;
+    {
+      SocketHandle listener = tcptest::RawListener();
+      port = tcptest::PortOf(listener.Get());
+    }
+    WriteSettings([&](TDomainHandler& h) { h.AdminPort = port; });
+    return port;
+  }
 };
+using VTAdminThreads = VTAdminTest;
 
 std::string Hidden(const std::string& html, const std::string& name) {
   std::smatch m;
   const std::regex re("name=\"" + name + "\" value=\"([^\"]*)\"");
   return std::regex_search(html, m, re) ? m[1].str() : "";
+}
+
+// Logs in on Port over HTTP (the login's log line runs the engine hook).
+void LogInOverHttp(int port) {
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(30);
+  auto page = client.Get("/");
+  if (!page) return;
+  client.Post("/",
+              "VT_SESSION=" + Hidden(page->body, "VT_SESSION") + "&VT_TRACK=" + Hidden(page->body, "VT_TRACK") +
+                  "&EDTUSERNAME=Admin&EDTPASSWORD=&VT_EVENT=BTNLOGIN.OnClick",
+              "application/x-www-form-urlencoded");
 }
 
 TEST_F(VTAdminTest, OwnsTheServerOnTheStoredPort) {
@@ -61,26 +86,11 @@ TEST_F(VTAdminTest, FreeingItLetsAPageWaitingForTheMainLoopFinish) {
     MainLoop::Instance().Synchronize([] {});
   };
   EngineHooks::Assign(hooks);
-  // A free port, stored as the administration port.
-  int port = 0;
-  {
-    SocketHandle listener = tcptest::RawListener();
-    port = tcptest::PortOf(listener.Get());
-  }
-  WriteSettings([&](TDomainHandler& h) { h.AdminPort = port; });
+  const int port = StoreFreeAdminPort();
 
   auto admin = std::make_unique<TfrmVT_Admin>();
   ASSERT_TRUE(admin->Running());
-  std::thread browser([port] {
-    httplib::Client client("127.0.0.1", port);
-    client.set_read_timeout(30);
-    auto page = client.Get("/");
-    if (!page) return;
-    client.Post("/",
-                "VT_SESSION=" + Hidden(page->body, "VT_SESSION") + "&VT_TRACK=" + Hidden(page->body, "VT_TRACK") +
-                    "&EDTUSERNAME=Admin&EDTPASSWORD=&VT_EVENT=BTNLOGIN.OnClick",
-                "application/x-www-form-urlencoded");
-  });
+  std::thread browser([port] { LogInOverHttp(port); });
   EXPECT_TRUE(tcptest::WaitUntil([&] { return inHook.load(); }, 10000ms));
   admin.reset();  // on the main thread: pumps the loop while the server stops
   browser.join();
@@ -140,6 +150,34 @@ TEST_F(VTAdminTest, ThroughASwitchDomainThePagesLiveBelowThePrefix) {
                 .find("Web Admin : Ignored VTPathRewrite header from 127.0.0.1: not a plain path"),
             std::string::npos);
   engine.StopServer(msg);
+}
+
+// A page inside an engine stop waits for the stop timer, which only the main
+// loop runs: freeing the form on the main thread keeps the timers going.
+TEST_F(VTAdminThreads, FreeingItWhileAPageIsInsideAnEngineStopLetsTheStopFinish) {
+  TdmHTTPBase engine;
+  std::atomic<bool> inStop{false};
+  std::atomic<bool> stopped{false};
+  TEngineHookSet hooks = EngineHooks::Current();
+  hooks.WebAdminLogHook = [&](TDomainHandler*, const std::string&) {
+    inStop = true;
+    std::string msg;
+    engine.StopServer(msg);
+    stopped = msg == "Server not running!";
+  };
+  EngineHooks::Assign(hooks);
+  const int port = StoreFreeAdminPort();
+
+  auto admin = std::make_unique<TfrmVT_Admin>();
+  ASSERT_TRUE(admin->Running());
+  std::thread browser([port] { LogInOverHttp(port); });
+  EXPECT_TRUE(tcptest::WaitUntil([&] { return inStop.load(); }, 10000ms));
+  {
+    testwatch::Watchdog watchdog(60s, "freeing the host form while a page stops the engine");
+    admin.reset();
+  }
+  browser.join();
+  EXPECT_TRUE(stopped);
 }
 
 }  // namespace
