@@ -120,6 +120,7 @@ class Carrier {
   bool KnownQuiet(int fd) noexcept;
   bool KnownDrained(int fd) noexcept;
   void RemoveFd(int fd) noexcept;
+  bool KnownNoError(int fd) noexcept;
   void SwitchOut(Fiber* fiber, bool last);
   static void Entry(fctx::transfer_t from);
 
@@ -512,6 +513,11 @@ void Carrier::NoteReceive(int fd, bool drained) noexcept {
   if (FdState* state = OwnState(fd)) state->drainedBefore = drained ? polls_ + 1 : 0;
 }
 
+bool Carrier::KnownNoError(int fd) noexcept {
+  const FdState* state = OwnState(fd);
+  return state != nullptr && (state->ready & (EPOLLERR | EPOLLHUP)) == 0;
+}
+
 void Carrier::RemoveFd(int fd) noexcept {
   std::atomic<Carrier*>* owner = RegistrationOrNull(fd, false);
   if (owner == nullptr || owner->load(std::memory_order_relaxed) != this) return;
@@ -631,6 +637,8 @@ void FiberNoteReceive(int fd, bool drained) noexcept {
 bool FiberKnownQuiet(int fd) noexcept { return tlsFiber != nullptr && tlsCarrier->KnownQuiet(fd); }
 
 bool FiberKnownDrained(int fd) noexcept { return tlsFiber != nullptr && tlsCarrier->KnownDrained(fd); }
+
+bool FiberKnownNoError(int fd) noexcept { return tlsFiber != nullptr && tlsCarrier->KnownNoError(fd); }
 
 void FiberForgetFd(int fd) noexcept {
   if (fd < 0) return;

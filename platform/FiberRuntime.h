@@ -142,6 +142,10 @@ bool FiberKnownQuiet(int fd) noexcept;
 // now, the carrier's next look reports, so a receive that may wait can wait
 // first and spare a receive that finds nothing.
 bool FiberKnownDrained(int fd) noexcept;
+// From a fiber: true when Fd is in its carrier's epoll set and no error or
+// hang-up was reported for it. A connect whose wait for writing ended so has
+// succeeded: an error would have come with the event that ended the wait.
+bool FiberKnownNoError(int fd) noexcept;
 // Any thread, right before Fd is closed: the number may come back for
 // another socket, which must be added to an epoll set anew.
 void FiberForgetFd(int fd) noexcept;
