@@ -1,8 +1,8 @@
 #include "platform/TcpServer.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
