@@ -94,9 +94,10 @@ class FiberRuntime {
   FiberRuntime(const FiberRuntime&) = delete;
   FiberRuntime& operator=(const FiberRuntime&) = delete;
 
-  // Starts Fn on a fiber of the next carrier (round robin). Nothing may
-  // escape Fn: an exception that does ends the process.
-  std::unique_ptr<Fiber> Spawn(std::function<void()> fn);
+  // Starts Fn on a fiber of carrier CarrierIndex (< 0: the next carrier,
+  // round robin). Nothing may escape Fn: an exception that does ends the
+  // process.
+  std::unique_ptr<Fiber> Spawn(std::function<void()> fn, int carrierIndex = -1);
   int CarrierCount() const noexcept { return static_cast<int>(carriers_.size()); }
   // Fibers started and not finished yet.
   int FiberCount() const noexcept { return fibers_.load(); }
@@ -116,6 +117,18 @@ class FiberRuntime {
 // POLLOUT; an error or hang-up counts as ready) or TimeoutMs passes (< 0: no
 // limit). From a fiber only. True when ready.
 bool FiberWaitFd(int fd, short events, int timeoutMs);
+// FiberWaitFd for reading on a descriptor whose file other carriers wait on
+// too, each through a number of its own (dup): a listener that every carrier
+// accepts from. A new event wakes one sleeping carrier, not every one; a busy
+// carrier finds it at its next look. Edge-triggered as every wait: the waiter
+// takes what is queued until the call would block before it waits again.
+bool FiberWaitShared(int fd, int timeoutMs);
+// From a fiber: takes Fd out of its carrier's epoll set, for a descriptor
+// whose file stays open under other numbers after Fd closes (a closed file
+// leaves every set by itself).
+void FiberRemoveFd(int fd) noexcept;
+// The index of the carrier running the calling thread; -1 on other threads.
+int CurrentCarrierIndex() noexcept;
 // From a fiber, after a receive on Fd: Drained says the receive emptied the
 // socket's queue (it took less than it asked for, or found nothing).
 void FiberNoteReceive(int fd, bool drained) noexcept;
@@ -129,6 +142,10 @@ bool FiberKnownQuiet(int fd) noexcept;
 // now, the carrier's next look reports, so a receive that may wait can wait
 // first and spare a receive that finds nothing.
 bool FiberKnownDrained(int fd) noexcept;
+// From a fiber: true when Fd is in its carrier's epoll set and no error or
+// hang-up was reported for it. A connect whose wait for writing ended so has
+// succeeded: an error would have come with the event that ended the wait.
+bool FiberKnownNoError(int fd) noexcept;
 // Any thread, right before Fd is closed: the number may come back for
 // another socket, which must be added to an epoll set anew.
 void FiberForgetFd(int fd) noexcept;

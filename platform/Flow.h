@@ -111,7 +111,8 @@ class FlowThread {
   FlowThread(const FlowThread&) = delete;
   FlowThread& operator=(const FlowThread&) = delete;
 
-  void Start(std::function<void()> fn, ConnectionRuntime runtime);
+  // Carrier: the shared runtime's carrier a fiber starts on (< 0: the next).
+  void Start(std::function<void()> fn, ConnectionRuntime runtime, int carrier = -1);
   bool Joinable() const noexcept;
   // The calling flow is this one.
   bool IsCurrent() const noexcept;

@@ -61,7 +61,8 @@ class PeerThread {
   friend class ThreadPool;
   friend class TcpServer;
 
-  void StartOsThread(ConnectionRuntime runtime);
+  // Carrier: where a fiber starts (< 0: the next carrier).
+  void StartOsThread(ConnectionRuntime runtime, int carrier = -1);
   // Hands a connection over and wakes the OS thread.
   void Start(std::unique_ptr<TcpConnection> connection, TcpServer* server, ThreadPool* pool);
   void ThreadMain();

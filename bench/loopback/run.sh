@@ -27,9 +27,11 @@
 #            first), then the ka64 load beside them; the row adds the
 #            proxy's RSS and how many idle connections failed or were closed
 # Prints one table with each figure and its ratio to the direct run, and the
-# failed requests (socket errors, non-2xx/3xx responses). With BENCH_SYSCALLS=1
-# one more ka64 run per switch target under `perf stat` (or strace -c) prints
-# the switch's syscalls and context switches per request.
+# failed requests (socket errors, non-2xx/3xx responses), then each switch
+# target against HAProxy and the best one-to-one peer. With BENCH_SYSCALLS=1
+# one more ka64 and close64 run per switch target under `perf stat` (or
+# strace -c) prints the switch's syscalls, context switches and CPU time per
+# request: on a loaded machine these move less than requests/s do.
 #
 # A benchmark, not a test: CI never runs it. Settings (environment):
 #   BENCH_DURATION=10    seconds per measured run
@@ -42,12 +44,17 @@
 #   BENCH_BEFORE_BUILD=<dir>   build folder of a second switch build (with its
 #                        vantrell built; it is never rebuilt): adds the target
 #                        "switch-before"
-#   BENCH_SYSCALLS=1     syscalls and context switches per request
+#   BENCH_SYSCALLS=1     syscalls, context switches and CPU time per request
+#                        (ka64, and close64 when it is among the runs)
 #   BENCH_IDLE=10000     idle connections of the idle10k run
 #   BENCH_NO_INSTALL=1   do not apt-get the tools
 #   BENCH_NO_BUILD=1     use the build folder as it is
 #   BENCH_NETNS=0        do not run in a private network namespace
-#   BENCH_PIN=0          do not pin processes to cores
+#   BENCH_PIN=both       every run twice: pinned (back end, proxy and wrk each
+#                        on their own cores), then unpinned (the same process
+#                        and thread counts sharing every core, as on a user's
+#                        machine); one table per mode and a summary of both.
+#                        BENCH_PIN=1: pinned only, BENCH_PIN=0: unpinned only
 #   BENCH_KEEP=1         keep the work folder (configs, logs, wrk outputs)
 #   BENCH_SWITCH_CMD     prefix for the switch, e.g. "perf record -g --"
 set -euo pipefail
@@ -91,10 +98,25 @@ if [ "${1:-}" != "--inner" ]; then
     cmake -S "$src" -B "$build" -G Ninja >/dev/null
     cmake --build "$build" -j 4 --target vantrell bench_settings
   fi
+  inner=(bash "${BASH_SOURCE[0]}" --inner)
   if [ "${BENCH_NETNS:-1}" = 1 ] && unshare -n true 2>/dev/null; then
-    exec unshare -n -- bash "${BASH_SOURCE[0]}" --inner
+    inner=(unshare -n -- "${inner[@]}")
   fi
-  exec bash "${BASH_SOURCE[0]}" --inner
+  case ${BENCH_PIN:-both} in
+    both)
+      summary=$(mktemp /tmp/vt-loopback-summary.XXXXXX)
+      rc=0
+      for mode in 1 0; do
+        BENCH_PIN=$mode BENCH_SUMMARY=$summary "${inner[@]}" || rc=$?
+        echo
+      done
+      echo "== both modes: the switch against its peers (req/s and p99 as ratios of the peer's)"
+      cat "$summary"
+      rm -f "$summary"
+      exit "$rc" ;;
+    0 | 1) exec "${inner[@]}" ;;
+    *) echo "BENCH_PIN must be both, 1 or 0" >&2; exit 2 ;;
+  esac
 fi
 
 # ------------------------------------------------------------ inner part
@@ -147,18 +169,27 @@ stop_pid() {
   pids=("${keep[@]}")
 }
 
-# Cores: back end, proxy under test and wrk each get their own.
+# Cores: back end, proxy under test and wrk each get their own share, as
+# workers and threads; pinned, each also runs only on its own cores. Unpinned
+# the counts stay, so both modes differ only in the sharing (the switch then
+# sees every core and runs a carrier per core).
 ncpu=$(nproc)
-if [ "${BENCH_PIN:-1}" = 1 ] && [ "$ncpu" -ge 3 ]; then
+pinned=${BENCH_PIN:-1}
+if [ "$ncpu" -ge 3 ]; then
   nb=$((ncpu / 4)); [ "$nb" -ge 1 ] || nb=1
   np=$(((ncpu - nb) / 2))
   nw=$((ncpu - nb - np))
+else
+  nb=1; np=1; nw=1; pinned=0
+fi
+if [ "$pinned" = 1 ]; then
+  mode=pinned
   cpus_backend="0-$((nb - 1))"
   cpus_proxy="$nb-$((nb + np - 1))"
   cpus_wrk="$((nb + np))-$((ncpu - 1))"
   on_backend=(taskset -c "$cpus_backend"); on_proxy=(taskset -c "$cpus_proxy"); on_wrk=(taskset -c "$cpus_wrk")
 else
-  nb=1; np=1; nw=$(( ncpu > 1 ? ncpu / 2 : 1 ))
+  mode=unpinned
   cpus_backend=""; cpus_proxy=""; cpus_wrk=""
   on_backend=(env); on_proxy=(env); on_wrk=(env)
 fi
@@ -398,7 +429,7 @@ ratio() {  # VALUE REFERENCE
 
 # Figures per run/target/round.
 declare -A rps p50 p99 errs non2xx total note mbps rss idle_lost
-declare -A sys_per_req cs_per_req
+declare -A sys_per_req cs_per_req cpu_per_req
 
 # Holds COUNT idle keep-alive connections to PORT, each after one request
 # for PATH; writes "<open> <failed>" to READY once they stand, and on SIGUSR1
@@ -551,36 +582,43 @@ measure() {  # TARGET RUN ROUND
   fi
 }
 
-# One more ka64 run of TARGET with its process counted: syscalls and context
-# switches per request (perf stat; strace -c -f when perf cannot count, which
-# slows the run down but counts the same calls).
-count_syscalls() {  # TARGET
-  local t=$1 pid=$started_pid url out="$work/wrk-syscalls-$1.txt" cnt="$work/count-$1.txt"
-  url=$(url_of "$t" ka64)
+# One more run of TARGET at RUN (ka64, close64) with its process counted:
+# syscalls, context switches and CPU time per request (perf stat; strace -c
+# -f when perf cannot count, which slows the run down but counts the same
+# calls, and counts no switches nor CPU time).
+count_syscalls() {  # TARGET RUN
+  local t=$1 r=$2 pid=$started_pid url out="$work/wrk-syscalls-$1-$2.txt" cnt="$work/count-$1-$2.txt" hdr=()
+  url=$(url_of "$t" "$r")
+  [ "$r" = close64 ] && hdr=(-H "Connection: close")
   local counter=()
-  if perf stat -e raw_syscalls:sys_enter,context-switches -- true >/dev/null 2>&1; then
-    perf stat -e raw_syscalls:sys_enter,context-switches -x, -o "$cnt" -p "$pid" -- sleep "$duration" &
+  if perf stat -e raw_syscalls:sys_enter,context-switches,task-clock -- true >/dev/null 2>&1; then
+    perf stat -e raw_syscalls:sys_enter,context-switches,task-clock -x, -o "$cnt" -p "$pid" -- sleep "$duration" &
   else
     timeout -s INT "$duration" strace -c -f -o "$cnt" -p "$pid" &
   fi
   local counter_pid=$!
-  "${on_wrk[@]}" wrk -t"$nw" -c64 -d"${duration}s" --timeout 5s "$url" >"$out" 2>&1 || true
+  "${on_wrk[@]}" wrk -t"$nw" -c64 -d"${duration}s" --timeout 5s "${hdr[@]}" "$url" >"$out" 2>&1 || true
   wait "$counter_pid" 2>/dev/null || true
-  local requests calls switches
+  local requests calls switches cpu_ms
   requests=$(awk '/requests in/ {print $1}' "$out")
   if grep -q raw_syscalls "$cnt" 2>/dev/null; then
     calls=$(awk -F, '/raw_syscalls/ {print $1}' "$cnt")
     switches=$(awk -F, '/context-switches/ {print $1}' "$cnt")
+    cpu_ms=$(awk -F, '/task-clock/ {print $1}' "$cnt")
   else
     calls=$(awk '$NF == "total" {print $(NF-2)}' "$cnt" 2>/dev/null)
-    switches=""
+    switches=""; cpu_ms=""
   fi
-  sys_per_req[$t]=$(ratio "$calls" "$requests")
-  cs_per_req[$t]=$(ratio "$switches" "$requests")
+  sys_per_req[$t/$r]=$(ratio "$calls" "$requests")
+  cs_per_req[$t/$r]=$(ratio "$switches" "$requests")
+  # microseconds of CPU per request
+  cpu_per_req[$t/$r]=$(ratio "$(awk -v m="$cpu_ms" 'BEGIN { if (m != "") print m * 1000 }')" "$requests")
 }
+counted_runs=ka64
+[[ " $runs " == *" close64 "* ]] && counted_runs="ka64 close64"
 
-echo "cores: back end ${cpus_backend:-any}, proxy ${cpus_proxy:-any} ($np), wrk ${cpus_wrk:-any} ($nw threads);" \
-     "${duration}s per run after ${warmup}s warm-up, $repeat round(s)" >&2
+echo "$mode: back end ${cpus_backend:-any core} ($nb), proxy ${cpus_proxy:-any core} ($np), wrk ${cpus_wrk:-any core}" \
+     "($nw threads); ${duration}s per run after ${warmup}s warm-up, $repeat round(s); load $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 if ! start_backend; then
   echo "the back end did not start:" >&2
   cat "$work/nginx-backend/error.log" "$work/nginx-backend/out.log" >&2 || true
@@ -597,8 +635,10 @@ for round in $(seq "$repeat"); do
     # Counted first: after idle10k the pool holds thousands of threads, and
     # perf opens its counters per thread.
     if [ "$syscalls" = 1 ] && [ "$round" = 1 ] && [[ $t == switch* ]]; then
-      echo "  syscalls per request: $t ..." >&2
-      count_syscalls "$t"
+      for r in $counted_runs; do
+        echo "  syscalls per request: $r $t ..." >&2
+        count_syscalls "$t" "$r"
+      done
     fi
     for r in $runs; do
       echo "  round $round: $r $t ..." >&2
@@ -629,6 +669,7 @@ median_round() {
   [ ${#list[@]} -gt 0 ] || return 0
   printf '%s\n' "${list[@]}" | sort -g | awk '{ a[NR] = $2 } END { print a[int((NR + 1) / 2)] }'
 }
+echo "== $mode (load before the table: $(cut -d' ' -f1-3 /proc/loadavg))"
 [ "$repeat" -gt 1 ] && echo "figures: median round of $repeat; requests and failures: all rounds"
 printf '%-8s %-13s %10s %6s %9s %6s %9s %6s %8s %10s %17s %8s\n' \
   run target 'req/s' 'x dir' 'p50 ms' 'x dir' 'p99 ms' 'x dir' 'MB/s' requests 'sock err c/r/w/t' 'non-2xx'
@@ -657,6 +698,43 @@ for r in $runs; do
   done
 done
 
+# Each switch target against the peers: req/s and p99 as ratios of the
+# peer's, against HAProxy (pooling) and the best one-to-one peer (its req/s,
+# and that peer's p99). Written to BENCH_SUMMARY too, which collects both modes.
+peer_summary() {
+  local r t m k mh kh best bt mb kb
+  printf '%-9s %-8s %-21s %9s %9s %15s %9s\n' mode run target 'x haproxy' 'p99 x hap' 'x best 1to1' 'p99 x it'
+  for r in $runs; do
+    mh=$(median_round haproxy "$r"); kh=haproxy/$r/$mh
+    best=""; bt=""
+    for t in nginx-1to1 haproxy-1to1; do
+      mb=$(median_round "$t" "$r")
+      [ -n "$mb" ] || continue
+      kb=$t/$r/$mb
+      if [ -z "$best" ] || awk -v a="${rps[$kb]}" -v b="${rps[$best]}" 'BEGIN { exit !(a > b) }'; then
+        best=$kb; bt=$t
+      fi
+    done
+    for t in $targets; do
+      [[ $t == switch* ]] || continue
+      m=$(median_round "$t" "$r")
+      [ -n "$m" ] || continue
+      k=$t/$r/$m
+      printf '%-9s %-8s %-21s %9s %9s %15s %9s\n' "$mode" "$r" "$t" \
+        "$( [ -n "$mh" ] && ratio "${rps[$k]}" "${rps[$kh]}" || echo -)" \
+        "$( [ -n "$mh" ] && ratio "${p99[$k]}" "${p99[$kh]}" || echo -)" \
+        "$( [ -n "$best" ] && echo "$(ratio "${rps[$k]}" "${rps[$best]}") ${bt%-1to1}" || echo -)" \
+        "$( [ -n "$best" ] && ratio "${p99[$k]}" "${p99[$best]}" || echo -)"
+    done
+  done
+}
+echo
+summary_text=$(peer_summary)
+echo "$summary_text"
+if [ -n "${BENCH_SUMMARY:-}" ]; then
+  echo "$summary_text" | { [ -s "$BENCH_SUMMARY" ] && tail -n +2 || cat; } >>"$BENCH_SUMMARY"
+fi
+
 if [[ " $runs " == *" idle10k "* ]]; then
   echo
   echo "idle10k: $idle_count idle keep-alive connections, then ka64 beside them"
@@ -673,10 +751,13 @@ fi
 
 if [ "$syscalls" = 1 ]; then
   echo
-  echo "per request at ka64 (one more run, counted over the switch's process)"
-  printf '%-13s %10s %18s\n' target syscalls 'context switches'
-  for t in $targets; do
-    [[ $t == switch* ]] || continue
-    printf '%-13s %10s %18s\n' "$t" "${sys_per_req[$t]:--}" "${cs_per_req[$t]:--}"
+  echo "per request (one more run each, counted over the switch's process)"
+  printf '%-8s %-13s %10s %18s %12s\n' run target syscalls 'context switches' 'CPU us'
+  for r in $counted_runs; do
+    for t in $targets; do
+      [[ $t == switch* ]] || continue
+      printf '%-8s %-13s %10s %18s %12s\n' "$r" "$t" "${sys_per_req[$t/$r]:--}" "${cs_per_req[$t/$r]:--}" \
+        "${cpu_per_req[$t/$r]:--}"
+    done
   done
 fi
