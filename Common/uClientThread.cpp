@@ -141,6 +141,11 @@ void TClientThread::Disconnect(bool report) {
   }
 }
 
+bool TClientThread::BackendClosed() {
+  // Only the back end's own close counts, not the switch's.
+  return !FServerConnection.Connected() && FServerConnection.ClosedGracefully();
+}
+
 bool TClientThread::EndServerConnection() {
   if (!FServerConnection.Connected()) return false;
   DisconnectServer();
@@ -218,9 +223,9 @@ void TClientThread::HandleConnection() {
       FinishTurn(counted, timedOut, endMessage);
       if (leave) break;
       first = false;
-    // ShouldStop has just looked at the client connection; the back-end
-    // connection is looked at before the next request is written to it.
-    } while (!ShouldStop() && FCloseConnection == 0 && FServerConnection.KnownConnected());
+    // A back end that closed after the response ends the client connection
+    // too (after a plain body the relay's look has just answered this).
+    } while (!ShouldStop() && FCloseConnection == 0 && FServerConnection.Connected());
     if (!leave) LogWhyStopped(counted);
   } catch (const std::exception& e) {
     LogWhyStopped(counted);
@@ -544,6 +549,9 @@ void TClientThread::ReadHeadLine(TcpConnection& connection, std::string& line, u
     // The limits count from the head's first byte, not from each line; until
     // that byte comes, the wait for the head is what counts.
     if (headStart == 0 && connection.InputBufferSize() > 0) headStart = now;
+    // A back end that closes while the client connection is kept (a moment
+    // after its response) ends that connection too, before a request comes.
+    if (FWaitingForKeepAlive == 1 && headStart == 0 && BackendClosed()) throw EIdConnClosedGracefully();
     if (HeadWaitOver(now - (headStart != 0 ? headStart : lineStart), false, limit)) break;
   }
   timedOut = true;
@@ -639,17 +647,11 @@ bool TClientThread::OpenServerConnection(bool fresh) {
   const std::string host = m.TargetHost.empty() ? std::string("127.0.0.1") : m.TargetHost;
   TcpClient& server = FServerConnection;
   bool reuse = !fresh && server.Port() == m.TargetPort && server.Host() == host && server.KnownConnected();
-  if (reuse) {
-    // One look without waiting: a close, or bytes that came after the last
-    // response, before this request was sent (they answer nothing of ours),
-    // and the connection is not reused.
-    try {
-      server.ReadFromStack(0);
-      reuse = server.InputBufferSize() == 0 && server.KnownConnected();
-    } catch (const std::exception&) {
-      reuse = false;
-    }
-  }
+  // One look without waiting: a close, or bytes that came after the last
+  // response, before this request was sent (they answer nothing of ours),
+  // and the connection is not reused. The look after the last response
+  // answers for it while it is fresh.
+  if (reuse) reuse = server.Connected() && server.InputBufferSize() == 0;
   if (!reuse) {
     DisconnectServer();
     server.SetHost(host);

@@ -164,6 +164,8 @@ class TClientThread : public PeerThread, public THeadOwner {
   void HandleResponseHeader();
   void RecordResponseTime(uint64_t sendTick);
   void ClientDisconnected();
+  // The back end has closed the back-end connection (one look).
+  bool BackendClosed();
   // Closes the back-end connection and lets go of the server it counted on.
   void DisconnectServer();
   void LogSummaries();
