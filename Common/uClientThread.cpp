@@ -647,11 +647,17 @@ bool TClientThread::OpenServerConnection(bool fresh) {
   const std::string host = m.TargetHost.empty() ? std::string("127.0.0.1") : m.TargetHost;
   TcpClient& server = FServerConnection;
   bool reuse = !fresh && server.Port() == m.TargetPort && server.Host() == host && server.KnownConnected();
-  // One look without waiting: a close, or bytes that came after the last
-  // response, before this request was sent (they answer nothing of ours),
-  // and the connection is not reused. The look after the last response
-  // answers for it while it is fresh.
-  if (reuse) reuse = server.Connected() && server.InputBufferSize() == 0;
+  if (reuse) {
+    // One look without waiting: a close, or bytes that came after the last
+    // response, before this request was sent (they answer nothing of ours),
+    // and the connection is not reused.
+    try {
+      server.ReadFromStack(0);
+      reuse = server.InputBufferSize() == 0 && server.KnownConnected();
+    } catch (const std::exception&) {
+      reuse = false;
+    }
+  }
   if (!reuse) {
     DisconnectServer();
     server.SetHost(host);
