@@ -46,5 +46,6 @@ void TcpClient::Connect(int timeoutMs) {
     if (::getsockopt(socket.Get(), SOL_SOCKET, SO_ERROR, &error, &len) != 0) RaiseSocketError(errno);
     if (error != 0) RaiseSocketError(error);
   }
-  AttachTransport(std::make_unique<PlainTransport>(std::move(socket)), {.peer = SocketAddress{IPv4ToStr(target), port_}, .local = {}});
+  // A back end's close right behind its response is known with it.
+  AttachTransport(std::make_unique<PlainTransport>(std::move(socket), true), {.peer = SocketAddress{IPv4ToStr(target), port_}, .local = {}});
 }
