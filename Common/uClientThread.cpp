@@ -539,8 +539,14 @@ void TClientThread::ReadHeadLine(TcpConnection& connection, std::string& line, u
   }
   // Only the wait for the head's first byte counts from the line's start.
   const uint64_t lineStart = headStart == 0 ? GetTickCount64() : 0;
+  uint64_t stepStart = lineStart;
   while (true) {
-    connection.ReadLnInto(line, "\n", Limits.ReadStepMs);
+    // Until a kept connection's next request begins, the back end is looked
+    // at in shorter steps: a close of its own soon ends the client
+    // connection too, before a request comes. The other rules keep theirs.
+    const bool watchBackend = FWaitingForKeepAlive == 1 && headStart == 0;
+    connection.ReadLnInto(line, "\n",
+                          watchBackend ? std::min(Limits.ReadStepMs, Limits.BackendLookMs) : Limits.ReadStepMs);
     now = GetTickCount64();
     if (!connection.ReadLnTimedOut()) {
       if (headStart == 0) headStart = now;
@@ -549,9 +555,11 @@ void TClientThread::ReadHeadLine(TcpConnection& connection, std::string& line, u
     // The limits count from the head's first byte, not from each line; until
     // that byte comes, the wait for the head is what counts.
     if (headStart == 0 && connection.InputBufferSize() > 0) headStart = now;
-    // A back end that closes while the client connection is kept (a moment
-    // after its response) ends that connection too, before a request comes.
-    if (FWaitingForKeepAlive == 1 && headStart == 0 && BackendClosed()) throw EIdConnClosedGracefully();
+    if (watchBackend && headStart == 0) {
+      if (BackendClosed()) throw EIdConnClosedGracefully();
+      if (now - stepStart < static_cast<uint64_t>(Limits.ReadStepMs)) continue;
+    }
+    stepStart = now;
     if (HeadWaitOver(now - (headStart != 0 ? headStart : lineStart), false, limit)) break;
   }
   timedOut = true;

@@ -146,9 +146,10 @@ bool EndsWithin(Client& client, int ms) {
 // A back end that closes after a response whose head keeps the connection
 // alive ends the client connection within a second, after the whole body:
 // a close in the segment of the last bytes (a corked send carries the FIN
-// with them) is seen by the look right after the body, with read steps too
-// long to see it later; one right behind the bytes or a moment later ends the
-// wait for the next request.
+// with them) is seen by the look right after the body, with looks during the
+// wait for the next request too far apart to see it later; one right behind
+// the bytes or a moment later is seen by those looks, between read steps too
+// long to see it.
 TEST_F(ClientRoad, BackendCloseAfterAKeptAliveResponseEndsTheClientConnection) {
   const std::string large(40000, 'L');
   const std::string chunked =
@@ -160,7 +161,7 @@ TEST_F(ClientRoad, BackendCloseAfterAKeptAliveResponseEndsTheClientConnection) {
     std::string body;
     bool corked;       // the FIN rides on the last bytes
     int closeAfterMs;  // < 0: right behind the bytes
-    int readStepMs;
+    int backendLookMs;  // the read steps are 2 s
   };
   const std::string keep = "Connection: keep-alive\r\n";
   const Case cases[] = {
@@ -172,7 +173,8 @@ TEST_F(ClientRoad, BackendCloseAfterAKeptAliveResponseEndsTheClientConnection) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    limits_.ReadStepMs = c.readStepMs;
+    limits_.ReadStepMs = 2000;
+    limits_.BackendLookMs = c.backendLookMs;
     ScriptedBackend backend([&c](BackendConn& conn, ScriptedBackend& b) {
       b.ReadRequest(conn);
       int one = 1;
