@@ -141,6 +141,11 @@ void TClientThread::Disconnect(bool report) {
   }
 }
 
+bool TClientThread::BackendClosed() {
+  // Only the back end's own close counts, not the switch's.
+  return !FServerConnection.Connected() && FServerConnection.ClosedGracefully();
+}
+
 bool TClientThread::EndServerConnection() {
   if (!FServerConnection.Connected()) return false;
   DisconnectServer();
@@ -218,9 +223,9 @@ void TClientThread::HandleConnection() {
       FinishTurn(counted, timedOut, endMessage);
       if (leave) break;
       first = false;
-    // ShouldStop has just looked at the client connection; the back-end
-    // connection is looked at before the next request is written to it.
-    } while (!ShouldStop() && FCloseConnection == 0 && FServerConnection.KnownConnected());
+    // A back end that closed after the response ends the client connection
+    // too (after a plain body the relay's look has just answered this).
+    } while (!ShouldStop() && FCloseConnection == 0 && FServerConnection.Connected());
     if (!leave) LogWhyStopped(counted);
   } catch (const std::exception& e) {
     LogWhyStopped(counted);
@@ -534,8 +539,14 @@ void TClientThread::ReadHeadLine(TcpConnection& connection, std::string& line, u
   }
   // Only the wait for the head's first byte counts from the line's start.
   const uint64_t lineStart = headStart == 0 ? GetTickCount64() : 0;
+  uint64_t stepStart = lineStart;
   while (true) {
-    connection.ReadLnInto(line, "\n", Limits.ReadStepMs);
+    // Until a kept connection's next request begins, the back end is looked
+    // at in shorter steps: a close of its own soon ends the client
+    // connection too, before a request comes. The other rules keep theirs.
+    const bool watchBackend = FWaitingForKeepAlive == 1 && headStart == 0;
+    connection.ReadLnInto(line, "\n",
+                          watchBackend ? std::min(Limits.ReadStepMs, Limits.BackendLookMs) : Limits.ReadStepMs);
     now = GetTickCount64();
     if (!connection.ReadLnTimedOut()) {
       if (headStart == 0) headStart = now;
@@ -544,6 +555,11 @@ void TClientThread::ReadHeadLine(TcpConnection& connection, std::string& line, u
     // The limits count from the head's first byte, not from each line; until
     // that byte comes, the wait for the head is what counts.
     if (headStart == 0 && connection.InputBufferSize() > 0) headStart = now;
+    if (watchBackend && headStart == 0) {
+      if (BackendClosed()) throw EIdConnClosedGracefully();
+      if (now - stepStart < static_cast<uint64_t>(Limits.ReadStepMs)) continue;
+    }
+    stepStart = now;
     if (HeadWaitOver(now - (headStart != 0 ? headStart : lineStart), false, limit)) break;
   }
   timedOut = true;

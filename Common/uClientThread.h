@@ -55,6 +55,7 @@ const char* ExceptionClassName(const std::exception& e);
 // tests shrink them.
 struct TRoadLimits {
   int ReadStepMs = 2000;            // one step of a head wait
+  int BackendLookMs = 250;          // a look at the back end while a kept connection waits
   uint64_t HeadLimitMs = 36000000;  // a head, counted from its first byte
   uint64_t SlowHeadMs = 60000;      // a head while the engine is overloaded
   int IdleLimitMs = 36000000;       // a body or back-end read or write without progress
@@ -164,6 +165,8 @@ class TClientThread : public PeerThread, public THeadOwner {
   void HandleResponseHeader();
   void RecordResponseTime(uint64_t sendTick);
   void ClientDisconnected();
+  // The back end has closed the back-end connection (one look).
+  bool BackendClosed();
   // Closes the back-end connection and lets go of the server it counted on.
   void DisconnectServer();
   void LogSummaries();

@@ -277,10 +277,9 @@ void TClientThread::TransferPlain() {
   // A back end that sends more than it declared cannot be trusted with the
   // next request on this connection.
   if (!untilClose && server.InputBufferSize() > 0) DisconnectServer();
-  // A body that ended with the back end's close ends the client connection.
-  // After a body of known length the back-end connection is looked at before
-  // the next request is written to it.
-  if (untilClose ? !server.Connected() : !server.KnownConnected()) client.Disconnect();
+  // A back end that closed after the body, or with its last bytes, ends the
+  // client connection too: the look sees a close that came with them.
+  if (!server.Connected()) client.Disconnect();
 }
 
 // ------------------------------------------------------------ chunked

@@ -532,9 +532,11 @@ bool Carrier::KnownDrained(int fd) noexcept {
 }
 
 bool Carrier::KnownQuiet(int fd) noexcept {
-  // Drained before the last look, which brought no event for it.
+  // Drained before the last look, which brought no event for it. A hang-up
+  // reported with the last bytes stays for a receive to find.
   const FdState* state = OwnState(fd);
   if (state == nullptr || state->drainedBefore == 0 || state->drainedBefore > polls_) return false;
+  if ((state->ready & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0) return false;
   return std::chrono::steady_clock::now() - polledAt_ < std::chrono::milliseconds(1);
 }
 

@@ -200,7 +200,7 @@ long PlainTransport::Receive(char* buf, size_t len, int timeoutMs, const StopChe
     if (stop && (slice < 0 || slice > kStopSliceMs)) slice = kStopSliceMs;
     if (slice == 0) return ReceiveAfterPoll(buf, len, 0, stop);
     SetReceiveWait(slice);
-    ssize_t n = ::recv(socket_.Get(), buf, len, 0);
+    ssize_t n = ReceiveOnce(buf, len, 0);
     if (n >= 0) {
       wouldBlock_ = false;
       return static_cast<long>(n);
@@ -210,6 +210,36 @@ long PlainTransport::Receive(char* buf, size_t len, int timeoutMs, const StopChe
     if (stop && stop()) return kStopped;
     if (deadline.RemainingMs() == 0) return kTimedOut;
   }
+}
+
+ssize_t PlainTransport::ReceiveOnce(char* buf, size_t len, int flags) {
+  behind_ = Behind::Unknown;
+  if (!lookBehind_ || len < 2) return ::recv(socket_.Get(), buf, len, flags);
+  // The bytes into all but the last place, then one more receive that never
+  // waits (MSG_WAITFORONE) into the last: it finds nothing, the close, or a
+  // byte that came right behind.
+  iovec parts[2] = {{buf, len - 1}, {buf + len - 1, 1}};
+  mmsghdr messages[2]{};
+  for (int i = 0; i < 2; ++i) {
+    messages[i].msg_hdr.msg_iov = &parts[i];
+    messages[i].msg_hdr.msg_iovlen = 1;
+  }
+  const int got = ::recvmmsg(socket_.Get(), messages, 2, flags | MSG_WAITFORONE, nullptr);
+  if (got <= 0) return got;
+  const size_t first = messages[0].msg_len;
+  if (first == 0) return 0;
+  if (got == 1) {
+    // The look behind failed: nothing there (a failure of its own stays on
+    // the socket for the next receive).
+    behind_ = Behind::Nothing;
+    return static_cast<ssize_t>(first);
+  }
+  if (messages[1].msg_len == 0) {
+    behind_ = Behind::Close;
+    return static_cast<ssize_t>(first);
+  }
+  buf[first] = buf[len - 1];  // first <= len - 1
+  return static_cast<ssize_t>(first + 1);
 }
 
 void PlainTransport::SetReceiveWait(int ms) {
@@ -240,10 +270,13 @@ long PlainTransport::ReceiveAfterPoll(char* buf, size_t len, int timeoutMs, cons
   bool waitFirst = timeoutMs != 0 && (wouldBlock_ || (fiber && FiberKnownDrained(socket_.Get())));
   for (;;) {
     if (!waitFirst) {
-      ssize_t n = ::recv(socket_.Get(), buf, len, MSG_DONTWAIT);
+      ssize_t n = ReceiveOnce(buf, len, MSG_DONTWAIT);
       if (n >= 0) {
         wouldBlock_ = false;
-        if (fiber) FiberNoteReceive(socket_.Get(), n > 0 && static_cast<size_t>(n) < len);
+        if (fiber) {
+          const bool drained = lookBehind_ ? behind_ != Behind::Unknown : n > 0 && static_cast<size_t>(n) < len;
+          FiberNoteReceive(socket_.Get(), drained);
+        }
         return static_cast<long>(n);
       }
       if (errno == EINTR) continue;

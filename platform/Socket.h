@@ -135,6 +135,10 @@ class Transport {
   }
   // Bytes already received that Receive hands out without waiting.
   virtual size_t Pending() const = 0;
+  // What the socket held right behind the bytes of the last Receive, where
+  // the transport looked there in the same call.
+  enum class Behind { Unknown, Nothing, Close };
+  virtual Behind AfterReceive() const noexcept { return Behind::Unknown; }
   // Ends both directions at once; any thread. Blocked calls on the owning
   // thread return; the descriptor stays open until the transport dies, so it
   // can never be reused under a running call.
@@ -144,7 +148,11 @@ class Transport {
 
 class PlainTransport : public Transport {
  public:
-  explicit PlainTransport(SocketHandle socket) : socket_(std::move(socket)) {}
+  // LookBehind: each receive that brings bytes also looks, without waiting
+  // and in the same system call, at what follows them, so that a close that
+  // came with the last bytes is known at once (AfterReceive).
+  explicit PlainTransport(SocketHandle socket, bool lookBehind = false)
+      : socket_(std::move(socket)), lookBehind_(lookBehind) {}
   long Receive(char* buf, size_t len, int timeoutMs, const StopCheck& stop) override;
   WaitResult SendAll(const char* buf, size_t len, int timeoutMs, const StopCheck& stop) override;
   // One sendmsg of both parts, without joining them.
@@ -152,8 +160,12 @@ class PlainTransport : public Transport {
   size_t Pending() const override { return 0; }
   void Shutdown() noexcept override;
   int Handle() const noexcept override { return socket_.Get(); }
+  Behind AfterReceive() const noexcept override { return behind_; }
 
  private:
+  // One receive (recv's result and errno), with the look behind it when
+  // asked for.
+  ssize_t ReceiveOnce(char* buf, size_t len, int flags);
   // The main thread's waits (they run posted tasks) and looks without
   // waiting: a receive after a poll.
   long ReceiveAfterPoll(char* buf, size_t len, int timeoutMs, const StopCheck& stop);
@@ -161,6 +173,8 @@ class PlainTransport : public Transport {
   void SetReceiveWait(int ms);
 
   SocketHandle socket_;
+  const bool lookBehind_;
+  Behind behind_ = Behind::Unknown;
   // The last receive found nothing: a wait then polls before it receives,
   // which saves the receive that would only find nothing again.
   bool wouldBlock_ = false;

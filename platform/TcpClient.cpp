@@ -51,5 +51,6 @@ void TcpClient::Connect(int timeoutMs) {
       if (error != 0) RaiseSocketError(error);
     }
   }
-  AttachTransport(std::make_unique<PlainTransport>(std::move(socket)), {.peer = SocketAddress{IPv4ToStr(target), port_}, .local = {}});
+  // A back end's close right behind its response is known with it.
+  AttachTransport(std::make_unique<PlainTransport>(std::move(socket), true), {.peer = SocketAddress{IPv4ToStr(target), port_}, .local = {}});
 }

@@ -31,8 +31,9 @@ bool TcpConnection::Connected() {
   if (peerClosed_) return false;
   if (quiet_ && std::chrono::steady_clock::now() - quietAt_ < kQuietReuse) return true;
   try {
-    // Looks without waiting; a close or reset shows as 0 or an error.
-    return ReceiveMore(0) != 0 && !peerClosed_;
+    // Looks without waiting; a close or reset shows as 0 or an error. Bytes
+    // that came with the close are still to be read.
+    return ReceiveMore(0) > 0 || !peerClosed_;
   } catch (const EIdException&) {
     peerClosed_ = true;
     return false;
@@ -142,6 +143,16 @@ long TcpConnection::ReceiveMore(int timeoutMs) {
   }
   if (n > 0) {
     in_.append(chunk.get(), static_cast<size_t>(n));
+    // The transport looked right behind the bytes: that answers a look
+    // without waiting as one of its own would.
+    switch (transport_->AfterReceive()) {
+      case Transport::Behind::Close: peerClosed_ = true; break;
+      case Transport::Behind::Nothing:
+        quiet_ = true;
+        quietAt_ = std::chrono::steady_clock::now();
+        break;
+      case Transport::Behind::Unknown: break;
+    }
   } else if (n == 0) {
     peerClosed_ = true;
   }

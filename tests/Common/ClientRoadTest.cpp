@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 
 #include <set>
+#include <thread>
 
 #include "platform/SysUtils.h"
 
@@ -130,6 +133,79 @@ TEST_F(ClientRoad, BackendThatClosesAfterItsResponseEndsTheClientConnection) {
   client.Send(Get("/"));
   EXPECT_EQ(client.ReadResponse().body, "bye");
   EXPECT_TRUE(client.SeesClose());
+}
+
+// True when the switch ends the connection within Ms, sending nothing more.
+bool EndsWithin(Client& client, int ms) {
+  pollfd p{client.Peer().Fd(), POLLIN, 0};
+  if (::poll(&p, 1, ms) <= 0) return false;
+  char c;
+  return ::recv(p.fd, &c, 1, MSG_DONTWAIT) <= 0;
+}
+
+// A back end that closes after a response whose head keeps the connection
+// alive ends the client connection within a second, after the whole body:
+// a close in the segment of the last bytes (a corked send carries the FIN
+// with them) is seen by the look right after the body, with looks during the
+// wait for the next request too far apart to see it later; one right behind
+// the bytes or a moment later is seen by those looks, between read steps too
+// long to see it.
+TEST_F(ClientRoad, BackendCloseAfterAKeptAliveResponseEndsTheClientConnection) {
+  const std::string large(40000, 'L');
+  const std::string chunked =
+      "HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nTransfer-Encoding: chunked\r\n\r\n"
+      "5\r\nchunk\r\n0\r\n\r\n";
+  struct Case {
+    const char* name;
+    std::string response;
+    std::string body;
+    bool corked;       // the FIN rides on the last bytes
+    int closeAfterMs;  // < 0: right behind the bytes
+    int backendLookMs;  // the read steps are 2 s
+  };
+  const std::string keep = "Connection: keep-alive\r\n";
+  const Case cases[] = {
+      {"short body, FIN with it", Ok("bye", keep), "bye", true, -1, 2000},
+      {"large body, FIN with it", Ok(large, keep), large, true, -1, 2000},
+      {"chunked body, FIN with it", chunked, "chunk", true, -1, 2000},
+      {"close right behind", Ok("bye", keep), "bye", false, -1, 50},
+      {"close 50 ms later", Ok(large, keep), large, false, 50, 50},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    limits_.ReadStepMs = 2000;
+    limits_.BackendLookMs = c.backendLookMs;
+    ScriptedBackend backend([&c](BackendConn& conn, ScriptedBackend& b) {
+      b.ReadRequest(conn);
+      int one = 1;
+      if (c.corked) ::setsockopt(conn.Fd(), IPPROTO_TCP, TCP_CORK, &one, sizeof one);
+      conn.Send(c.response);
+      if (c.closeAfterMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(c.closeAfterMs));
+      conn.Close();
+    });
+    ClearDomains();
+    AddDomain("www.a.com", backend.Port());
+    Client client(Port());
+    client.Send(Get("/"));
+    const Response r = client.ReadResponse();
+    EXPECT_TRUE(r.complete);
+    EXPECT_EQ(r.body, c.body);
+    EXPECT_TRUE(EndsWithin(client, 1000));
+  }
+}
+
+// A back end that keeps its connection keeps the client's: it outlives many
+// read steps and serves the next request on the same back-end connection.
+TEST_F(ClientRoad, BackendThatStaysOpenKeepsTheClientConnection) {
+  ScriptedBackend backend(Answer(Ok("kept", "Connection: keep-alive\r\n")));
+  AddDomain("www.a.com", backend.Port());
+  Client client(Port());
+  for (int i = 0; i < 2; ++i) {
+    client.Send(Get("/"));
+    EXPECT_EQ(client.ReadResponse().body, "kept");
+    EXPECT_FALSE(EndsWithin(client, 300));
+  }
+  EXPECT_EQ(backend.Accepts(), 1);
 }
 
 TEST_F(ClientRoad, HeadLimitCountsTheRequestLineAndHeaderLines) {

@@ -304,6 +304,33 @@ TEST(FiberRuntime, ReceivesThatWaitFirstMissNoBytes) {
                                             "added with a byte queued: unknown", "q"}));
 }
 
+// A peer's close that the carrier saw together with the last bytes is found
+// by a look without waiting after those bytes were read, also once later
+// looks at the epoll set brought nothing new for the socket.
+TEST(FiberRuntime, LookWithoutWaitingSeesACloseThatCameWithTheLastBytes) {
+  FiberRuntime runtime(1);
+  std::vector<std::string> seen;
+  auto fiber = runtime.Spawn([&] {
+    int sv[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sv), 0);
+    SocketHandle theirs(sv[1]);
+    const int fd = sv[0];
+    PlainTransport mine{SocketHandle(sv[0])};
+    ASSERT_TRUE(FiberWaitFd(fd, POLLOUT, 1000));
+    ASSERT_EQ(::send(theirs.Get(), "x", 1, 0), 1);
+    ::shutdown(theirs.Get(), SHUT_WR);
+    FlowSleep(20);  // the carrier sees the bytes and the close at one look
+    char buf[64];
+    long n = mine.Receive(buf, sizeof buf, 2000, {});
+    seen.push_back(n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::to_string(n));
+    FlowSleep(20);  // a look that brings nothing new
+    seen.push_back(FiberKnownQuiet(fd) ? "quiet" : "not quiet");
+    seen.push_back(std::to_string(mine.Receive(buf, sizeof buf, 0, {})));
+  });
+  ASSERT_TRUE(JoinWithin(*fiber));
+  EXPECT_EQ(seen, (std::vector<std::string>{"x", "not quiet", "0"}));
+}
+
 TEST(FiberRuntime, BlockingWorkAndLockWaitsLeaveTheCarrierToOtherFibers) {
   FiberRuntime runtime(1);
   std::atomic<bool> otherRan{false};

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/TcpErrors.h"
@@ -85,6 +87,48 @@ TEST(TcpClient, HostNamesResolveThroughTheSystem) {
   client.Connect(2000);
   EXPECT_EQ(client.PeerIP(), "127.0.0.1");
   EXPECT_EQ(client.Host(), "localhost");
+}
+
+}  // namespace
+
+namespace {
+
+using namespace tcptest;
+
+// A receive on an outgoing connection also looks right behind its bytes: a
+// close that was there with them is known when they are read, before any
+// look of its own; bytes never go missing or change order on the way,
+// also when one comes right behind a full receive.
+TEST(TcpClient, ReceiveKnowsACloseRightBehindItsBytes) {
+  std::string pattern(40000, '\0');
+  for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<char>('a' + i % 23);
+  struct Case {
+    const char* name;
+    std::string sent;
+    bool closes;
+  };
+  const Case cases[] = {
+      {"line, then the close", "reply\r\n", true},
+      {"line, kept open", "reply\r\n", false},
+      {"more than a receive takes, then the close", pattern + "\r\n", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SocketHandle listener = RawListener();
+    TcpClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(PortOf(listener.Get()));
+    client.SetReadTimeout(5000);
+    client.SetMaxLineLength(0);
+    client.Connect(2000);
+    RawPeer peer(SocketHandle(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC)));
+    peer.Send(c.sent);
+    if (c.closes) peer.Close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // all of it has arrived
+    EXPECT_EQ(client.ReadLn() + "\r\n", c.sent);
+    EXPECT_EQ(client.ClosedGracefully(), c.closes);
+    EXPECT_EQ(client.Connected(), !c.closes);
+  }
 }
 
 }  // namespace
