@@ -237,15 +237,9 @@ void TcpServer::CarrierAcceptLoop(const Listener& listener, int fd) {
       got = pool_->WaitForRoom(0) ? AcceptOne(listener, fd, carrier, failure) : Accepted::One;
     }
     if (failure) FireListenException(failure);
-    if (got == Accepted::One) {
-      // The carrier runs its new connection before it takes the next: while
-      // it is busy, the next connection wakes another carrier that sleeps.
-      Fiber* self = Fiber::Current();
-      self->PreparePark();
-      self->Park(0);
-    } else if (got == Accepted::Failed) {
+    if (got == Accepted::Failed) {
       if (PauseAcceptor(kAcceptPauseMs)) break;
-    } else {
+    } else if (got == Accepted::None) {
       // Edge-triggered: the queue is empty now, so the next connection
       // brings an edge. The slice only bounds a missed stop.
       FiberWaitShared(fd, kCeilingSliceMs * 5);

@@ -112,16 +112,13 @@ void ThreadPool::ThreadReturning() {
 // pile the next burst of connections onto that one carrier (after 1000 kept
 // connections ended, 64 new TLS clients got a third of the throughput); take
 // them round the carriers instead. A carrier that accepts takes its own
-// while it serves no more than one and a half times its share: the kernel
-// wakes the carriers that sleep in a fixed order, so the first ones accept
-// most, and handing each of their connections on would wake a second
-// carrier per connection.
+// while it serves no more than its share.
 bool ThreadPool::BelowShare(int carrier) const {
   if (carrier < 0) return false;
   const size_t index = static_cast<size_t>(carrier);
   const size_t on = index < activeOn_.size() ? activeOn_[index] : 0;
   const size_t carriers = static_cast<size_t>(FiberRuntime::Shared().CarrierCount());
-  return 2 * on * carriers <= 3 * active_.size() + 2 * carriers;
+  return on * carriers <= active_.size();
 }
 
 std::vector<std::unique_ptr<PeerThread>>& ThreadPool::PickIdle(int carrier) {

@@ -507,12 +507,11 @@ TEST(ThreadPool, IdleFibersAreTakenRoundTheCarriers) {
 }
 
 // A carrier that accepts starts the connection on one of its own fibers,
-// idle or new, without waking another carrier, but only up to one and a half
-// times its share: a carrier that takes every connection of a burst would
-// serve them alone.
+// idle or new, without waking another carrier, but only up to its share: a
+// carrier that takes every connection of a burst would serve them alone.
 TEST(ThreadPool, AnAcceptingCarrierTakesItsOwnFiberUpToItsShare) {
   const int carriers = FiberRuntime::Shared().CarrierCount();
-  if (carriers < 3) GTEST_SKIP() << "too few carriers to tell a share";
+  if (carriers < 2) GTEST_SKIP() << "one carrier";
   ThreadPool pool(8 * carriers);
   pool.SetRuntime(ConnectionRuntime::Fibers);
   std::vector<PeerThread*> fresh;
@@ -532,7 +531,7 @@ TEST(ThreadPool, AnAcceptingCarrierTakesItsOwnFiberUpToItsShare) {
     taken.push_back(pool.GetThread(0));
     onFirst += taken.back()->CarrierIndex() == 0 ? 1 : 0;
   }
-  EXPECT_GE(onFirst, 4);
+  EXPECT_GE(onFirst, 2);
   EXPECT_LE(onFirst, 8) << "of " << taken.size();
   for (PeerThread* thread : taken) pool.ReleaseThread(thread);
   pool.TerminateThreads();
