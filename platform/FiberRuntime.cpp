@@ -115,11 +115,10 @@ class Carrier {
   // On this carrier's thread, for the running fiber.
   void AddTimer(Fiber* fiber, std::chrono::steady_clock::time_point due);
   void RemoveTimer(Fiber* fiber);
-  bool WaitFd(Fiber* fiber, int fd, short events, int timeoutMs, bool shared = false);
+  bool WaitFd(Fiber* fiber, int fd, short events, int timeoutMs);
   void NoteReceive(int fd, bool drained) noexcept;
   bool KnownQuiet(int fd) noexcept;
   bool KnownDrained(int fd) noexcept;
-  void RemoveFd(int fd) noexcept;
   bool KnownNoError(int fd) noexcept;
   void SwitchOut(Fiber* fiber, bool last);
   static void Entry(fctx::transfer_t from);
@@ -166,8 +165,6 @@ class Carrier {
     uint64_t drainedBefore = 0;
     // The last time a wait that timed out re-armed the descriptor.
     std::chrono::steady_clock::time_point rearmedAt{};
-    // Also in other carriers' sets, exclusively (FiberWaitShared).
-    bool shared = false;
   };
   // Looks at the epoll set so far, and when the last one returned.
   uint64_t polls_ = 0;
@@ -446,7 +443,7 @@ Carrier::FdState& Carrier::StateOf(int fd) {
   return fds_[slot];
 }
 
-bool Carrier::WaitFd(Fiber* fiber, int fd, short events, int timeoutMs, bool shared) {
+bool Carrier::WaitFd(Fiber* fiber, int fd, short events, int timeoutMs) {
   FdState& state = StateOf(fd);
   // Registered once per descriptor for every event, edge-triggered: a wait
   // costs no system call. A descriptor opened anew under a number the set
@@ -454,10 +451,7 @@ bool Carrier::WaitFd(Fiber* fiber, int fd, short events, int timeoutMs, bool sha
   std::atomic<Carrier*>& owner = Registration(fd);
   if (owner.load(std::memory_order_relaxed) != this) {
     epoll_event ev{};
-    // A shared descriptor (its file is in other carriers' sets too, under
-    // numbers of their own) wakes one carrier that sleeps, not all of them;
-    // one that is busy finds the edge at its next look.
-    ev.events = shared ? EPOLLIN | EPOLLET | EPOLLEXCLUSIVE : EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+    ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
     ev.data.u64 = static_cast<uint64_t>(fd);
     if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) {
       // Already in this set: a close that did not go through the handle.
@@ -466,7 +460,7 @@ bool Carrier::WaitFd(Fiber* fiber, int fd, short events, int timeoutMs, bool sha
     owner.store(this, std::memory_order_relaxed);
     // The add makes the kernel report what is ready at the next look, so
     // from here on nothing readable goes unreported.
-    state = FdState{.drainedBefore = polls_ + 1, .shared = shared};
+    state = FdState{.drainedBefore = polls_ + 1};
   }
   uint32_t wanted = EPOLLERR | EPOLLHUP;
   if (events & POLLIN) wanted |= EPOLLIN | EPOLLRDHUP;
@@ -483,8 +477,7 @@ bool Carrier::WaitFd(Fiber* fiber, int fd, short events, int timeoutMs, bool sha
   // fds_ may have grown meanwhile: look the slot up again.
   FdState& after = fds_[static_cast<size_t>(fd)];
   if (after.waiter == fiber) after.waiter = nullptr;
-  // An exclusive registration cannot be modified, only removed.
-  if (!woken && !after.shared && polledAt_ - after.rearmedAt >= kRearmEvery) {
+  if (!woken && polledAt_ - after.rearmedAt >= kRearmEvery) {
     // Re-arming makes the kernel look at the descriptor's state once more
     // and report what is ready, should an edge ever have been missed. Once
     // a second is enough: an idle connection's wait times out every slice
@@ -516,14 +509,6 @@ void Carrier::NoteReceive(int fd, bool drained) noexcept {
 bool Carrier::KnownNoError(int fd) noexcept {
   const FdState* state = OwnState(fd);
   return state != nullptr && (state->ready & (EPOLLERR | EPOLLHUP)) == 0;
-}
-
-void Carrier::RemoveFd(int fd) noexcept {
-  std::atomic<Carrier*>* owner = RegistrationOrNull(fd, false);
-  if (owner == nullptr || owner->load(std::memory_order_relaxed) != this) return;
-  ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
-  owner->store(nullptr, std::memory_order_relaxed);
-  fds_[static_cast<size_t>(fd)] = FdState{};
 }
 
 bool Carrier::KnownDrained(int fd) noexcept {
@@ -616,9 +601,8 @@ FiberRuntime::~FiberRuntime() {
 
 int Fiber::CarrierIndex() const noexcept { return carrier_->Index(); }
 
-std::unique_ptr<Fiber> FiberRuntime::Spawn(std::function<void()> fn, int carrierIndex) {
-  const size_t index = carrierIndex >= 0 ? static_cast<size_t>(carrierIndex) : next_.fetch_add(1);
-  Carrier* carrier = carriers_[index % carriers_.size()].get();
+std::unique_ptr<Fiber> FiberRuntime::Spawn(std::function<void()> fn) {
+  Carrier* carrier = carriers_[next_.fetch_add(1) % carriers_.size()].get();
   std::unique_ptr<Fiber> fiber(new Fiber(carrier, std::move(fn)));
   fibers_.fetch_add(1);
   carrier->live_.fetch_add(1);
@@ -652,16 +636,3 @@ bool FiberWaitFd(int fd, short events, int timeoutMs) {
   if (fiber == nullptr) Die("a fiber wait outside a fiber");
   return tlsCarrier->WaitFd(fiber, fd, events, timeoutMs);
 }
-
-bool FiberWaitShared(int fd, int timeoutMs) {
-  Fiber* fiber = Fiber::Current();
-  if (fiber == nullptr) Die("a fiber wait outside a fiber");
-  return tlsCarrier->WaitFd(fiber, fd, POLLIN, timeoutMs, true);
-}
-
-void FiberRemoveFd(int fd) noexcept {
-  if (tlsFiber == nullptr) return;
-  tlsCarrier->RemoveFd(fd);
-}
-
-int CurrentCarrierIndex() noexcept { return tlsCarrier != nullptr ? tlsCarrier->Index() : -1; }

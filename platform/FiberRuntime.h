@@ -94,10 +94,9 @@ class FiberRuntime {
   FiberRuntime(const FiberRuntime&) = delete;
   FiberRuntime& operator=(const FiberRuntime&) = delete;
 
-  // Starts Fn on a fiber of carrier CarrierIndex (< 0: the next carrier,
-  // round robin). Nothing may escape Fn: an exception that does ends the
-  // process.
-  std::unique_ptr<Fiber> Spawn(std::function<void()> fn, int carrierIndex = -1);
+  // Starts Fn on a fiber of the next carrier (round robin). Nothing may
+  // escape Fn: an exception that does ends the process.
+  std::unique_ptr<Fiber> Spawn(std::function<void()> fn);
   int CarrierCount() const noexcept { return static_cast<int>(carriers_.size()); }
   // Fibers started and not finished yet.
   int FiberCount() const noexcept { return fibers_.load(); }
@@ -117,18 +116,6 @@ class FiberRuntime {
 // POLLOUT; an error or hang-up counts as ready) or TimeoutMs passes (< 0: no
 // limit). From a fiber only. True when ready.
 bool FiberWaitFd(int fd, short events, int timeoutMs);
-// FiberWaitFd for reading on a descriptor whose file other carriers wait on
-// too, each through a number of its own (dup): a listener that every carrier
-// accepts from. A new event wakes one sleeping carrier, not every one; a busy
-// carrier finds it at its next look. Edge-triggered as every wait: the waiter
-// takes what is queued until the call would block before it waits again.
-bool FiberWaitShared(int fd, int timeoutMs);
-// From a fiber: takes Fd out of its carrier's epoll set, for a descriptor
-// whose file stays open under other numbers after Fd closes (a closed file
-// leaves every set by itself).
-void FiberRemoveFd(int fd) noexcept;
-// The index of the carrier running the calling thread; -1 on other threads.
-int CurrentCarrierIndex() noexcept;
 // From a fiber, after a receive on Fd: Drained says the receive emptied the
 // socket's queue (it took less than it asked for, or found nothing).
 void FiberNoteReceive(int fd, bool drained) noexcept;

@@ -265,13 +265,13 @@ FlowThread::~FlowThread() {
   if (Joinable() && !IsCurrent()) Join();
 }
 
-void FlowThread::Start(std::function<void()> fn, ConnectionRuntime runtime, int carrier) {
+void FlowThread::Start(std::function<void()> fn, ConnectionRuntime runtime) {
   auto body = [this, fn = std::move(fn)] {
     id_ = CurrentFlowId();
     fn();
   };
   if (runtime == ConnectionRuntime::Fibers) {
-    fiber_ = FiberRuntime::Shared().Spawn(std::move(body), carrier);
+    fiber_ = FiberRuntime::Shared().Spawn(std::move(body));
   } else {
     thread_ = std::thread(std::move(body));
   }

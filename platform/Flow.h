@@ -111,8 +111,7 @@ class FlowThread {
   FlowThread(const FlowThread&) = delete;
   FlowThread& operator=(const FlowThread&) = delete;
 
-  // Carrier: the shared runtime's carrier a fiber starts on (< 0: the next).
-  void Start(std::function<void()> fn, ConnectionRuntime runtime, int carrier = -1);
+  void Start(std::function<void()> fn, ConnectionRuntime runtime);
   bool Joinable() const noexcept;
   // The calling flow is this one.
   bool IsCurrent() const noexcept;

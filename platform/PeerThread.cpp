@@ -20,8 +20,8 @@ void PeerThread::Run() { server_->DoExecute(*this); }
 
 void PeerThread::DoException(const Exception& e) { server_->DoException(*this, e); }
 
-void PeerThread::StartOsThread(ConnectionRuntime runtime, int carrier) {
-  thread_.Start([this] { ThreadMain(); }, runtime, carrier);
+void PeerThread::StartOsThread(ConnectionRuntime runtime) {
+  thread_.Start([this] { ThreadMain(); }, runtime);
 }
 
 void PeerThread::Start(std::unique_ptr<TcpConnection> connection, TcpServer* server, ThreadPool* pool) {

@@ -61,8 +61,7 @@ class PeerThread {
   friend class ThreadPool;
   friend class TcpServer;
 
-  // Carrier: where a fiber starts (< 0: the next carrier).
-  void StartOsThread(ConnectionRuntime runtime, int carrier = -1);
+  void StartOsThread(ConnectionRuntime runtime);
   // Hands a connection over and wakes the OS thread.
   void Start(std::unique_ptr<TcpConnection> connection, TcpServer* server, ThreadPool* pool);
   void ThreadMain();

@@ -10,7 +10,6 @@
 #include <cerrno>
 
 #include "platform/AntiFreeze.h"
-#include "platform/FiberRuntime.h"
 #include "platform/TcpErrors.h"
 #include "platform/TlsContext.h"
 
@@ -55,11 +54,8 @@ TcpServer::~TcpServer() {
     // Terminate wait passed: the connections are shut down, so they end;
     // the server must outlive them.
   }
-  {
-    std::unique_lock<std::mutex> lock(threadsMutex_);
-    threadsChanged_.wait(lock, [this] { return threads_.empty(); });
-  }
-  EndCarrierAcceptors();
+  std::unique_lock<std::mutex> lock(threadsMutex_);
+  threadsChanged_.wait(lock, [this] { return threads_.empty(); });
 }
 
 void TcpServer::AddBinding(std::string ip, int port) { bindings_.push_back({std::move(ip), port}); }
@@ -81,8 +77,6 @@ void TcpServer::SetActive(bool active) {
 
 // ------------------------------------------------------------- activation
 void TcpServer::Activate() {
-  // Left over from a deactivation that timed out.
-  EndCarrierAcceptors();
   if (tls_ != nullptr) tls_->Init();
   std::vector<Listener> listeners;
   for (const TcpBinding& binding : bindings_) {
@@ -96,65 +90,26 @@ void TcpServer::Activate() {
   int wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wake < 0) RaiseSocketError(errno);
   wake_.Reset(wake);
-  // On fibers every carrier accepts for itself, each through its own number
-  // of every listener: a new connection wakes a carrier that sleeps and
-  // starts there, where the acceptor thread would wake and then wake a
-  // carrier (two switches of thread per connection on a shared machine).
-  std::vector<SocketHandle> carrierFds;
-  const int carriers = pool_->Runtime() == ConnectionRuntime::Fibers && !listeners.empty()
-                           ? FiberRuntime::Shared().CarrierCount()
-                           : 0;
-  for (int c = 0; c < carriers; ++c) {
-    for (const Listener& listener : listeners) {
-      int fd = ::fcntl(listener.socket.Get(), F_DUPFD_CLOEXEC, 0);
-      if (fd < 0) RaiseSocketError(errno);
-      carrierFds.emplace_back(fd);
-    }
-  }
   listening_ = !listeners.empty();
   listeners_ = std::move(listeners);
-  carrierFds_ = std::move(carrierFds);
   atCeiling_ = false;
-  stopping_ = false;
   active_ = true;
-  if (carriers == 0) {
-    acceptor_ = std::thread(&TcpServer::AcceptLoop, this);
-    return;
-  }
-  for (int c = 0; c < carriers; ++c) {
-    for (size_t i = 0; i < listeners_.size(); ++i) {
-      const int fd = carrierFds_[c * listeners_.size() + i].Get();
-      auto flow = std::make_unique<FlowThread>();
-      flow->Start([this, i, fd] { CarrierAcceptLoop(listeners_[i], fd); }, ConnectionRuntime::Fibers, c);
-      carrierAcceptors_.push_back(std::move(flow));
-    }
-  }
+  acceptor_ = std::thread(&TcpServer::AcceptLoop, this);
 }
 
 void TcpServer::CloseListeners() {
   listening_ = false;
-  carrierFds_.clear();
   listeners_.clear();
   wake_.Reset();
 }
 
 void TcpServer::Deactivate() {
-  stopping_ = true;
   uint64_t one = 1;
   if (::write(wake_.Get(), &one, sizeof one) < 0) {
     // An eventfd write only fails when its counter is full, which still wakes.
   }
   if (acceptor_.joinable()) acceptor_.join();
-  if (carrierAcceptors_.empty()) {
-    CloseListeners();
-  } else {
-    // Shutting a listener down ends its listening at once and wakes every
-    // wait on it, exclusive ones too. The carriers' acceptors are joined
-    // once the connections ended: a handler that holds its carrier (it
-    // should park) must not make deactivation wait past its limit.
-    for (const Listener& listener : listeners_) ::shutdown(listener.socket.Get(), SHUT_RDWR);
-    listening_ = false;
-  }
+  CloseListeners();
   {
     std::lock_guard<std::mutex> lock(threadsMutex_);
     for (PeerThread* thread : threads_) {
@@ -178,15 +133,6 @@ void TcpServer::Deactivate() {
       threadsChanged_.wait_for(lock, std::chrono::milliseconds(left));
     }
   }
-  lock.unlock();
-  EndCarrierAcceptors();
-}
-
-void TcpServer::EndCarrierAcceptors() {
-  if (carrierAcceptors_.empty()) return;
-  for (auto& flow : carrierAcceptors_) flow->Join();
-  carrierAcceptors_.clear();
-  CloseListeners();
 }
 
 // --------------------------------------------------------------- acceptor
@@ -214,40 +160,10 @@ void TcpServer::AcceptLoop() {
         // Above the ceiling a connection stays in the backlog, where the
         // kernel holds it for nothing, rather than failing a new thread.
         if (!WaitBelowCeiling()) return;
-        std::exception_ptr failure;
-        const Accepted got = AcceptOne(listeners_[i], listeners_[i].socket.Get(), -1, failure);
-        if (failure) FireListenException(failure);
-        if (got == Accepted::Failed && PauseAcceptor(kAcceptPauseMs)) return;
-        if (got != Accepted::One) break;
+        if (!AcceptOne(listeners_[i])) break;
       }
     }
   }
-}
-
-void TcpServer::CarrierAcceptLoop(const Listener& listener, int fd) {
-  const int carrier = CurrentCarrierIndex();
-  while (!stopping_) {
-    if (!WaitBelowCeiling()) break;
-    std::exception_ptr failure;
-    Accepted got;
-    {
-      // The room and the take as one step, so that carriers accepting at
-      // once never pass the ceiling together. Nothing in it parks.
-      std::lock_guard<std::mutex> lock(acceptMutex_);
-      got = pool_->WaitForRoom(0) ? AcceptOne(listener, fd, carrier, failure) : Accepted::One;
-    }
-    if (failure) FireListenException(failure);
-    if (got == Accepted::Failed) {
-      if (PauseAcceptor(kAcceptPauseMs)) break;
-    } else if (got == Accepted::None) {
-      // Edge-triggered: the queue is empty now, so the next connection
-      // brings an edge. The slice only bounds a missed stop.
-      FiberWaitShared(fd, kCeilingSliceMs * 5);
-    }
-  }
-  // Out of the carrier's set before the number closes: the listener's file
-  // stays open under the other numbers until the last one closes.
-  FiberRemoveFd(fd);
 }
 
 bool TcpServer::WaitBelowCeiling() {
@@ -255,52 +171,46 @@ bool TcpServer::WaitBelowCeiling() {
   if (atCeiling_ && static_cast<int64_t>(pool.ActiveCount()) * 10 < static_cast<int64_t>(pool.MaxActive()) * 9) {
     atCeiling_ = false;
   }
-  // A fiber must not block its carrier in the pool's wait: it looks and
-  // sleeps instead.
-  const bool fiber = OnFiber();
   for (;;) {
-    if (pool.WaitForRoom(atCeiling_ && !fiber ? kCeilingSliceMs : 0)) return true;
-    if (!atCeiling_.exchange(true) && onConnectionCeiling_) {
-      try {
-        onConnectionCeiling_(pool.MaxActive());
-      } catch (...) {
-        // Nothing escapes the acceptor.
+    if (pool.WaitForRoom(atCeiling_ ? kCeilingSliceMs : 0)) return true;
+    if (!atCeiling_) {
+      atCeiling_ = true;
+      if (onConnectionCeiling_) {
+        try {
+          onConnectionCeiling_(pool.MaxActive());
+        } catch (...) {
+          // Nothing escapes the acceptor.
+        }
       }
     }
-    if (PauseAcceptor(fiber ? kCeilingSliceMs : 0)) return false;
+    if (PauseAcceptor(0)) return false;
   }
 }
 
 bool TcpServer::PauseAcceptor(int ms) {
-  if (OnFiber()) {
-    FlowSleep(ms);
-    return stopping_;
-  }
   pollfd p{wake_.Get(), POLLIN, 0};
   return ::poll(&p, 1, ms) > 0;
 }
 
-TcpServer::Accepted TcpServer::AcceptOne(const Listener& listener, int listenFd, int carrier,
-                                         std::exception_ptr& failure) {
+bool TcpServer::AcceptOne(const Listener& listener) {
   // The accept tells the peer, the listener's binding mostly the local end:
   // the acceptor, which serves every connection in turn, makes no other call.
   sockaddr_in peer{};
   socklen_t peerLen = sizeof peer;
-  int fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&peer), &peerLen, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  int fd = ::accept4(listener.socket.Get(), reinterpret_cast<sockaddr*>(&peer), &peerLen, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) {
     int error = errno;
     switch (error) {
       case EAGAIN:
       case EINTR:
-        return Accepted::None;  // nothing (more) queued
+        return false;  // nothing (more) queued
       case ECONNABORTED:
       case EPROTO:
-        return Accepted::One;  // the peer gave up before we took it; others may wait
+        return true;  // the peer gave up before we took it; others may wait
       default:
-        // A listener shut down by deactivation answers so as well.
-        if (stopping_) return Accepted::None;
-        failure = std::make_exception_ptr(EIdSocketError(error));
-        return Accepted::Failed;
+        FireListenException(EIdSocketError(error));
+        PauseAcceptor(kAcceptPauseMs);
+        return false;
     }
   }
   SocketHandle socket(fd);
@@ -309,17 +219,17 @@ TcpServer::Accepted TcpServer::AcceptOne(const Listener& listener, int listenFd,
                                                            : std::make_unique<PlainTransport>(std::move(socket));
     auto connection = std::make_unique<TcpConnection>(
         std::move(transport), TcpConnection::Endpoints{.peer = ToSocketAddress(peer), .local = listener.local});
-    PeerThread* thread = pool_->GetThread(carrier);
+    PeerThread* thread = pool_->GetThread();
     // Listed before it runs, so it can only finish after it was listed.
     std::lock_guard<std::mutex> lock(threadsMutex_);
     threads_.push_back(thread);
     thread->Start(std::move(connection), this, pool_);
-  } catch (const Exception&) {
-    failure = std::current_exception();
+  } catch (const Exception& e) {
+    FireListenException(e);
   } catch (const std::exception& e) {
-    failure = std::make_exception_ptr(Exception(e.what()));
+    FireListenException(Exception(e.what()));
   }
-  return Accepted::One;
+  return true;
 }
 
 int TcpServer::HandshakeTimeoutMs() const {
@@ -332,16 +242,6 @@ void TcpServer::FireListenException(const Exception& e) {
     onListenException_(e);
   } catch (...) {
     // Nothing escapes the acceptor.
-  }
-}
-
-void TcpServer::FireListenException(std::exception_ptr failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const Exception& e) {
-    FireListenException(e);
-  } catch (...) {
-    FireListenException(Exception("Unknown exception"));
   }
 }
 

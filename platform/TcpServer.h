@@ -3,13 +3,11 @@
 // With a TlsContext the accepted connections speak TLS; the handshake runs on
 // the peer thread.
 //
-// Threads and locks: on OS threads the acceptor thread accepts and hands
-// each connection to a pool thread; on fibers every carrier accepts and
-// starts the connection on one of its own fibers when it holds its share. The list of active threads has its own lock, held by
+// Threads and locks: the acceptor thread accepts and hands each connection
+// to a pool thread. The list of active threads has its own lock, held by
 // ForEachActiveThread, by deactivation while it ends the connections, and
 // briefly when a thread starts or finishes. Events run on the peer threads
-// (OnListenException and OnConnectionCeiling on an acceptor); set them
-// before activation.
+// (OnListenException on the acceptor); set them before activation.
 #pragma once
 
 #include <atomic>
@@ -117,27 +115,15 @@ class TcpServer {
 
   void Activate();
   void Deactivate();
-  // The acceptor thread (OS threads): polls every listener.
   void AcceptLoop();
-  // A carrier's acceptor fiber (fibers): accepts from its own number Fd of
-  // the listener and starts the connections on its carrier.
-  void CarrierAcceptLoop(const Listener& listener, int fd);
-  enum class Accepted { One, None, Failed };
-  // One accept from ListenFd (the listener or a carrier's number of it):
-  // a connection taken (or given up by its peer), nothing queued, or a
-  // failure that pauses accepting. A failure to report goes to Failure,
-  // for the caller to fire outside its locks. Carrier: the accepting one.
-  Accepted AcceptOne(const Listener& listener, int listenFd, int carrier, std::exception_ptr& failure);
+  // False when nothing more is queued (or accepting must pause).
+  bool AcceptOne(const Listener& listener);
   // Waits while the pool is at its ceiling; false when woken for the stop.
   bool WaitBelowCeiling();
   void FireListenException(const Exception& e);
-  void FireListenException(std::exception_ptr failure);
   // Waits on the wake descriptor; true when woken for the stop.
   bool PauseAcceptor(int ms);
   void CloseListeners();
-  // Joins the carriers' acceptors (stopped by deactivation), then closes
-  // the listeners they took from.
-  void EndCarrierAcceptors();
 
   // Called by the peer threads.
   void DoConnect(PeerThread& thread);
@@ -161,19 +147,13 @@ class TcpServer {
   ListenExceptionEvent onListenException_;
   CeilingEvent onConnectionCeiling_;
   TimeoutRule handshakeTimeout_;
-  std::atomic<bool> atCeiling_{false};  // the acceptors'
-  std::atomic<bool> stopping_{false};   // deactivation has begun
+  bool atCeiling_ = false;  // acceptor only
 
   std::atomic<bool> active_{false};
   std::atomic<bool> listening_{false};
   std::vector<Listener> listeners_;
   SocketHandle wake_;  // eventfd that ends the acceptor's wait
   std::thread acceptor_;
-  // Fibers: every carrier's numbers of the listeners (carrier by carrier,
-  // in listener order) and its acceptor fibers.
-  std::vector<SocketHandle> carrierFds_;
-  std::vector<std::unique_ptr<FlowThread>> carrierAcceptors_;
-  std::mutex acceptMutex_;  // the carriers' room check and take
 
   mutable std::mutex threadsMutex_;
   std::condition_variable threadsChanged_;

@@ -5,8 +5,6 @@
 #include <chrono>
 #include <fstream>
 
-#include "platform/FiberRuntime.h"
-
 namespace {
 // Descriptors and threads the rest of the process needs besides its
 // connections (listeners, logs, timers, health checks, the consoles).
@@ -111,19 +109,9 @@ void ThreadPool::ThreadReturning() {
 // whichever carrier ended its connections last, so taking them in order would
 // pile the next burst of connections onto that one carrier (after 1000 kept
 // connections ended, 64 new TLS clients got a third of the throughput); take
-// them round the carriers instead. A carrier that accepts takes its own
-// while it serves no more than its share.
-bool ThreadPool::BelowShare(int carrier) const {
-  if (carrier < 0) return false;
-  const size_t index = static_cast<size_t>(carrier);
-  const size_t on = index < activeOn_.size() ? activeOn_[index] : 0;
-  const size_t carriers = static_cast<size_t>(FiberRuntime::Shared().CarrierCount());
-  return on * carriers <= active_.size();
-}
-
-std::vector<std::unique_ptr<PeerThread>>& ThreadPool::PickIdle(int carrier) {
+// them round the carriers instead.
+std::vector<std::unique_ptr<PeerThread>>& ThreadPool::PickIdle() {
   const size_t lists = idle_.size();
-  if (static_cast<size_t>(carrier) < lists && !idle_[carrier].empty() && BelowShare(carrier)) return idle_[carrier];
   const size_t wanted = nextCarrier_++ % lists;
   for (size_t i = 0; i < lists; ++i) {
     auto& list = idle_[(wanted + i) % lists];
@@ -138,39 +126,29 @@ std::vector<std::unique_ptr<PeerThread>>& ThreadPool::IdleListOf(const PeerThrea
   return idle_[index];
 }
 
-PeerThread* ThreadPool::GetThread(int carrier) {
+PeerThread* ThreadPool::GetThread() {
   ReapFinished();
   ThreadFactory factory;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (idleCount_ > 0) {
-      auto& list = PickIdle(carrier);
+      auto& list = PickIdle();
       std::unique_ptr<PeerThread> thread = std::move(list.back());
       list.pop_back();
       --idleCount_;
       PeerThread* raw = thread.get();
-      Activate(raw, std::move(thread));
+      active_.emplace(raw, std::move(thread));
       return raw;
     }
     factory = factory_;
-    if (!BelowShare(carrier)) carrier = -1;
   }
   // The factory runs outside the lock: it is the user's constructor.
   std::unique_ptr<PeerThread> thread = factory ? factory() : std::make_unique<PeerThread>();
-  thread->StartOsThread(runtime_, carrier);
+  thread->StartOsThread(runtime_);
   PeerThread* raw = thread.get();
   std::lock_guard<std::mutex> lock(mutex_);
-  Activate(raw, std::move(thread));
-  return raw;
-}
-
-void ThreadPool::Activate(PeerThread* raw, std::unique_ptr<PeerThread> thread) {
-  const int carrier = raw->CarrierIndex();
-  if (carrier >= 0) {
-    if (activeOn_.size() <= static_cast<size_t>(carrier)) activeOn_.resize(carrier + 1);
-    ++activeOn_[carrier];
-  }
   active_.emplace(raw, std::move(thread));
+  return raw;
 }
 
 void ThreadPool::ReleaseThread(PeerThread* thread) {
@@ -182,7 +160,6 @@ void ThreadPool::ReleaseThread(PeerThread* thread) {
     if (it == active_.end()) return;
     std::unique_ptr<PeerThread> owned = std::move(it->second);
     active_.erase(it);
-    if (thread->CarrierIndex() >= 0) --activeOn_[thread->CarrierIndex()];
     if (!thread->Terminated() && idleCount_ < static_cast<size_t>(std::max(poolSize_.load(), 0))) {
       IdleListOf(*thread).push_back(std::move(owned));
       ++idleCount_;

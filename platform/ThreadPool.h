@@ -56,9 +56,7 @@ class ThreadPool {
   bool WaitForRoom(int ms);
 
   // An idle thread, else a new one; raises when no thread can be made.
-  // Carrier (>= 0, fibers): the carrier asking, whose own idle fibers are
-  // taken first, so the connection starts there without waking another.
-  PeerThread* GetThread(int carrier = -1);
+  PeerThread* GetThread();
   // Back to idle while fewer than PoolSize are idle and the thread is not
   // terminated; otherwise the thread is freed. Called on the thread itself.
   void ReleaseThread(PeerThread* thread);
@@ -75,11 +73,7 @@ class ThreadPool {
   void ThreadReturning();
   void ReapFinished();
   // The idle list GetThread takes from; some thread is idle.
-  std::vector<std::unique_ptr<PeerThread>>& PickIdle(int carrier);
-  // Carrier serves no more than its share of the active threads.
-  bool BelowShare(int carrier) const;
-  // Lists a taken or new thread as active.
-  void Activate(PeerThread* raw, std::unique_ptr<PeerThread> thread);
+  std::vector<std::unique_ptr<PeerThread>>& PickIdle();
   std::vector<std::unique_ptr<PeerThread>>& IdleListOf(const PeerThread& thread);
   static void EndAndFree(std::vector<std::unique_ptr<PeerThread>>& threads, bool callTerminate);
 
@@ -97,7 +91,6 @@ class ThreadPool {
   std::vector<std::vector<std::unique_ptr<PeerThread>>> idle_;
   size_t idleCount_ = 0;
   std::unordered_map<PeerThread*, std::unique_ptr<PeerThread>> active_;
-  std::vector<size_t> activeOn_;  // active threads by carrier
   // Threads whose OS thread is ending; joined and freed by the next caller.
   std::vector<std::unique_ptr<PeerThread>> finished_;
 };

@@ -1,6 +1,5 @@
 #include "platform/TcpServer.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -240,46 +239,6 @@ TEST(TcpServer, BindingInUseRaisesCouldNotBindAndNothingStaysListening) {
   EXPECT_THROW(TestBind("300.1.1.1", 80), EIdSocketError);
 }
 
-int OsThreadsOfTheProcess() {
-  int n = 0;
-  if (DIR* dir = ::opendir("/proc/self/task")) {
-    while (dirent* entry = ::readdir(dir)) n += entry->d_name[0] != '.' ? 1 : 0;
-    ::closedir(dir);
-  }
-  return n;
-}
-
-// On fibers the carriers accept for themselves: activation starts no
-// acceptor thread, connections from many clients at once are all served,
-// and deactivation stops the listening at once and frees the binding.
-TEST(TcpServer, OnFibersTheCarriersAcceptWithoutAThreadOfTheirOwn) {
-  ServerFixture f;
-  if (f.pool.Runtime() != ConnectionRuntime::Fibers) GTEST_SKIP() << "OS threads";
-  f.EchoLines();
-  const int carriers = FiberRuntime::Shared().CarrierCount();
-  const int before = OsThreadsOfTheProcess();
-  f.server.SetActive(true);
-  EXPECT_EQ(OsThreadsOfTheProcess(), before);
-  const int port = f.Port();
-  std::vector<std::unique_ptr<RawPeer>> clients;
-  for (int i = 0; i < 4 * carriers; ++i) clients.push_back(std::make_unique<RawPeer>(RawConnect(port)));
-  for (size_t i = 0; i < clients.size(); ++i) clients[i]->Send("line " + std::to_string(i) + "\n");
-  for (size_t i = 0; i < clients.size(); ++i) {
-    const std::string echo = "line " + std::to_string(i) + "\r\n";
-    EXPECT_EQ(clients[i]->Receive(echo.size()), echo);
-  }
-  EXPECT_EQ(f.server.ActiveThreadCount(), static_cast<int>(clients.size()));
-  f.server.SetActive(false);
-  for (auto& c : clients) EXPECT_TRUE(c->SeesClose());
-  EXPECT_FALSE(RawConnect(port).Valid());
-  EXPECT_NO_THROW(TestBind("127.0.0.1", port));
-  f.server.SetActive(true);  // again, on a new free port
-  RawPeer again(RawConnect(f.Port()));
-  again.Send("quit\n");
-  EXPECT_TRUE(again.SeesClose());
-  f.server.SetActive(false);
-}
-
 TEST(TcpServer, ServerWithoutBindingsIsActiveAndListensNowhere) {
   TcpServer server;
   server.SetActive(true);
@@ -502,37 +461,6 @@ TEST(ThreadPool, IdleFibersAreTakenRoundTheCarriers) {
     seen.insert(taken.back()->CarrierIndex());
   }
   EXPECT_EQ(static_cast<int>(seen.size()), carriers);
-  for (PeerThread* thread : taken) pool.ReleaseThread(thread);
-  pool.TerminateThreads();
-}
-
-// A carrier that accepts starts the connection on one of its own fibers,
-// idle or new, without waking another carrier, but only up to its share: a
-// carrier that takes every connection of a burst would serve them alone.
-TEST(ThreadPool, AnAcceptingCarrierTakesItsOwnFiberUpToItsShare) {
-  const int carriers = FiberRuntime::Shared().CarrierCount();
-  if (carriers < 2) GTEST_SKIP() << "one carrier";
-  ThreadPool pool(8 * carriers);
-  pool.SetRuntime(ConnectionRuntime::Fibers);
-  std::vector<PeerThread*> fresh;
-  for (int c = carriers - 1; c >= 0; --c) {
-    fresh.push_back(pool.GetThread(c));
-    EXPECT_EQ(fresh.back()->CarrierIndex(), c) << "new";
-  }
-  for (PeerThread* thread : fresh) pool.ReleaseThread(thread);
-  std::vector<PeerThread*> taken;
-  for (int c = 0; c < carriers; ++c) {
-    taken.push_back(pool.GetThread(c));
-    EXPECT_EQ(taken.back()->CarrierIndex(), c) << "idle";
-  }
-  // Four per carrier in all: the first carrier asks for every further one.
-  int onFirst = 1;
-  for (int i = 0; i < 3 * carriers; ++i) {
-    taken.push_back(pool.GetThread(0));
-    onFirst += taken.back()->CarrierIndex() == 0 ? 1 : 0;
-  }
-  EXPECT_GE(onFirst, 2);
-  EXPECT_LE(onFirst, 8) << "of " << taken.size();
   for (PeerThread* thread : taken) pool.ReleaseThread(thread);
   pool.TerminateThreads();
 }
