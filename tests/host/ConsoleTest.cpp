@@ -41,6 +41,34 @@ namespace {
 using namespace std::chrono_literals;
 using hosttest::FreePort;
 
+// Points BROWSER at a script that appends every address it is given to a
+// file, for as long as it lives.
+class RecordingBrowser {
+ public:
+  explicit RecordingBrowser(const std::string& folder)
+      : script_(folder + "browser.sh"), record_(folder + "opened.txt") {
+    std::ofstream(script_) << "#!/bin/sh\necho \"$1\" >> '" << record_ << "'\n";
+    EXPECT_EQ(::chmod(script_.c_str(), 0755), 0);
+    const char* old = std::getenv("BROWSER");
+    hadOld_ = old != nullptr;
+    if (hadOld_) old_ = old;
+    ::setenv("BROWSER", script_.c_str(), 1);
+  }
+  ~RecordingBrowser() {
+    if (hadOld_) ::setenv("BROWSER", old_.c_str(), 1);
+    else ::unsetenv("BROWSER");
+  }
+  RecordingBrowser(const RecordingBrowser&) = delete;
+  RecordingBrowser& operator=(const RecordingBrowser&) = delete;
+  const std::string& Record() const { return record_; }
+
+ private:
+  std::string script_;
+  std::string record_;
+  std::string old_;
+  bool hadOld_ = false;
+};
+
 class Console : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -540,19 +568,13 @@ TEST_F(Console, DebugDumpGoldenTextAndDoneAfterAFailingStep) {
 
 TEST_F(Console, StatusPageAndFoldersOpenThroughTheBrowser) {
   WriteSettings();
-  const std::string script = folder_.Path() + "browser.sh";
-  const std::string record = folder_.Path() + "opened.txt";
-  std::ofstream(script) << "#!/bin/sh\necho \"$1\" >> '" << record << "'\n";
-  ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
-  const char* old = std::getenv("BROWSER");
-  const std::string previous = old ? old : "";
-  ::setenv("BROWSER", script.c_str(), 1);
+  const RecordingBrowser browser(folder_.Path());
+  const std::string& record = browser.Record();
   Create();
   console->Action("Action_OpenWebStatus")->Execute();
   EXPECT_TRUE(PumpUntil([&] { return FileExists(record) && ReadWholeFile(record).find('\n') != std::string::npos; }));
   console->Action("Action_GoToLogDirectory")->Execute();
   EXPECT_TRUE(PumpUntil([&] { return ReadWholeFile(record).find("/Log\n") != std::string::npos; }));
-  if (old) ::setenv("BROWSER", previous.c_str(), 1); else ::unsetenv("BROWSER");
   const std::string opened = ReadWholeFile(record);
   EXPECT_EQ(opened.substr(0, opened.find('\n')), "http://127.0.0.1:" + IntToStr(adminPort) + "?status");
   EXPECT_NE(opened.find(IncludeTrailingPathDelimiter(GetCurrentDir()) + "Log\n"), std::string::npos);
@@ -563,13 +585,8 @@ TEST_F(Console, StatusPageAndFoldersOpenThroughTheBrowser) {
 // reload stored another one (a new port counts from the next start).
 TEST_F(Console, StatusPageOpensThePortTheAdministrationListensOn) {
   WriteSettings();
-  const std::string script = folder_.Path() + "browser.sh";
-  const std::string record = folder_.Path() + "opened.txt";
-  std::ofstream(script) << "#!/bin/sh\necho \"$1\" >> '" << record << "'\n";
-  ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
-  const char* old = std::getenv("BROWSER");
-  const std::string previous = old ? old : "";
-  ::setenv("BROWSER", script.c_str(), 1);
+  const RecordingBrowser browser(folder_.Path());
+  const std::string& record = browser.Record();
   Create();
   TDomainHandler& live = *console->Engine()->Stats->DomainHandler;
   auto statusWith = [&](int32_t stored) {
@@ -591,7 +608,6 @@ TEST_F(Console, StatusPageOpensThePortTheAdministrationListensOn) {
   ASSERT_TRUE(frmVT_Admin->Running());
   EXPECT_EQ(statusWith(1), "http://127.0.0.1:" + IntToStr(adminPort) + "?status");
   EXPECT_EQ(statusWith(0), "http://127.0.0.1:" + IntToStr(adminPort) + "?status");
-  if (old) ::setenv("BROWSER", previous.c_str(), 1); else ::unsetenv("BROWSER");
 }
 
 TEST_F(Console, MonitoringWindowsOpenOnceAndHidingTheConsoleClosesTheStatus) {
