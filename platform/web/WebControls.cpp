@@ -123,7 +123,8 @@ void Memo::renderContent(RenderContext&, const std::string& id, std::string& out
   }
   // A leading line break after <textarea> is dropped by HTML parsers; one
   // extra keeps a text that starts with an empty line.
-  out += "<textarea id=\"" + id + "\" name=\"" + id + "\"" + (readOnly ? " readonly" : "") + Disabled(*this) +
+  // A read-only memo has no name, so the browser never posts its text.
+  out += "<textarea id=\"" + id + "\"" + (readOnly ? " readonly" : " name=\"" + id + "\"") + Disabled(*this) +
          styleAttr(SizeStyle(*this)) + commonAttrs() + ">\n" + HtmlEscape(body) + "</textarea>";
 }
 

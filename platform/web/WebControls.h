@@ -61,7 +61,7 @@ class Memo : public Control {
  public:
   using Control::Control;
   std::vector<std::string> lines;
-  bool readOnly = false;
+  bool readOnly = false;  // shown only: the browser never posts it back
   // Lines joined by CR LF; setText splits on CR LF, CR or LF, and a final
   // line break adds no empty line.
   std::string text() const;
