@@ -252,7 +252,7 @@ void ImageFile::renderContent(RenderContext& ctx, const std::string& id, std::st
 
 void Url::renderContent(RenderContext&, const std::string& id, std::string& out) {
   out += "<a id=\"" + id + "\" href=\"" + HtmlEscape(url.empty() ? "#" : url) + "\"";
-  if (target == "ExternalBrowser" || target == "NewWindow" || target == "_blank") out += " target=\"_blank\"";
+  if (!target.empty()) out += " target=\"" + HtmlEscape(target) + "\"";
   out += styleAttr() + commonAttrs() + ">" + HtmlEscape(caption) + "</a>";
 }
 

@@ -151,7 +151,8 @@ class ImageFile : public Control {
   void renderContent(RenderContext& ctx, const std::string& id, std::string& out) override;
 };
 
-// A link; targets "ExternalBrowser" and "NewWindow" open a new window.
+// A link; a target names the browser window it opens in ("ExternalBrowser"
+// is one window that every such link reuses), "_blank" a new one each time.
 class Url : public Control {
  public:
   using Control::Control;
