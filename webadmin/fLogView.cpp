@@ -1,5 +1,6 @@
 #include "webadmin/fLogView.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
