@@ -1,8 +1,10 @@
 #include "platform/SysUtils.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -515,6 +517,32 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   if (!in) throw EInOutError(Format("Cannot open file \"%s\". %s", path, std::strerror(errno)));
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) throw EInOutError(Format("Cannot read file \"%s\". %s", path, std::strerror(errno)));
+  return bytes;
+}
+
+std::vector<uint8_t> ReadFileTail(const std::string& path, uint64_t maxBytes, uint64_t& fileSize) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw EInOutError(Format("Cannot open file \"%s\". %s", path, std::strerror(errno)));
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st;
+  if (::fstat(fd, &st) != 0) throw EInOutError(Format("Cannot open file \"%s\". %s", path, std::strerror(errno)));
+  if (!S_ISREG(st.st_mode)) throw EInOutError(Format("Cannot open file \"%s\". Not a file", path));
+  fileSize = static_cast<uint64_t>(st.st_size);
+  const uint64_t count = std::min(fileSize, maxBytes);
+  const off_t start = static_cast<off_t>(fileSize - count);
+  std::vector<uint8_t> bytes(static_cast<size_t>(count));
+  size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got, start + static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw EInOutError(Format("Cannot read file \"%s\". %s", path, std::strerror(errno)));
+    if (n == 0) break;  // the file shrank meanwhile: what was there
+    got += static_cast<size_t>(n);
+  }
+  bytes.resize(got);
   return bytes;
 }
 

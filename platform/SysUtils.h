@@ -188,6 +188,10 @@ std::string IncludeTrailingPathDelimiter(const std::string& path);
 std::string GetCurrentDir();
 // The whole content of a regular file; EInOutError when it cannot be read.
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
+// The last MaxBytes bytes of a regular file (all of a smaller one), read
+// from there without touching the rest; FileSize gets the file's size.
+// EInOutError when it cannot be read.
+std::vector<uint8_t> ReadFileTail(const std::string& path, uint64_t maxBytes, uint64_t& fileSize);
 // Writes Bytes to a temporary file beside Path, syncs it and renames it over
 // Path, creating missing folders: Path then holds its old or its new content,
 // never a part. The file keeps the mode and owner of the one it replaces; a

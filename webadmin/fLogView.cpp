@@ -1,6 +1,8 @@
 #include "webadmin/fLogView.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #include "HTTPRedirect/udmHTTPBase.h"
@@ -26,6 +28,12 @@ bool InsideRoot(const std::string& path, const std::string& root) {
   const std::string r = realRoot.string();
   const std::string p = real.string();
   return p.size() > r.size() && p.compare(0, r.size(), r) == 0 && (r.back() == '/' || p[r.size()] == '/');
+}
+
+// "50 MiB", "1.5 MiB": one decimal, none when it is 0.
+std::string MiBText(uint64_t bytes) {
+  const uint64_t tenths = (bytes * 10 + (1u << 19)) >> 20;
+  return tenths % 10 ? Format("%d.%d MiB", tenths / 10, tenths % 10) : Format("%d MiB", tenths / 10);
 }
 
 }  // namespace
@@ -67,6 +75,8 @@ TfrmLogView::TfrmLogView(web::WebApplication& app) : TAdminPage(app, AdminPage::
   lblLogFile->setBounds(10, 244, 100, 18);
   mmLogFile = create<web::Memo>("mmLogFile", rgnSettings);
   mmLogFile->setBounds(10, 264, 500, 360);
+  // Shown only: a log's text never travels back with the next click.
+  mmLogFile->readOnly = true;
 
   InitCommon();
   LogFolder = CurrentLogRoot();
@@ -145,8 +155,25 @@ void TfrmLogView::ShowFile(const std::string& path) {
     OfferDownload(path);
     return;
   }
-  const std::vector<uint8_t> bytes = ReadFileBytes(path);
-  mmLogFile->setText(std::string(bytes.begin(), bytes.end()));
+  // One byte more than is shown: the byte before the window tells whether
+  // the window starts a line.
+  uint64_t size = 0;
+  const std::vector<uint8_t> bytes = ReadFileTail(path, LogViewShownBytes + 1, size);
+  if (size <= LogViewShownBytes) {
+    mmLogFile->setText(std::string(bytes.begin(), bytes.end()));
+    return;
+  }
+  const std::string_view tail(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  size_t from = tail.find_first_of("\r\n");
+  if (from == std::string_view::npos) {
+    from = 1;  // one line longer than the window: its end is shown
+  } else {
+    ++from;
+    if (tail[from - 1] == '\r' && from < tail.size() && tail[from] == '\n') ++from;
+  }
+  mmLogFile->setText(Format("... (only the last %s of this %s file is shown; tick \"Download file\" for all of it)",
+                            MiBText(LogViewShownBytes), MiBText(size)) +
+                     "\r\n" + std::string(tail.substr(std::min(from, tail.size()))));
 }
 
 void TfrmLogView::OfferDownload(const std::string& path) {
@@ -157,5 +184,5 @@ void TfrmLogView::OfferDownload(const std::string& path) {
   // The name is one path segment ("#", "?" and "%" in a log name included);
   // the script literal keeps the address, URL base and all, a string.
   const std::string address = app().urlBase + "/filesnc/" + web::UrlEncode(target);
-  app().addScript("NewWindow(" + web::JsString(address) + ", \"\",\"\");");
+  app().addScript("NewWindow(" + web::JsString(address, '"') + ", \"\",\"\");");
 }

@@ -4,6 +4,7 @@
 // (through a link either) is listed, shown or copied.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,10 @@ std::string CurrentLogRoot();
 // "0_" + AppId + "_" + the file name of Path, with ".txt" added unless the
 // name already ends in exactly ".txt".
 std::string MakeDownloadName(const std::string& appId, const std::string& path);
+
+// The memo shows at most this much of a file's end, from a line's start,
+// below a line that says so; the download always has the whole file.
+constexpr uint64_t LogViewShownBytes = 1u << 20;
 
 class TfrmLogView : public TAdminPage {
  public:

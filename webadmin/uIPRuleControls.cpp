@@ -52,7 +52,8 @@ int TIPRuleControls::ChosenAction() const {
 
 bool TIPRuleControls::CheckRuleFile(int action) {
   const bool ok = action != SendFileAction || FileExists(edtFileName->text);
-  lblFileDoesNotExist->visible = !ok;
+  // Once shown, the warning stays until the page is replaced.
+  if (!ok) lblFileDoesNotExist->visible = true;
   return ok;
 }
 

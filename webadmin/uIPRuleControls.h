@@ -31,7 +31,7 @@ class TIPRuleControls {
   int ChosenAction() const;
   // False, with the warning shown, when Action is "Send File" and the file
   // does not exist (the name tested unchanged, relative to the program
-  // folder, as the engine opens it); true, with the warning hidden, otherwise.
+  // folder, as the engine opens it); true otherwise. A shown warning stays.
   bool CheckRuleFile(int action);
   // Mode, addresses, file, and Action unless it is -1 (the stored one stays).
   void StoreRule(TIPRestrictor& rule, int action) const;

@@ -123,7 +123,8 @@ void Memo::renderContent(RenderContext&, const std::string& id, std::string& out
   }
   // A leading line break after <textarea> is dropped by HTML parsers; one
   // extra keeps a text that starts with an empty line.
-  out += "<textarea id=\"" + id + "\" name=\"" + id + "\"" + (readOnly ? " readonly" : "") + Disabled(*this) +
+  // A read-only memo has no name, so the browser never posts its text.
+  out += "<textarea id=\"" + id + "\"" + (readOnly ? " readonly" : " name=\"" + id + "\"") + Disabled(*this) +
          styleAttr(SizeStyle(*this)) + commonAttrs() + ">\n" + HtmlEscape(body) + "</textarea>";
 }
 
@@ -251,7 +252,7 @@ void ImageFile::renderContent(RenderContext& ctx, const std::string& id, std::st
 
 void Url::renderContent(RenderContext&, const std::string& id, std::string& out) {
   out += "<a id=\"" + id + "\" href=\"" + HtmlEscape(url.empty() ? "#" : url) + "\"";
-  if (target == "ExternalBrowser" || target == "NewWindow" || target == "_blank") out += " target=\"_blank\"";
+  if (!target.empty()) out += " target=\"" + HtmlEscape(target) + "\"";
   out += styleAttr() + commonAttrs() + ">" + HtmlEscape(caption) + "</a>";
 }
 

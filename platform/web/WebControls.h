@@ -61,7 +61,7 @@ class Memo : public Control {
  public:
   using Control::Control;
   std::vector<std::string> lines;
-  bool readOnly = false;
+  bool readOnly = false;  // shown only: the browser never posts it back
   // Lines joined by CR LF; setText splits on CR LF, CR or LF, and a final
   // line break adds no empty line.
   std::string text() const;
@@ -151,7 +151,8 @@ class ImageFile : public Control {
   void renderContent(RenderContext& ctx, const std::string& id, std::string& out) override;
 };
 
-// A link; targets "ExternalBrowser" and "NewWindow" open a new window.
+// A link; a target names the browser window it opens in ("ExternalBrowser"
+// is one window that every such link reuses), "_blank" a new one each time.
 class Url : public Control {
  public:
   using Control::Control;

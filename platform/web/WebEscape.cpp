@@ -18,9 +18,9 @@ std::string HtmlEscape(std::string_view text) {
   return out;
 }
 
-std::string JsString(std::string_view text) {
+std::string JsString(std::string_view text, char quote) {
   static const char* const kHex = "0123456789ABCDEF";
-  std::string out = "'";
+  std::string out(1, quote);
   for (char ch : text) {
     const auto c = static_cast<unsigned char>(ch);
     // Quotes, the backslash, markup and ampersand characters are written as
@@ -33,7 +33,7 @@ std::string JsString(std::string_view text) {
       out += static_cast<char>(c);
     }
   }
-  out += "'";
+  out += quote;
   return out;
 }
 

@@ -10,9 +10,9 @@ namespace web {
 
 // & < > " and ' as entities; bytes above 127 pass unchanged (windows-1252).
 std::string HtmlEscape(std::string_view text);
-// A complete single-quoted JavaScript string literal, safe inside an HTML
-// attribute and inside a <script> element.
-std::string JsString(std::string_view text);
+// A complete JavaScript string literal between Quote characters (' or "),
+// safe inside an HTML attribute and inside a <script> element.
+std::string JsString(std::string_view text, char quote = '\'');
 // A complete double-quoted JSON string; bytes above 127 are taken as
 // windows-1252 (Latin-1) characters and written as \u00XX.
 std::string JsonString(std::string_view text);

@@ -114,16 +114,19 @@ TEST_F(DomainSubPages, SecurityModesActionsAndTheDenyFile) {
     EXPECT_EQ(h->Domains[0]->IPRestrictor.RequestDeniedAction, 3);
     EXPECT_EQ(h->Domains[0]->IPRestrictor.FileName, "denied.html");
   }
-  // A good save hides the warning, as on the server's security page.
-  EXPECT_FALSE(b.shown("LBLFILEDOESNOTEXIST"));
+  // Once shown, the warning stays until the page is replaced, as on the
+  // server's security page.
+  EXPECT_TRUE(b.shown("LBLFILEDOESNOTEXIST"));
   b.type("EDTFILENAME", "missing.html");
   ASSERT_TRUE(b.click("BTNSAVESETTINGS"));
   EXPECT_TRUE(b.shown("LBLFILEDOESNOTEXIST"));
-  // Another action needs no file: it saves, and the warning goes.
+  // Another action needs no file: it saves; a new page has no warning.
   b.select("CMBREQUESTDENIEDACTION", 1);
   ASSERT_TRUE(b.click("BTNSAVESETTINGS"));
   EXPECT_EQ(FromFile()->Domains[0]->IPRestrictor.RequestDeniedAction, 1);
   EXPECT_EQ(FromFile()->Domains[0]->IPRestrictor.FileName, "missing.html");
+  EXPECT_TRUE(b.shown("LBLFILEDOESNOTEXIST"));
+  ASSERT_TRUE(b.click("FRAMEMAINMENU_IMGDOMAINSSECURITY"));
   EXPECT_FALSE(b.shown("LBLFILEDOESNOTEXIST"));
 }
 

@@ -249,4 +249,15 @@ TEST_F(MenuTest, ListGridConventionsAndHelpers) {
   EXPECT_TRUE(edit.visible);
 }
 
+// External links share one named window, which a second click reuses; the
+// help links keep their own named window.
+TEST_F(MenuTest, LinksOpenInTheirNamedWindows) {
+  TestBrowser b = LoggedIn();
+  ASSERT_EQ(b.title(), "Vantrell - Web Admin [Main]");
+  for (const char* id : {"IWURLDOCUMENTATION", "IWURLHOMEPAGE", "IWURLSUPPORT"}) {
+    EXPECT_EQ(b.attr(id, "target"), "ExternalBrowser") << id;
+  }
+  EXPECT_EQ(b.attr("IWURLHELP", "target"), "NewWindow");
+}
+
 }  // namespace

@@ -2,9 +2,12 @@
 // dispatcher: a temporary log root with a link out of it, recording engine
 // hooks, and the session's copy of the configuration.
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +23,8 @@
 #include "webadmin/fServer.h"
 #include "webadmin/fSupport.h"
 #include "webadmin/fTestRequest.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -164,7 +169,7 @@ TEST_F(LogViewPage, DownloadCopyLivesWithItsSession) {
   Pick(b, page->lstLevel3, "LSTLEVEL3", "ex261210.log");
   EXPECT_TRUE(page->mmLogFile->lines.empty());
   const std::string name = "0_" + id + "_ex261210.log.txt";
-  EXPECT_NE(b.onloadScript().find("NewWindow('/filesnc/" + name + "', \"\",\"\");"), std::string::npos)
+  EXPECT_NE(b.onloadScript().find("NewWindow(\"/filesnc/" + name + "\", \"\",\"\");"), std::string::npos)
       << b.onloadScript();
   EXPECT_TRUE(FileExists(Folder() + "Files/" + name));
 
@@ -172,7 +177,7 @@ TEST_F(LogViewPage, DownloadCopyLivesWithItsSession) {
   EXPECT_TRUE(FileExists(Folder() + "Files/0_" + id + "_A.TXT.txt"));
   Pick(b, page->lstRoot, "LSTROOT", "[VT]");
   Pick(b, page->lstLevel2, "LSTLEVEL2", "vt261210.txt");
-  EXPECT_NE(b.onloadScript().find("/filesnc/0_" + id + "_vt261210.txt'"), std::string::npos);
+  EXPECT_NE(b.onloadScript().find("/filesnc/0_" + id + "_vt261210.txt\""), std::string::npos);
 
   web::HttpResponse r = Fetch("/filesnc/" + name);
   EXPECT_EQ(r.status, 200);
@@ -206,11 +211,123 @@ TEST_F(LogViewPage, DownloadAddressOfAnOddLogName) {
   const std::string name = "0_" + b.sessionId() + "_" + odd + ".txt";
   const std::string encoded =
       "0_" + b.sessionId() + "_a%27b%22c%3Cd%3Ee%23f%3Fg%2541%20h%26i.log.txt";
-  EXPECT_NE(b.onloadScript().find("NewWindow('/filesnc/" + encoded + "', \"\",\"\");"), std::string::npos)
+  EXPECT_NE(b.onloadScript().find("NewWindow(\"/filesnc/" + encoded + "\", \"\",\"\");"), std::string::npos)
       << b.onloadScript();
   web::HttpResponse r = Fetch("/filesnc/" + name);
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.body, "odd");
+}
+
+// Resident memory of this process, from /proc/self/statm, after the heap
+// gave back what is free.
+int64_t ResidentBytes() {
+  ::malloc_trim(0);
+  std::ifstream statm("/proc/self/statm");
+  int64_t size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * ::sysconf(_SC_PAGESIZE);
+}
+
+constexpr size_t kMiB = size_t{1} << 20;
+
+// The sanitizers hold freed memory back (quarantine, shadow), so growth of
+// resident memory says nothing in their builds.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kResidentMemoryCounts = false;
+#else
+constexpr bool kResidentMemoryCounts = true;
+#endif
+
+// A 50 MiB log: the page shows its last MiB from a line's start under one
+// line saying so, reads no more than that, never posts it back, and the
+// download still gets all of it.
+TEST_F(LogViewPage, ABigFileShowsItsEndAndTheNextClickStillWorks) {
+  const std::string big = root_ + "W3C/site1/big.log";
+  size_t lineCount = 0;
+  {
+    std::ofstream out(big, std::ios::binary);
+    std::string chunk;
+    while (lineCount * 100 < 50 * kMiB) {
+      // 100 bytes a line.
+      std::string line = Format("line %.8d ", static_cast<int64_t>(lineCount++));
+      line.resize(98, 'x');
+      chunk += line + "\r\n";
+      if (chunk.size() >= kMiB) {
+        out << chunk;
+        chunk.clear();
+      }
+    }
+    out << chunk;
+  }
+  ASSERT_EQ(fs::file_size(big), 50 * kMiB);
+  TestBrowser b = Open();
+  auto* page = b.activeForm<TfrmLogView>();
+  Pick(b, page->lstRoot, "LSTROOT", "[W3C]");
+  Pick(b, page->lstLevel2, "LSTLEVEL2", "[site1]");
+  const int64_t before = ResidentBytes();
+
+  Pick(b, page->lstLevel3, "LSTLEVEL3", "big.log");
+  ASSERT_EQ(b.status(), 200);
+  const std::vector<std::string>& lines = page->mmLogFile->lines;
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0],
+            "... (only the last 1 MiB of this 50 MiB file is shown; tick \"Download file\" for all of it)");
+  // Whole lines only, through the file's last one.
+  const size_t shown = lines.size() - 1;
+  EXPECT_EQ(lines[1].substr(0, 5), "line ");
+  EXPECT_EQ(lines[1].size(), 98u);
+  EXPECT_EQ(lines.back().substr(0, 13), Format("line %.8d", static_cast<int64_t>(lineCount - 1)));
+  EXPECT_EQ(shown, kMiB / 100);
+  // Shown only, with no name the browser would post it under.
+  const web::HtmlElement* memo = b.doc().byId("MMLOGFILE");
+  ASSERT_NE(memo, nullptr);
+  EXPECT_TRUE(memo->has("readonly"));
+  EXPECT_FALSE(memo->has("name"));
+  EXPECT_LE(b.html().size(), 2 * kMiB);
+  if (kResidentMemoryCounts) {
+    EXPECT_LT(ResidentBytes() - before, int64_t{10 * kMiB});
+  }
+
+  // The next click answers with the other file; then the big one again.
+  Pick(b, page->lstLevel3, "LSTLEVEL3", "ex261210.log");
+  EXPECT_EQ(b.status(), 200);
+  EXPECT_EQ(page->mmLogFile->lines, (std::vector<std::string>{"#Software: x", "GET /"}));
+  Pick(b, page->lstLevel3, "LSTLEVEL3", "big.log");
+  EXPECT_EQ(b.status(), 200);
+  EXPECT_EQ(page->mmLogFile->lines.size(), shown + 1);
+  if (kResidentMemoryCounts) {
+    EXPECT_LT(ResidentBytes() - before, int64_t{10 * kMiB});
+  }
+
+  b.check("CHKDOWNLOAD", true);
+  Pick(b, page->lstLevel3, "LSTLEVEL3", "big.log");
+  EXPECT_EQ(fs::file_size(Folder() + "Files/0_" + b.sessionId() + "_big.log.txt"), 50 * kMiB);
+}
+
+// Where the shown end begins: after the first line break of the last MiB,
+// unless the byte before it ends a line; a file of 1 MiB shows whole.
+TEST_F(LogViewPage, TheShownEndStartsALine) {
+  const std::string note = "... (only the last 1 MiB of this 1 MiB file is shown; tick \"Download file\" for all of it)";
+  const struct {
+    const char* what;
+    std::string text;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"exactly 1 MiB", std::string(kMiB - 2, 'a') + "\r\n", {std::string(kMiB - 2, 'a')}},
+      {"a line ends before the window", "x\n" + std::string(kMiB - 2, 'b') + "\r\n", {note, std::string(kMiB - 2, 'b')}},
+      {"CR LF around the window's start", "x\r\n" + std::string(kMiB - 3, 'c') + "\r\n",
+       {note, std::string(kMiB - 3, 'c')}},
+      {"a cut line is dropped", "xy" + std::string(kMiB - 10, 'd') + "\r\ntail line", {note, "tail line"}},
+      {"one line longer than the window", std::string(kMiB + 5, 'e'), {note, std::string(kMiB, 'e')}},
+  };
+  for (const auto& c : cases) {
+    WriteText(root_ + "VT/cut.txt", c.text);
+    TestBrowser b = Open();
+    auto* page = b.activeForm<TfrmLogView>();
+    Pick(b, page->lstRoot, "LSTROOT", "[VT]");
+    Pick(b, page->lstLevel2, "LSTLEVEL2", "cut.txt");
+    EXPECT_TRUE(page->mmLogFile->lines == c.lines) << c.what;
+  }
 }
 
 // ------------------------------------------------------------ server page

@@ -219,12 +219,15 @@ TEST_F(SettingsPages, SecuritySendFileNeedsAnExistingFile) {
   EXPECT_FALSE(b.shown("LBLSAVED"));
   EXPECT_EQ(FileBytes(), before);
 
+  // Once shown, the warning stays until the page is replaced.
   WriteFileReplacing("data/denied.html", {'n', 'o'});
   ASSERT_TRUE(b.click("BTNSAVESETTINGS"));
-  EXPECT_FALSE(b.shown("LBLFILEDOESNOTEXIST"));
+  EXPECT_TRUE(b.shown("LBLFILEDOESNOTEXIST"));
   EXPECT_TRUE(b.shown("LBLSAVED"));
   EXPECT_EQ(FromFile()->AdminIPRestrictor.RequestDeniedAction, 3);
   EXPECT_EQ(Live().AdminIPRestrictor.FileName, "data/denied.html");
+  ASSERT_TRUE(b.click("FRAMEMAINMENU_IMGSECURITY"));
+  EXPECT_FALSE(b.shown("LBLFILEDOESNOTEXIST"));
 }
 
 TEST_F(SettingsPages, CompressionSortsAndSetsDefaults) {

@@ -337,6 +337,7 @@ TEST(WebEscapeTest, OnePlaceForEachKindOfText) {
   EXPECT_EQ(HtmlEscape("<a href=\"x\">'&'</a>"), "&lt;a href=&quot;x&quot;&gt;&#39;&amp;&#39;&lt;/a&gt;");
   EXPECT_EQ(HtmlEscape("\xE4"), "\xE4");
   EXPECT_EQ(JsString("it's </script>\n\\"), "'it\\x27s \\x3C/script\\x3E\\x0A\\x5C'");
+  EXPECT_EQ(JsString("it's \"x\"</script>", '"'), "\"it\\x27s \\x22x\\x22\\x3C/script\\x3E\"");
   EXPECT_EQ(JsonString("a\"<\xE4"), "\"a\\\"\\u003c\\u00e4\"");
   EXPECT_EQ(UrlEncode("mmHeader Web Admin.jpg"), "mmHeader%20Web%20Admin.jpg");
 }
