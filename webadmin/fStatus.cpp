@@ -208,15 +208,17 @@ void TfrmStatus::AddDomainRows(const TDomain& domain, int index, bool loggedIn) 
     edit->onClick = [this](web::Control& s) { DomainEditClick(s); };
     grdStatus->setCellControl(row, kEditColumn, std::move(edit));
   }
-  // The copy's domain at the live index decides the image and takes the
-  // click; without one the live flag shows and a click does nothing.
+  // The image carries the domain's Id: its click acts on the domain with
+  // that Id in the settings file as it is then, whatever the order. The
+  // copy's domain with that Id decides the image; without one the live flag
+  // shows.
   session->DomainIndex = index;
-  const TDomain* copy = index < session->DomainHandler->Domains.Count() ? session->DomainHandler->Domains[index] : nullptr;
+  const TDomain* copy = session->DomainHandler->FindDomainById(domain.Id);
   auto onOffImage = std::make_unique<web::ImageFile>();
   onOffImage->fileName = (copy ? copy->Enabled : domain.Enabled) ? "StatusGreenGray.jpg" : "StatusRedGray.jpg";
   onOffImage->width = onOffImage->height = 18;
-  onOffImage->tag = index;
-  if (loggedIn && copy) onOffImage->onClick = [this](web::Control& s) { DomainOnOffClick(s); };
+  onOffImage->tag = domain.Id;
+  if (loggedIn) onOffImage->onClick = [this](web::Control& s) { DomainOnOffClick(s); };
   grdStatus->setCellControl(row, onOff, std::move(onOffImage));
 
   for (const auto& path : domain.VirtualPaths) {
@@ -238,12 +240,12 @@ void TfrmStatus::AddDomainRows(const TDomain& domain, int index, bool loggedIn) 
     AddStateRow(pathImage, Link(path->GetURL(), path->Path), 2, pathText, path->BytesTransferred.load(),
                 path->RequestCount.load(), RowKind::White);
     // The image carries the path's Id, never a pointer into the live tree:
-    // the click acts on the copy's path with that Id.
+    // the click acts on the path with that Id in the domain with this Id.
     auto img = std::make_unique<web::ImageFile>();
     img->fileName = path->Enabled ? "StatusGreen.jpg" : "StatusRed.jpg";
     img->width = img->height = 18;
     img->tag = path->Id;
-    if (loggedIn) img->onClick = [this](web::Control& s) { PathOnOffClick(s); };
+    if (loggedIn) img->onClick = [this, domainId = domain.Id](web::Control& s) { PathOnOffClick(domainId, s.tag); };
     grdStatus->setCellControl(pathRow, onOff, std::move(img));
   }
 }
@@ -254,19 +256,29 @@ void TfrmStatus::DomainEditClick(web::Control& sender) {
   if (sender.tag >= 0 && sender.tag < session->DomainHandler->Domains.Count()) ShowPage(AdminPage::DomainsMain);
 }
 
+// The page may be older than the settings file (automatic update renders
+// the live tree, other sessions save meanwhile): the copy is read again, so
+// the save changes one flag of the file as it is now. A domain that is gone
+// changes nothing; the page renders anew.
 void TfrmStatus::DomainOnOffClick(web::Control& sender) {
   TUserSession* session = UserSession();
-  session->DomainIndex = sender.tag;
-  if (sender.tag < 0 || sender.tag >= session->DomainHandler->Domains.Count()) return;
-  TDomain* domain = session->DomainHandler->Domains[sender.tag];
+  session->LoadSettings();
+  TDomain* domain = session->DomainHandler->FindDomainById(sender.tag);
+  if (!domain) return;
+  session->SetCurrentDomain(domain);
   domain->Enabled = !domain->Enabled;
   session->SaveSettings();
 }
 
-void TfrmStatus::PathOnOffClick(web::Control& sender) {
+void TfrmStatus::PathOnOffClick(int32_t domainId, int32_t pathId) {
   TUserSession* session = UserSession();
-  TVirtualPath* path = session->DomainHandler->FindVirtualPathById(sender.tag);
-  if (!path) return;
-  path->Enabled = !path->Enabled;
-  session->SaveSettings();
+  session->LoadSettings();
+  TDomain* domain = session->DomainHandler->FindDomainById(domainId);
+  if (!domain) return;
+  for (const auto& path : domain->VirtualPaths) {
+    if (path->Id != pathId) continue;
+    path->Enabled = !path->Enabled;
+    session->SaveSettings();
+    return;
+  }
 }

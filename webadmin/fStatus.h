@@ -45,5 +45,5 @@ class TfrmStatus : public TAdminPage, public IPublicModePage {
   void AddDomainRows(const TDomain& domain, int index, bool loggedIn);
   void DomainEditClick(web::Control& sender);
   void DomainOnOffClick(web::Control& sender);
-  void PathOnOffClick(web::Control& sender);
+  void PathOnOffClick(int32_t domainId, int32_t pathId);
 };

@@ -4,6 +4,7 @@
 // images.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -343,8 +344,66 @@ TEST_F(MainStatusPages, StatusPathClickAfterAnotherSessionsReload) {
   auto file = FromFile();
   EXPECT_TRUE(file->Domains[0]->VirtualPaths[0]->Enabled);
   EXPECT_FALSE(file->Domains[0]->VirtualPaths[1]->Enabled);
-  // The copy was read before the other session's save; its save writes the copy.
-  EXPECT_EQ(file->GateName, "Vantrell Switch");
+  // The click works on the file as it is now: the other session's save stays.
+  EXPECT_EQ(file->GateName, "Other gate");
+}
+
+// Session A keeps its status page up (automatic update) while session B
+// saves: A's On/Off clicks flip the item its row shows, by Id, in the file
+// as B left it, and keep B's changes.
+TEST_F(MainStatusPages, StatusOnOffKeepsOtherSessionsSaves) {
+  CheckBackend up(CheckBackend::Mode::Accept);
+  WriteSettings([&](TDomainHandler& h) {
+    AddPath(AddDomain(h, "one.example.com", up.Port()), "/a", up.Port());
+    AddPath(AddDomain(h, "two.example.com", up.Port()), "/b", up.Port());
+  });
+  StartEngine();
+  TestBrowser a = LoggedIn();
+  ASSERT_TRUE(a.click("FRAMEMAINMENU_IMGSTATUS"));
+  ASSERT_TRUE(a.click("CHKAUTOUPDATE"));
+  TestBrowser b = LoggedIn();
+  auto saveInB = [&](const std::function<void(TDomainHandler&)>& edit) {
+    web::CurrentAppGuard guard(b.session().get());
+    UserSession()->LoadSettings();
+    edit(*UserSession()->DomainHandler);
+    UserSession()->SaveSettings();  // the engine reloads
+  };
+  auto names = [](const TDomainHandler& h) {
+    std::vector<std::string> out;
+    for (const auto& d : h.Domains) out.push_back(d->DomainName + (d->Enabled ? "" : " off"));
+    return out;
+  };
+
+  // B moves "two" to the front and adds "three"; A's page updates itself.
+  saveInB([&](TDomainHandler& h) {
+    h.Domains.Move(1, 0);
+    AddDomain(h, "three.example.com", up.Port());
+  });
+  a.submit("TMRAUTOUPDATE", "OnTimer");
+  // Rows: switch 1, two 2, /b 3, one 4, /a 5, three 6.
+  ASSERT_EQ(Rows(*a.activeForm<TfrmStatus>())[1].name, "two.example.com:http");
+  ASSERT_TRUE(a.click("GRDSTATUS_R2C6"));
+  EXPECT_EQ(names(*FromFile()),
+            (std::vector<std::string>{"two.example.com off", "one.example.com", "three.example.com"}));
+
+  // A path row: B adds "four" first; A's click flips "/a" and keeps "four".
+  saveInB([&](TDomainHandler& h) { AddDomain(h, "four.example.com", up.Port()); });
+  ASSERT_EQ(Rows(*a.activeForm<TfrmStatus>())[4].name, "/a");
+  ASSERT_TRUE(a.click("GRDSTATUS_R5C6"));
+  {
+    auto file = FromFile();
+    EXPECT_EQ(names(*file), (std::vector<std::string>{"two.example.com off", "one.example.com", "three.example.com",
+                                                      "four.example.com"}));
+    EXPECT_FALSE(file->Domains[1]->VirtualPaths[0]->Enabled);
+    EXPECT_TRUE(file->Domains[0]->VirtualPaths[0]->Enabled);
+  }
+
+  // B removes "one" while A's page still shows it: A's click changes nothing.
+  saveInB([&](TDomainHandler& h) { h.RemoveDomain(h.Domains[1]); });
+  const auto before = FileBytes();
+  ASSERT_EQ(Rows(*a.activeForm<TfrmStatus>())[3].name, "one.example.com:http");
+  ASSERT_TRUE(a.click("GRDSTATUS_R4C6"));
+  EXPECT_EQ(FileBytes(), before);
 }
 
 TEST_F(MainStatusPages, PublicStatusHasNoMenuNoEditAndNoClicks) {
