@@ -1,6 +1,5 @@
 #include "webadmin/fStatus.h"
 
-#include <mutex>
 #include <tuple>
 
 #include "Common/Misc.h"
@@ -12,6 +11,7 @@
 #include "webadmin/UserSession.h"
 #include "webadmin/frMainMenu.h"
 #include "webadmin/uIWMisc.h"
+#include "webadmin/uStatusResults.h"
 
 namespace {
 
@@ -19,13 +19,6 @@ constexpr int kRegionLeft = 210;
 constexpr int kPublicShift = 200;
 constexpr int kAutoUpdateInterval = 10000;
 constexpr int kEditColumn = 5;
-
-// The checks write the state texts that the rows read: one status page at a
-// time checks and reads, so two sessions never write and read one text at once.
-std::mutex& StatusCheckMutex() {
-  static std::mutex m;
-  return m;
-}
 
 std::string Indent(int level) {
   std::string out;
@@ -175,26 +168,29 @@ void TfrmStatus::onRender() {
   TDomainHandler* live = LiveDomainHandler();
   if (!host || !live) return;
   const bool loggedIn = !PublicMode && app().authenticated();
-  std::lock_guard one(StatusCheckMutex());
-  live->VerifyAllDomains();
+  // Viewers without a login take the shared results (a second old at most)
+  // and never wait behind one another's checks; an administrator checks now.
+  TStatusCheck& checks = TStatusCheck::Shared();
+  const std::shared_ptr<const TStatusResults> results = loggedIn ? checks.CheckNow(*live) : checks.Latest(*live);
   ReadLockGuard guard(live->Synchronizer);
-  const auto [image, text] = ShareState(live->FDomainsRunningCorrectly, live->Domains.Count(), "domains");
+  const auto [image, text] = ShareState(results->FDomainsRunningCorrectly, live->Domains.Count(), "domains");
   AddStateRow(image, CellText(live->GateName), 0, text, host->Stats->BytesTransferred.load(), 0, RowKind::Grey);
-  for (int i = 0; i < live->Domains.Count(); ++i) AddDomainRows(*live->Domains[i], i, loggedIn);
+  for (int i = 0; i < live->Domains.Count(); ++i) AddDomainRows(*live->Domains[i], i, *results, loggedIn);
 }
 
-void TfrmStatus::AddDomainRows(const TDomain& domain, int index, bool loggedIn) {
+void TfrmStatus::AddDomainRows(const TDomain& domain, int index, const TStatusResults& results, bool loggedIn) {
   TUserSession* session = UserSession();
   const int onOff = OnOffColumn();
+  const TStatusResults::DomainResult& checked = results.Domain(domain.Id);
   std::string image, text;
   if (!domain.Enabled) {
     image = "PauseGray";
     text = "Paused";
   } else if (domain.VirtualPaths.Count() > 0) {
-    std::tie(image, text) = ShareState(domain.FVirtualPathsConnecting, domain.VirtualPaths.Count(), "paths");
+    std::tie(image, text) = ShareState(checked.FVirtualPathsConnecting, domain.VirtualPaths.Count(), "paths");
   } else {
-    text = domain.CheckStatusText;
-    image = domain.CheckStatus == 0 ? "BlueGray" : domain.CheckStatus == 2 ? "RedGray" : "GreenGray";
+    text = checked.CheckStatusText;
+    image = checked.CheckStatus == 0 ? "BlueGray" : checked.CheckStatus == 2 ? "RedGray" : "GreenGray";
   }
   const int row = grdStatus->rowCount();
   AddStateRow(image, Link(domain.GetURL(), domain.DomainName + ":" + domain.ProtocolModeText()), 1, text,
@@ -222,16 +218,17 @@ void TfrmStatus::AddDomainRows(const TDomain& domain, int index, bool loggedIn) 
   grdStatus->setCellControl(row, onOff, std::move(onOffImage));
 
   for (const auto& path : domain.VirtualPaths) {
+    const TStatusResults::Result& pathChecked = results.Path(domain.Id, path->Id);
     std::string pathImage, pathText;
     if (!path->Enabled) {
       pathImage = "Pause";
       pathText = "Paused";
-    } else if (path->CheckStatus == 2) {
+    } else if (pathChecked.CheckStatus == 2) {
       pathImage = "Red";
-      pathText = path->CheckStatusText;
-    } else if (path->CheckStatus != 0) {
+      pathText = pathChecked.CheckStatusText;
+    } else if (pathChecked.CheckStatus != 0) {
       pathImage = "Green";
-      pathText = path->CheckStatusText;
+      pathText = pathChecked.CheckStatusText;
     } else {
       pathImage = "Blue";
       pathText = "(unknown)";

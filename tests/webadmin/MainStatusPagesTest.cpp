@@ -4,9 +4,13 @@
 // images.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Common/uDomainHandler.h"
@@ -458,6 +462,69 @@ TEST_F(MainStatusPages, PublicStatusHasNoMenuNoEditAndNoClicks) {
   EXPECT_TRUE(next->tmrAutoUpdate->enabled);
   EXPECT_EQ(b.session()->forms().size(), 1u);
   EXPECT_NE(b.onloadScript().find("10000"), std::string::npos);
+}
+
+// Anonymous viewers share the latest check results instead of each probing
+// every back end: a crowd of public renders against slow back ends probes
+// them a few times, not once per render, and a logged-in status page is not
+// queued behind the crowd.
+TEST_F(MainStatusPages, PublicStatusCrowdSharesTheChecks) {
+  constexpr int kViewers = 200;
+  auto slowBackend = std::make_unique<CheckBackend>(CheckBackend::Mode::Reply, "HTTP/1.0 200 OK\r\n\r\n", 300);
+  CheckBackend& slow = *slowBackend;
+  WriteSettings([&](TDomainHandler& h) {
+    h.AllowAccessToStatus = true;
+    h.CheckMethod = 1;  // GET: each probe waits for the slow answer
+    AddPath(AddDomain(h, "one.example.com", slow.Port()), "/a", slow.Port());
+  });
+  StartEngine();
+  TestBrowser admin = LoggedIn();
+
+  std::atomic<int> greenPaths{0};
+  std::vector<std::thread> viewers;
+  for (int i = 0; i < kViewers; ++i) {
+    viewers.emplace_back([&] {
+      TestBrowser viewer = Browser();
+      viewer.get("/?status");
+      if (auto* page = viewer.activeForm<TfrmStatus>(); page && page->PublicMode) {
+        const std::vector<Row> rows = Rows(*page);
+        if (rows.size() == 3 && rows[2].image == "Green") ++greenPaths;
+      }
+    });
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (slow.Requests().empty() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+
+  // A watchdog, not a speed target: queued behind the crowd's checks one by
+  // one, this would take about a minute.
+  auto adminPage = std::async(std::launch::async, [&] { return admin.click("FRAMEMAINMENU_IMGSTATUS"); });
+  EXPECT_EQ(adminPage.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  EXPECT_TRUE(adminPage.get());
+  EXPECT_EQ(admin.title(), "Vantrell - Web Admin [Status]");
+  for (auto& t : viewers) t.join();
+
+  // Every viewer saw a checked path (the first renders wait for the first
+  // check); the probes are a few refreshes, not one per render.
+  EXPECT_EQ(greenPaths.load(), kViewers);
+  EXPECT_LE(slow.Accepts(), 20);
+
+  // The shared results follow the back end: once it is gone, a viewer soon
+  // sees the path fail.
+  slowBackend.reset();
+  TestBrowser viewer = Browser();
+  std::string image;
+  for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+       image != "Red" && std::chrono::steady_clock::now() < until;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    viewer.get("/?status");
+    auto* page = viewer.activeForm<TfrmStatus>();
+    ASSERT_NE(page, nullptr);
+    const std::vector<Row> rows = Rows(*page);
+    ASSERT_EQ(rows.size(), 3u);
+    image = rows[2].image;
+  }
+  EXPECT_EQ(image, "Red");
 }
 
 TEST_F(MainStatusPages, StatusAutomaticUpdateAndTheUrlBase) {
