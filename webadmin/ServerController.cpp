@@ -6,6 +6,7 @@
 #include "webadmin/UserSession.h"
 #include "webadmin/uAdminMisc.h"
 #include "webadmin/uSetupVantrellURLBase.h"
+#include "webadmin/uStatusResults.h"
 
 namespace {
 
@@ -33,6 +34,9 @@ TVantrell_ServerController::TVantrell_ServerController() {
 }
 
 void TVantrell_ServerController::onCreate() {
+  // The shared check results name the engine's tree by its address only; a
+  // new server starts without those of an engine that may be gone.
+  TStatusCheck::Shared().Forget();
   settings.filesDir = ProgramFolder() + "Files/";
   TUserSession probe;
   probe.LoadSettings();
@@ -75,4 +79,7 @@ void TVantrell_ServerController::onCloseSession(web::WebApplication& app) {
   DeleteFilesByMask(ProgramFolder() + "Files/0_" + app.id() + "*.*");
 }
 
-void TVantrell_ServerController::onDestroy() { DeleteFilesByMask(ProgramFolder() + "Files/0_*.*"); }
+void TVantrell_ServerController::onDestroy() {
+  DeleteFilesByMask(ProgramFolder() + "Files/0_*.*");
+  TStatusCheck::Shared().Forget();
+}

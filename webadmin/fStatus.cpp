@@ -1,6 +1,5 @@
 #include "webadmin/fStatus.h"
 
-#include <mutex>
 #include <tuple>
 
 #include "Common/Misc.h"
@@ -12,6 +11,7 @@
 #include "webadmin/UserSession.h"
 #include "webadmin/frMainMenu.h"
 #include "webadmin/uIWMisc.h"
+#include "webadmin/uStatusResults.h"
 
 namespace {
 
@@ -19,13 +19,6 @@ constexpr int kRegionLeft = 210;
 constexpr int kPublicShift = 200;
 constexpr int kAutoUpdateInterval = 10000;
 constexpr int kEditColumn = 5;
-
-// The checks write the state texts that the rows read: one status page at a
-// time checks and reads, so two sessions never write and read one text at once.
-std::mutex& StatusCheckMutex() {
-  static std::mutex m;
-  return m;
-}
 
 std::string Indent(int level) {
   std::string out;
@@ -175,26 +168,29 @@ void TfrmStatus::onRender() {
   TDomainHandler* live = LiveDomainHandler();
   if (!host || !live) return;
   const bool loggedIn = !PublicMode && app().authenticated();
-  std::lock_guard one(StatusCheckMutex());
-  live->VerifyAllDomains();
+  // Viewers without a login take the shared results (a second old at most)
+  // and never wait behind one another's checks; an administrator checks now.
+  TStatusCheck& checks = TStatusCheck::Shared();
+  const std::shared_ptr<const TStatusResults> results = loggedIn ? checks.CheckNow(*live) : checks.Latest(*live);
   ReadLockGuard guard(live->Synchronizer);
-  const auto [image, text] = ShareState(live->FDomainsRunningCorrectly, live->Domains.Count(), "domains");
+  const auto [image, text] = ShareState(results->FDomainsRunningCorrectly, live->Domains.Count(), "domains");
   AddStateRow(image, CellText(live->GateName), 0, text, host->Stats->BytesTransferred.load(), 0, RowKind::Grey);
-  for (int i = 0; i < live->Domains.Count(); ++i) AddDomainRows(*live->Domains[i], i, loggedIn);
+  for (int i = 0; i < live->Domains.Count(); ++i) AddDomainRows(*live->Domains[i], i, *results, loggedIn);
 }
 
-void TfrmStatus::AddDomainRows(const TDomain& domain, int index, bool loggedIn) {
+void TfrmStatus::AddDomainRows(const TDomain& domain, int index, const TStatusResults& results, bool loggedIn) {
   TUserSession* session = UserSession();
   const int onOff = OnOffColumn();
+  const TStatusResults::DomainResult& checked = results.Domain(domain.Id);
   std::string image, text;
   if (!domain.Enabled) {
     image = "PauseGray";
     text = "Paused";
   } else if (domain.VirtualPaths.Count() > 0) {
-    std::tie(image, text) = ShareState(domain.FVirtualPathsConnecting, domain.VirtualPaths.Count(), "paths");
+    std::tie(image, text) = ShareState(checked.FVirtualPathsConnecting, domain.VirtualPaths.Count(), "paths");
   } else {
-    text = domain.CheckStatusText;
-    image = domain.CheckStatus == 0 ? "BlueGray" : domain.CheckStatus == 2 ? "RedGray" : "GreenGray";
+    text = checked.CheckStatusText;
+    image = checked.CheckStatus == 0 ? "BlueGray" : checked.CheckStatus == 2 ? "RedGray" : "GreenGray";
   }
   const int row = grdStatus->rowCount();
   AddStateRow(image, Link(domain.GetURL(), domain.DomainName + ":" + domain.ProtocolModeText()), 1, text,
@@ -208,28 +204,31 @@ void TfrmStatus::AddDomainRows(const TDomain& domain, int index, bool loggedIn) 
     edit->onClick = [this](web::Control& s) { DomainEditClick(s); };
     grdStatus->setCellControl(row, kEditColumn, std::move(edit));
   }
-  // The copy's domain at the live index decides the image and takes the
-  // click; without one the live flag shows and a click does nothing.
+  // The image carries the domain's Id: its click acts on the domain with
+  // that Id in the settings file as it is then, whatever the order. The
+  // copy's domain with that Id decides the image; without one the live flag
+  // shows.
   session->DomainIndex = index;
-  const TDomain* copy = index < session->DomainHandler->Domains.Count() ? session->DomainHandler->Domains[index] : nullptr;
+  const TDomain* copy = session->DomainHandler->FindDomainById(domain.Id);
   auto onOffImage = std::make_unique<web::ImageFile>();
   onOffImage->fileName = (copy ? copy->Enabled : domain.Enabled) ? "StatusGreenGray.jpg" : "StatusRedGray.jpg";
   onOffImage->width = onOffImage->height = 18;
-  onOffImage->tag = index;
-  if (loggedIn && copy) onOffImage->onClick = [this](web::Control& s) { DomainOnOffClick(s); };
+  onOffImage->tag = domain.Id;
+  if (loggedIn) onOffImage->onClick = [this](web::Control& s) { DomainOnOffClick(s); };
   grdStatus->setCellControl(row, onOff, std::move(onOffImage));
 
   for (const auto& path : domain.VirtualPaths) {
+    const TStatusResults::Result& pathChecked = results.Path(domain.Id, path->Id);
     std::string pathImage, pathText;
     if (!path->Enabled) {
       pathImage = "Pause";
       pathText = "Paused";
-    } else if (path->CheckStatus == 2) {
+    } else if (pathChecked.CheckStatus == 2) {
       pathImage = "Red";
-      pathText = path->CheckStatusText;
-    } else if (path->CheckStatus != 0) {
+      pathText = pathChecked.CheckStatusText;
+    } else if (pathChecked.CheckStatus != 0) {
       pathImage = "Green";
-      pathText = path->CheckStatusText;
+      pathText = pathChecked.CheckStatusText;
     } else {
       pathImage = "Blue";
       pathText = "(unknown)";
@@ -238,12 +237,12 @@ void TfrmStatus::AddDomainRows(const TDomain& domain, int index, bool loggedIn) 
     AddStateRow(pathImage, Link(path->GetURL(), path->Path), 2, pathText, path->BytesTransferred.load(),
                 path->RequestCount.load(), RowKind::White);
     // The image carries the path's Id, never a pointer into the live tree:
-    // the click acts on the copy's path with that Id.
+    // the click acts on the path with that Id in the domain with this Id.
     auto img = std::make_unique<web::ImageFile>();
     img->fileName = path->Enabled ? "StatusGreen.jpg" : "StatusRed.jpg";
     img->width = img->height = 18;
     img->tag = path->Id;
-    if (loggedIn) img->onClick = [this](web::Control& s) { PathOnOffClick(s); };
+    if (loggedIn) img->onClick = [this, domainId = domain.Id](web::Control& s) { PathOnOffClick(domainId, s.tag); };
     grdStatus->setCellControl(pathRow, onOff, std::move(img));
   }
 }
@@ -254,19 +253,29 @@ void TfrmStatus::DomainEditClick(web::Control& sender) {
   if (sender.tag >= 0 && sender.tag < session->DomainHandler->Domains.Count()) ShowPage(AdminPage::DomainsMain);
 }
 
+// The page may be older than the settings file (automatic update renders
+// the live tree, other sessions save meanwhile): the copy is read again, so
+// the save changes one flag of the file as it is now. A domain that is gone
+// changes nothing; the page renders anew.
 void TfrmStatus::DomainOnOffClick(web::Control& sender) {
   TUserSession* session = UserSession();
-  session->DomainIndex = sender.tag;
-  if (sender.tag < 0 || sender.tag >= session->DomainHandler->Domains.Count()) return;
-  TDomain* domain = session->DomainHandler->Domains[sender.tag];
+  session->LoadSettings();
+  TDomain* domain = session->DomainHandler->FindDomainById(sender.tag);
+  if (!domain) return;
+  session->SetCurrentDomain(domain);
   domain->Enabled = !domain->Enabled;
   session->SaveSettings();
 }
 
-void TfrmStatus::PathOnOffClick(web::Control& sender) {
+void TfrmStatus::PathOnOffClick(int32_t domainId, int32_t pathId) {
   TUserSession* session = UserSession();
-  TVirtualPath* path = session->DomainHandler->FindVirtualPathById(sender.tag);
-  if (!path) return;
-  path->Enabled = !path->Enabled;
-  session->SaveSettings();
+  session->LoadSettings();
+  TDomain* domain = session->DomainHandler->FindDomainById(domainId);
+  if (!domain) return;
+  for (const auto& path : domain->VirtualPaths) {
+    if (path->Id != pathId) continue;
+    path->Enabled = !path->Enabled;
+    session->SaveSettings();
+    return;
+  }
 }

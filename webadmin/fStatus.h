@@ -13,6 +13,7 @@
 
 class TDomain;
 class TDomainHandler;
+struct TStatusResults;
 
 class TfrmStatus : public TAdminPage, public IPublicModePage {
  public:
@@ -42,8 +43,8 @@ class TfrmStatus : public TAdminPage, public IPublicModePage {
   int AddRow(RowKind kind);
   void AddStateRow(const std::string& image, const std::string& name, int indent, const std::string& state,
                    int64_t bytes, int64_t requests, RowKind kind);
-  void AddDomainRows(const TDomain& domain, int index, bool loggedIn);
+  void AddDomainRows(const TDomain& domain, int index, const TStatusResults& results, bool loggedIn);
   void DomainEditClick(web::Control& sender);
   void DomainOnOffClick(web::Control& sender);
-  void PathOnOffClick(web::Control& sender);
+  void PathOnOffClick(int32_t domainId, int32_t pathId);
 };

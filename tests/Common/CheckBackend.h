@@ -26,7 +26,9 @@ class CheckBackend {
     Endless,  // read the request head, then send bytes without a line end
   };
 
-  explicit CheckBackend(Mode mode, std::string reply = "") : mode_(mode), reply_(std::move(reply)) {
+  // ReplyDelayMs: how long Reply waits after the head before it answers.
+  explicit CheckBackend(Mode mode, std::string reply = "", int replyDelayMs = 0)
+      : mode_(mode), reply_(std::move(reply)), replyDelay_(replyDelayMs) {
     listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -132,6 +134,9 @@ class CheckBackend {
         break;
       case Mode::Reply:
         ReadHead(c);
+        for (auto until = std::chrono::steady_clock::now() + replyDelay_;
+             !stop_ && std::chrono::steady_clock::now() < until;)
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
         ::send(c, reply_.data(), reply_.size(), MSG_NOSIGNAL);
         break;
       case Mode::Hang:
@@ -160,6 +165,7 @@ class CheckBackend {
 
   Mode mode_;
   std::string reply_;
+  std::chrono::milliseconds replyDelay_;
   int listen_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};

@@ -4,8 +4,13 @@
 // images.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Common/uDomainHandler.h"
@@ -343,8 +348,66 @@ TEST_F(MainStatusPages, StatusPathClickAfterAnotherSessionsReload) {
   auto file = FromFile();
   EXPECT_TRUE(file->Domains[0]->VirtualPaths[0]->Enabled);
   EXPECT_FALSE(file->Domains[0]->VirtualPaths[1]->Enabled);
-  // The copy was read before the other session's save; its save writes the copy.
-  EXPECT_EQ(file->GateName, "Vantrell Switch");
+  // The click works on the file as it is now: the other session's save stays.
+  EXPECT_EQ(file->GateName, "Other gate");
+}
+
+// Session A keeps its status page up (automatic update) while session B
+// saves: A's On/Off clicks flip the item its row shows, by Id, in the file
+// as B left it, and keep B's changes.
+TEST_F(MainStatusPages, StatusOnOffKeepsOtherSessionsSaves) {
+  CheckBackend up(CheckBackend::Mode::Accept);
+  WriteSettings([&](TDomainHandler& h) {
+    AddPath(AddDomain(h, "one.example.com", up.Port()), "/a", up.Port());
+    AddPath(AddDomain(h, "two.example.com", up.Port()), "/b", up.Port());
+  });
+  StartEngine();
+  TestBrowser a = LoggedIn();
+  ASSERT_TRUE(a.click("FRAMEMAINMENU_IMGSTATUS"));
+  ASSERT_TRUE(a.click("CHKAUTOUPDATE"));
+  TestBrowser b = LoggedIn();
+  auto saveInB = [&](const std::function<void(TDomainHandler&)>& edit) {
+    web::CurrentAppGuard guard(b.session().get());
+    UserSession()->LoadSettings();
+    edit(*UserSession()->DomainHandler);
+    UserSession()->SaveSettings();  // the engine reloads
+  };
+  auto names = [](const TDomainHandler& h) {
+    std::vector<std::string> out;
+    for (const auto& d : h.Domains) out.push_back(d->DomainName + (d->Enabled ? "" : " off"));
+    return out;
+  };
+
+  // B moves "two" to the front and adds "three"; A's page updates itself.
+  saveInB([&](TDomainHandler& h) {
+    h.Domains.Move(1, 0);
+    AddDomain(h, "three.example.com", up.Port());
+  });
+  a.submit("TMRAUTOUPDATE", "OnTimer");
+  // Rows: switch 1, two 2, /b 3, one 4, /a 5, three 6.
+  ASSERT_EQ(Rows(*a.activeForm<TfrmStatus>())[1].name, "two.example.com:http");
+  ASSERT_TRUE(a.click("GRDSTATUS_R2C6"));
+  EXPECT_EQ(names(*FromFile()),
+            (std::vector<std::string>{"two.example.com off", "one.example.com", "three.example.com"}));
+
+  // A path row: B adds "four" first; A's click flips "/a" and keeps "four".
+  saveInB([&](TDomainHandler& h) { AddDomain(h, "four.example.com", up.Port()); });
+  ASSERT_EQ(Rows(*a.activeForm<TfrmStatus>())[4].name, "/a");
+  ASSERT_TRUE(a.click("GRDSTATUS_R5C6"));
+  {
+    auto file = FromFile();
+    EXPECT_EQ(names(*file), (std::vector<std::string>{"two.example.com off", "one.example.com", "three.example.com",
+                                                      "four.example.com"}));
+    EXPECT_FALSE(file->Domains[1]->VirtualPaths[0]->Enabled);
+    EXPECT_TRUE(file->Domains[0]->VirtualPaths[0]->Enabled);
+  }
+
+  // B removes "one" while A's page still shows it: A's click changes nothing.
+  saveInB([&](TDomainHandler& h) { h.RemoveDomain(h.Domains[1]); });
+  const auto before = FileBytes();
+  ASSERT_EQ(Rows(*a.activeForm<TfrmStatus>())[3].name, "one.example.com:http");
+  ASSERT_TRUE(a.click("GRDSTATUS_R4C6"));
+  EXPECT_EQ(FileBytes(), before);
 }
 
 TEST_F(MainStatusPages, PublicStatusHasNoMenuNoEditAndNoClicks) {
@@ -399,6 +462,69 @@ TEST_F(MainStatusPages, PublicStatusHasNoMenuNoEditAndNoClicks) {
   EXPECT_TRUE(next->tmrAutoUpdate->enabled);
   EXPECT_EQ(b.session()->forms().size(), 1u);
   EXPECT_NE(b.onloadScript().find("10000"), std::string::npos);
+}
+
+// Anonymous viewers share the latest check results instead of each probing
+// every back end: a crowd of public renders against slow back ends probes
+// them a few times, not once per render, and a logged-in status page is not
+// queued behind the crowd.
+TEST_F(MainStatusPages, PublicStatusCrowdSharesTheChecks) {
+  constexpr int kViewers = 200;
+  auto slowBackend = std::make_unique<CheckBackend>(CheckBackend::Mode::Reply, "HTTP/1.0 200 OK\r\n\r\n", 300);
+  CheckBackend& slow = *slowBackend;
+  WriteSettings([&](TDomainHandler& h) {
+    h.AllowAccessToStatus = true;
+    h.CheckMethod = 1;  // GET: each probe waits for the slow answer
+    AddPath(AddDomain(h, "one.example.com", slow.Port()), "/a", slow.Port());
+  });
+  StartEngine();
+  TestBrowser admin = LoggedIn();
+
+  std::atomic<int> greenPaths{0};
+  std::vector<std::thread> viewers;
+  for (int i = 0; i < kViewers; ++i) {
+    viewers.emplace_back([&] {
+      TestBrowser viewer = Browser();
+      viewer.get("/?status");
+      if (auto* page = viewer.activeForm<TfrmStatus>(); page && page->PublicMode) {
+        const std::vector<Row> rows = Rows(*page);
+        if (rows.size() == 3 && rows[2].image == "Green") ++greenPaths;
+      }
+    });
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (slow.Requests().empty() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+
+  // A watchdog, not a speed target: queued behind the crowd's checks one by
+  // one, this would take about a minute.
+  auto adminPage = std::async(std::launch::async, [&] { return admin.click("FRAMEMAINMENU_IMGSTATUS"); });
+  EXPECT_EQ(adminPage.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  EXPECT_TRUE(adminPage.get());
+  EXPECT_EQ(admin.title(), "Vantrell - Web Admin [Status]");
+  for (auto& t : viewers) t.join();
+
+  // Every viewer saw a checked path (the first renders wait for the first
+  // check); the probes are a few refreshes, not one per render.
+  EXPECT_EQ(greenPaths.load(), kViewers);
+  EXPECT_LE(slow.Accepts(), 20);
+
+  // The shared results follow the back end: once it is gone, a viewer soon
+  // sees the path fail.
+  slowBackend.reset();
+  TestBrowser viewer = Browser();
+  std::string image;
+  for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+       image != "Red" && std::chrono::steady_clock::now() < until;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    viewer.get("/?status");
+    auto* page = viewer.activeForm<TfrmStatus>();
+    ASSERT_NE(page, nullptr);
+    const std::vector<Row> rows = Rows(*page);
+    ASSERT_EQ(rows.size(), 3u);
+    image = rows[2].image;
+  }
+  EXPECT_EQ(image, "Red");
 }
 
 TEST_F(MainStatusPages, StatusAutomaticUpdateAndTheUrlBase) {
