@@ -1,7 +1,6 @@
 #include "platform/FiberRuntime.h"
 
 #include <poll.h>
-#include <sched.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/mman.h>
@@ -13,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/CpuShare.h"
 #include "platform/TcpErrors.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -74,19 +74,6 @@ std::atomic<Carrier*>& Registration(int fd) { return *RegistrationOrNull(fd, tru
 
 thread_local Fiber* tlsFiber = nullptr;
 thread_local Carrier* tlsCarrier = nullptr;
-
-// The cores the process may run on: a process pinned to three of eight cores
-// gains nothing from eight carriers, whose fibers would wait for each other's
-// time slices.
-int UsableCores() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (::sched_getaffinity(0, sizeof set, &set) == 0) {
-    int n = CPU_COUNT(&set);
-    if (n > 0) return n;
-  }
-  return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-}
 
 }  // namespace
 
@@ -590,7 +577,7 @@ int Carrier::NextTimeoutMs() const {
 
 // ----------------------------------------------------------- FiberRuntime
 FiberRuntime::FiberRuntime(int carriers) {
-  if (carriers <= 0) carriers = UsableCores();
+  if (carriers <= 0) carriers = DefaultCarrierCount();
   for (int i = 0; i < carriers; ++i) carriers_.push_back(std::make_unique<Carrier>(this, i));
 }
 

@@ -87,7 +87,7 @@ class Fiber {
 
 class FiberRuntime {
  public:
-  // Carriers <= 0: one per core the process may run on (its affinity).
+  // Carriers <= 0: DefaultCarrierCount() (platform/CpuShare.h).
   explicit FiberRuntime(int carriers = 0);
   // Every fiber must have been joined; ends the carriers.
   ~FiberRuntime();
@@ -101,8 +101,8 @@ class FiberRuntime {
   // Fibers started and not finished yet.
   int FiberCount() const noexcept { return fibers_.load(); }
 
-  // The process-wide runtime the servers use: one carrier per usable core, started
-  // on first use and never ended.
+  // The process-wide runtime the servers use, with the default carrier count,
+  // started on first use and never ended.
   static FiberRuntime& Shared();
 
  private:
