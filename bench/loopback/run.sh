@@ -170,9 +170,9 @@ stop_pid() {
 }
 
 # Cores: back end, proxy under test and wrk each get their own share, as
-# workers and threads; pinned, each also runs only on its own cores. Unpinned
-# the counts stay, so both modes differ only in the sharing (the switch then
-# sees every core and runs a carrier per core).
+# workers and threads (the switch as carriers, VT_CARRIERS); pinned, each also
+# runs only on its own cores. Unpinned the counts stay, so both modes differ
+# only in the sharing.
 ncpu=$(nproc)
 pinned=${BENCH_PIN:-1}
 if [ "$ncpu" -ge 3 ]; then
@@ -376,10 +376,10 @@ start_target() {
   case $1 in
     direct) return 0 ;;
     switch | switch-*)
-      local bin=$build/vantrell runtime=()
+      local bin=$build/vantrell runtime=(env VT_CARRIERS="$np")
       [[ $1 == switch-before* ]] && bin=$before_build/vantrell
-      [[ $1 == *-threads ]] && runtime=(env VT_RUNTIME=threads)
-      [[ $1 == *-fibers ]] && runtime=(env VT_RUNTIME=fibers)
+      [[ $1 == *-threads ]] && runtime+=(VT_RUNTIME=threads)
+      [[ $1 == *-fibers ]] && runtime+=(VT_RUNTIME=fibers)
       # Room for the idle10k run's connections: a full pool would end
       # keep-alive waits at once.
       (cd "$work/switch" &&
